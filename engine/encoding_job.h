@@ -1,0 +1,75 @@
+// One encode or decode request and the operations that carry it out.
+//
+// An encoded file is a 128-byte header block (the signature text and its
+// terminator, scrambled from kHeaderSeed) followed by the whole plain
+// content (scrambled from kBodySeed). Scrambling combines each byte by
+// exclusive-or with passphrase[Next() % length]. Every result is written to
+// a new temporary file beside the target, flushed, and only then moved over
+// the output in one step; on any failure the target and an existing output
+// are left exactly as they were and the temporary file is removed.
+#pragma once
+
+#include <cstddef>
+
+namespace karvel {
+
+constexpr size_t kHeaderSize = 128;               // scrambled header block at the start of every encoded file
+constexpr size_t kChunkSize = 262144;             // bytes read, scrambled and written per step
+constexpr char kSignatureText[] = "Pelmot ver 1.00 - tovik -";
+constexpr size_t kSignatureLength = sizeof kSignatureText - 1;  // 25; the check covers it and its terminator
+constexpr size_t kSignatureFieldSize = 128;
+constexpr size_t kPassphraseFieldSize = 128;
+constexpr size_t kMaxPassphraseLength = kPassphraseFieldSize - 1;  // 127 bytes
+constexpr size_t kPathFieldSize = 261;
+constexpr size_t kMaxPathLength = 255;            // the longest path the window passes on
+
+enum class JobStatus : int {
+  Ok = 0,                   // done; for Probe: the header matches the passphrase
+  OpenFailed = 1,           // the target could not be opened, or no temporary file could be created
+  NoTargetPath = 2,         // targetPath is empty
+  NoPassphrase = 3,         // passphrase is empty
+  HeaderMismatch = 4,       // the target's header does not unscramble to the signature
+  ReadFailed = 5,           // reading the target failed or ended before the target's size
+  WriteFailed = 6,          // writing, flushing or closing the temporary file failed (a full disk)
+  ReplaceFailed = 7,        // the finished result could not be moved over the output
+  OutputIsFolder = 8,       // outputPath names an existing directory
+  OutputReadOnly = 9,       // outputPath names a read-only file
+  OutputFolderMissing = 10, // outputPath lies in a folder that does not exist
+  OutputIsTemporary = 11,   // outputPath names the temporary file of this job
+  PassphraseTooLong = 12,   // the passphrase has more than kMaxPassphraseLength bytes
+  PathTooLong = 13,         // a path has more than kMaxPathLength bytes
+};
+
+class FileServices;
+FileServices& SystemFileServices();
+
+class EncodingJob {
+ public:
+  EncodingJob();   // signature set, the other fields empty
+  ~EncodingJob();  // wipes the passphrase
+
+  EncodingJob(const EncodingJob&) = delete;
+  EncodingJob& operator=(const EncodingJob&) = delete;
+
+  // Each copies text into its field, or refuses it whole (field left empty) when too long.
+  JobStatus SetTargetPath(const char* text);
+  JobStatus SetPassphrase(const char* text);
+  JobStatus SetOutputPath(const char* text);
+
+  // Ok when the target's header matches the passphrase; reads the target, changes no file.
+  JobStatus Probe(FileServices& files = SystemFileServices());
+  // Writes the header and the scrambled target to the output (the target itself when outputPath is empty).
+  JobStatus Encode(FileServices& files = SystemFileServices());
+  // Checks the header, then writes the unscrambled content after it to the output.
+  JobStatus Decode(FileServices& files = SystemFileServices());
+
+  char signature[kSignatureFieldSize];
+  char passphrase[kPassphraseFieldSize];
+  char targetPath[kPathFieldSize];
+  char outputPath[kPathFieldSize];
+};
+
+// True when a directory search for path, exactly as given, finds an entry (a directory counts).
+bool FileExists(const char* path);
+
+}  // namespace karvel

@@ -1,0 +1,65 @@
+#!/usr/bin/env bash
+# Builds every test and runs it: natively, natively under AddressSanitizer
+# and UndefinedBehaviorSanitizer, and cross-compiled for Windows under Wine
+# on a virtual X display. Prints how many tests ran in each.
+set -uo pipefail
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+cd "$root"
+scripts/setup.sh || exit 1
+source scripts/wine-env.sh
+
+jobs="$(nproc)"
+status=0
+summary=()
+
+build() {  # name, cmake arguments...
+  local name="$1"
+  shift
+  cmake -S . -B "build/$name" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null &&
+    cmake --build "build/$name" -j"$jobs"
+}
+
+# Adds up the per-executable GoogleTest reports of one build.
+count() {  # name, label
+  local results="build/$1/gtest-results" tests=0 failures=0 skipped=0 file
+  for file in "$results"/*.xml; do
+    [ -f "$file" ] || continue
+    local head
+    head="$(grep -m1 '<testsuites' "$file")"
+    tests=$((tests + $(sed -E 's/.* tests="([0-9]+)".*/\1/' <<<"$head")))
+    failures=$((failures + $(sed -E 's/.* failures="([0-9]+)".*/\1/' <<<"$head")))
+    skipped=$((skipped + $(grep -c 'result="skipped"' "$file")))
+  done
+  summary+=("$2: $((tests - failures - skipped)) passed, $failures failed, $skipped skipped")
+  total_passed=$((${total_passed:-0} + tests - failures - skipped))
+  total_failed=$((${total_failed:-0} + failures))
+}
+
+run() {  # name, label, results path as the test programs see it, ctest arguments...
+  local name="$1" label="$2" results="$3"
+  shift 3
+  rm -rf "build/$name/gtest-results"
+  mkdir -p "build/$name/gtest-results"
+  GTEST_OUTPUT="xml:$results/" ctest --test-dir "build/$name" --output-on-failure "$@" || status=1
+  count "$name" "$label"
+}
+
+build native || exit 1
+run native "native" "$root/build/native/gtest-results" -j"$jobs"
+
+build sanitize -DKARVEL_SANITIZE=ON || exit 1
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  run sanitize "sanitizers" "$root/build/sanitize/gtest-results" -j"$jobs"
+
+build windows -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" || exit 1
+karvel_wine_prefix
+source scripts/display.sh
+karvel_display || exit 1
+wineserver -p  # one server for the whole run instead of one per test
+run windows "Wine" "Z:$root/build/windows/gtest-results" -j1
+wineserver -k
+
+echo
+printf '%s\n' "${summary[@]}"
+echo "total: ${total_passed:-0} passed, ${total_failed:-0} failed"
+exit "$status"

@@ -1,0 +1,21 @@
+# Sourced: points Wine at the project's own prefix under build/ and makes
+# that prefix on first use, with substitutes for the dialogs' Japanese fonts.
+KARVEL_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+export WINEPREFIX="${KARVEL_WINEPREFIX:-$KARVEL_ROOT/build/wine-prefix}"
+export WINEARCH=win64
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+
+karvel_wine_prefix() {
+  [ -f "$WINEPREFIX/.karvel-ready" ] && return 0
+  mkdir -p "$WINEPREFIX"
+  wineboot -i >/dev/null 2>&1
+  # Wine has neither template font; Liberation Sans Narrow keeps every label whole.
+  local font
+  for font in "MS UI Gothic" "ＭＳ Ｐゴシック"; do
+    wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$font" /t REG_SZ \
+      /d "Liberation Sans Narrow" /f >/dev/null 2>&1
+  done
+  wineserver -w
+  touch "$WINEPREFIX/.karvel-ready"
+}
