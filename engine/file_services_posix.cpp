@@ -96,7 +96,8 @@ class PosixFileServices : public FileServices {
   bool Remove(const char* path) override { return unlink(path) == 0; }
 
   MoveResult Move(const char* from, const char* to) override {
-    if (std::rename(from, to) != 0) return errno == EXDEV ? MoveResult::OtherVolume : MoveResult::Failed;
+    if (std::rename(from, to) != 0)
+      return errno == EXDEV ? MoveResult::OtherVolume : MoveResult::Failed;
     // The new name is only durable once its folder is; the file is in place either way.
     char folder[kFolderPathSize];
     if (ParentFolder(to, folder, sizeof folder)) {
