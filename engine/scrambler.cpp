@@ -30,9 +30,12 @@ void Scrambler::Apply(unsigned char* buffer, size_t size) {
   }
 }
 
-void Wipe(void* data, size_t size) {
-  volatile unsigned char* bytes = static_cast<volatile unsigned char*>(data);
-  while (size-- > 0) *bytes++ = 0;
-}
+namespace {
+// Called through a volatile pointer, the compiler cannot know it is memset and drop the stores
+// as dead; unlike byte-wise volatile stores it clears a whole work buffer at memset's speed.
+void* (*const volatile clearBytes)(void*, int, size_t) = std::memset;
+}  // namespace
+
+void Wipe(void* data, size_t size) { clearBytes(data, 0, size); }
 
 }  // namespace karvel

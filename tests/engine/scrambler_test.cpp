@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
+#include "engine/encoding_job.h"
 #include "engine/key_stream.h"
 #include "tests/engine/reference_encoder.h"
 #include "tests/engine/test_files.h"
@@ -140,6 +142,18 @@ TEST(Scrambler, LengthMultipleOfFourSplitsThePassphraseBetweenTheRuns) {
             Scrambled(passphrase, kHeaderSeed, plain, {}));
   EXPECT_NE(Scrambled(contentClassChanged, kBodySeed, plain, {}),
             Scrambled(passphrase, kBodySeed, plain, {}));
+}
+
+TEST(Wipe, ClearsExactlyTheBytesGiven) {
+  for (size_t size : {size_t{0}, size_t{1}, size_t{127}, kChunkSize}) {
+    SCOPED_TRACE(size);
+    Bytes bytes = Pattern(size + 2, 11);
+    for (unsigned char& byte : bytes) byte |= 1;
+    Wipe(bytes.data() + 1, size);
+    EXPECT_NE(bytes.front(), 0);
+    EXPECT_NE(bytes.back(), 0);
+    EXPECT_EQ(std::count(bytes.begin() + 1, bytes.end() - 1, 0), static_cast<long>(size));
+  }
 }
 
 }  // namespace
