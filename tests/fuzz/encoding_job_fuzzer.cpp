@@ -24,11 +24,16 @@ namespace {
 using karvel::EncodingJob;
 using karvel::JobStatus;
 
+char workFolder[] = "/dev/shm/karvel-fuzz-XXXXXX";
+
+// Every input removes its files, so at the end the folder is empty again.
+void RemoveWorkFolder() { rmdir(workFolder); }
+
 std::string WorkFolder() {
-  static std::string folder = [] {
-    char pattern[] = "/dev/shm/karvel-fuzz-XXXXXX";
-    if (mkdtemp(pattern) == nullptr) abort();
-    return std::string(pattern);
+  static const std::string folder = [] {
+    if (mkdtemp(workFolder) == nullptr) abort();
+    atexit(RemoveWorkFolder);
+    return std::string(workFolder);
   }();
   return folder;
 }
