@@ -36,6 +36,19 @@ void WriteBytes(const fs::path& path, const Bytes& bytes) {
   if (!out.flush()) throw std::runtime_error("cannot write " + path.string());
 }
 
+std::map<std::string, Bytes> Snapshot(const fs::path& folder) {
+  std::map<std::string, Bytes> entries;
+  for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
+    std::string name = entry.path().filename().string();
+    if (entry.is_directory()) {
+      entries[name + "/"] = {};
+    } else {
+      entries[name] = ReadBytes(entry.path());
+    }
+  }
+  return entries;
+}
+
 void SetReadOnly(const fs::path& path, bool readOnly) {
 #ifdef _WIN32
   SetFileAttributesA(path.string().c_str(),

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,9 @@ Bytes Pattern(size_t length, unsigned seed);
 
 Bytes ReadBytes(const std::filesystem::path& path);
 void WriteBytes(const std::filesystem::path& path, const Bytes& bytes);
+
+// Every entry of a folder with the bytes of each file; folders are marked by a trailing slash.
+std::map<std::string, Bytes> Snapshot(const std::filesystem::path& folder);
 
 // Sets or clears the mark the engine refuses to replace: the read-only attribute on
 // Windows, every write permission bit elsewhere.

@@ -31,20 +31,6 @@ const char kOtherVolume[] = "Z:\\dev\\shm";
 const char kOtherVolume[] = "/dev/shm";
 #endif
 
-// Every entry of a folder with the bytes of each file; folders are marked by a trailing slash.
-std::map<std::string, Bytes> Snapshot(const fs::path& folder) {
-  std::map<std::string, Bytes> entries;
-  for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
-    std::string name = entry.path().filename().string();
-    if (entry.is_directory()) {
-      entries[name + "/"] = {};
-    } else {
-      entries[name] = ReadBytes(entry.path());
-    }
-  }
-  return entries;
-}
-
 JobStatus RunJob(Operation operation, const std::string& target, const std::string& output,
                  FileServices& files = SystemFileServices()) {
   EncodingJob job;

@@ -58,7 +58,8 @@ std::vector<uint8_t> ReadFile(const std::string& path) {
   Check(file != nullptr, "open a result");
   uint8_t buffer[65536];
   size_t got;
-  while ((got = fread(buffer, 1, sizeof buffer, file)) > 0) content.insert(content.end(), buffer, buffer + got);
+  while ((got = fread(buffer, 1, sizeof buffer, file)) > 0)
+    content.insert(content.end(), buffer, buffer + got);
   fclose(file);
   return content;
 }
@@ -68,15 +69,16 @@ std::vector<std::string> Entries(const std::string& folder) {
   DIR* dir = opendir(folder.c_str());
   Check(dir != nullptr, "list the work folder");
   while (dirent* entry = readdir(dir)) {
-    if (strcmp(entry->d_name, ".") != 0 && strcmp(entry->d_name, "..") != 0) names.push_back(entry->d_name);
+    if (strcmp(entry->d_name, ".") != 0 && strcmp(entry->d_name, "..") != 0)
+      names.push_back(entry->d_name);
   }
   closedir(dir);
   return names;
 }
 
 // Runs one job operation from target to output under passphrase.
-JobStatus Run(JobStatus (EncodingJob::*operation)(karvel::FileServices&), const std::string& passphrase,
-              const std::string& target, const std::string& output) {
+JobStatus Run(JobStatus (EncodingJob::*operation)(karvel::FileServices&),
+              const std::string& passphrase, const std::string& target, const std::string& output) {
   EncodingJob job;
   Check(job.SetPassphrase(passphrase.c_str()) == JobStatus::Ok, "set a passphrase that fits");
   Check(job.SetTargetPath(target.c_str()) == JobStatus::Ok, "set the target");
@@ -120,28 +122,36 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const JobStatus probed = probe.Probe(karvel::SystemFileServices());
   if (passphrase.empty()) {
     Check(probed == JobStatus::NoPassphrase, "an empty passphrase is refused");
-    Check(Run(&EncodingJob::Encode, "x", target, encoded) == JobStatus::Ok, "encode with a passphrase");
+    Check(Run(&EncodingJob::Encode, "x", target, encoded) == JobStatus::Ok,
+          "encode with a passphrase");
     unlink(encoded.c_str());
     unlink(target.c_str());
     return 0;
   }
-  Check(probed == JobStatus::Ok || probed == JobStatus::HeaderMismatch, "probe says match or mismatch");
-  Check(probed != JobStatus::Ok || contentSize >= 26, "a file shorter than the signature never matches");
+  Check(probed == JobStatus::Ok || probed == JobStatus::HeaderMismatch,
+        "probe says match or mismatch");
+  Check(probed != JobStatus::Ok || contentSize >= 26,
+        "a file shorter than the signature never matches");
 
   // Decoding arbitrary bytes: only the header decides.
   const JobStatus decodeStatus = Run(&EncodingJob::Decode, passphrase, target, decoded);
   Check(decodeStatus == probed, "decode agrees with probe");
   if (decodeStatus == JobStatus::Ok) {
-    const size_t expected = contentSize > karvel::kHeaderSize ? contentSize - karvel::kHeaderSize : 0;
+    const size_t expected =
+        contentSize > karvel::kHeaderSize ? contentSize - karvel::kHeaderSize : 0;
     Check(ReadFile(decoded).size() == expected, "decode drops exactly the header");
     unlink(decoded.c_str());
   }
 
   Check(Run(&EncodingJob::Encode, passphrase, target, encoded) == JobStatus::Ok, "encode succeeds");
-  Check(ReadFile(encoded).size() == contentSize + karvel::kHeaderSize, "encode adds exactly the header");
-  Check(Run(&EncodingJob::Decode, passphrase, encoded, roundTrip) == JobStatus::Ok, "encoded file decodes");
-  Check(ReadFile(roundTrip) == std::vector<uint8_t>(content, content + contentSize), "round trip gives the file back");
-  Check(ReadFile(target) == std::vector<uint8_t>(content, content + contentSize), "the target is unchanged");
+  Check(ReadFile(encoded).size() == contentSize + karvel::kHeaderSize,
+        "encode adds exactly the header");
+  Check(Run(&EncodingJob::Decode, passphrase, encoded, roundTrip) == JobStatus::Ok,
+        "encoded file decodes");
+  Check(ReadFile(roundTrip) == std::vector<uint8_t>(content, content + contentSize),
+        "round trip gives the file back");
+  Check(ReadFile(target) == std::vector<uint8_t>(content, content + contentSize),
+        "the target is unchanged");
 
   Check(Entries(folder).size() == 3, "no stray file beside target, encoded and round trip");
   unlink(target.c_str());
