@@ -1,0 +1,127 @@
+// A transform killed halfway through a large file, as a crash or the task
+// manager would end it: the target must come through whole, and the next
+// transform must leave the dead run's temporary file alone and still work.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "engine/encoding_job.h"
+#include "tests/engine/test_files.h"
+#include "tests/faults/tool_process.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+namespace karvel {
+namespace {
+
+namespace fs = std::filesystem;
+
+const char kPassphrase[] = "killed halfway";
+constexpr uint64_t kLargeSize = uint64_t{256} << 20;
+// The temporary file has grown this far when the tool is killed: well past its start, far
+// from its end.
+constexpr uint64_t kKillAt = uint64_t{32} << 20;
+
+// RAM-backed where there is such a folder, so that the large files cost no disk writes.
+fs::path LargeFileFolder() {
+#ifdef _WIN32
+  const fs::path shared = "Z:\\dev\\shm";
+#else
+  const fs::path shared = "/dev/shm";
+#endif
+  return fs::is_directory(shared) ? shared : fs::temp_directory_path();
+}
+
+// A file of kLargeSize bytes that takes no room: every byte reads as zero.
+void CreateSparseFile(const fs::path& path) {
+#ifdef _WIN32
+  HANDLE file = CreateFileA(path.string().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  LARGE_INTEGER end;
+  end.QuadPart = static_cast<LONGLONG>(kLargeSize);
+  EXPECT_TRUE(SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && SetEndOfFile(file));
+  CloseHandle(file);
+#else
+  { std::ofstream create(path, std::ios::binary); }
+  fs::resize_file(path, kLargeSize);
+#endif
+}
+
+// A sparse file with patterned stretches at its start, middle and end, so that a chunk lost or
+// moved anywhere changes its hash.
+void MakeLargeFile(const fs::path& path) {
+  ASSERT_NO_FATAL_FAILURE(CreateSparseFile(path));
+  std::fstream file(path, std::ios::binary | std::ios::in | std::ios::out);
+  const Bytes stretch = Pattern(kChunkSize + 1000, 10);
+  for (uint64_t offset : {uint64_t{0}, kLargeSize / 2 + 17, kLargeSize - stretch.size()}) {
+    file.seekp(static_cast<std::streamoff>(offset));
+    file.write(reinterpret_cast<const char*>(stretch.data()),
+               static_cast<std::streamsize>(stretch.size()));
+  }
+  ASSERT_TRUE(file.flush());
+}
+
+// FNV-1a over the whole file.
+uint64_t HashFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::vector<char> buffer(1 << 20);
+  uint64_t hash = 14695981039346656037u;
+  while (in.read(buffer.data(), static_cast<std::streamsize>(buffer.size())) || in.gcount() > 0) {
+    for (std::streamsize i = 0; i < in.gcount(); ++i) {
+      hash = (hash ^ static_cast<unsigned char>(buffer[i])) * 1099511628211u;
+    }
+  }
+  return hash;
+}
+
+uint64_t SizeOf(const fs::path& path) {
+  std::error_code absent;
+  uint64_t size = fs::file_size(path, absent);
+  return absent ? 0 : size;
+}
+
+TEST(KilledTransform, TargetSurvivesAndTheNextRunLeavesTheLeftoverAlone) {
+  ScratchFolder folder(LargeFileFolder());
+  const fs::path target = folder["target"];
+  const fs::path leftover = folder["target.tmp"];
+  ASSERT_NO_FATAL_FAILURE(MakeLargeFile(target));
+  const uint64_t targetHash = HashFile(target);
+
+  {
+    ToolProcess tool({"encode", target.string(), kPassphrase, ""});
+    ASSERT_TRUE(tool.Started());
+    while (tool.Running() && SizeOf(leftover) < kKillAt) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_TRUE(tool.Running()) << "the transform ended before it could be killed";
+    tool.Kill();
+  }
+  EXPECT_EQ(HashFile(target), targetHash);
+  EXPECT_EQ(SizeOf(target), kLargeSize);
+  ASSERT_EQ(folder.Names(), (std::vector<std::string>{"target", "target.tmp"}));
+  const uint64_t leftoverSize = SizeOf(leftover);
+  EXPECT_GE(leftoverSize, kKillAt);
+  EXPECT_LT(leftoverSize, kLargeSize + kHeaderSize);
+  const uint64_t leftoverHash = HashFile(leftover);
+
+  EXPECT_EQ(RunTool({"encode", target.string(), kPassphrase, ""}), 0);
+  EXPECT_EQ(SizeOf(target), kLargeSize + kHeaderSize);
+  EXPECT_EQ(RunTool({"decode", target.string(), kPassphrase, ""}), 0);
+  EXPECT_EQ(HashFile(target), targetHash);
+  EXPECT_EQ(folder.Names(), (std::vector<std::string>{"target", "target.tmp"}));
+  EXPECT_EQ(SizeOf(leftover), leftoverSize);
+  EXPECT_EQ(HashFile(leftover), leftoverHash);
+}
+
+}  // namespace
+}  // namespace karvel
