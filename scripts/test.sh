@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds every test and runs it: natively, natively under AddressSanitizer
-# and UndefinedBehaviorSanitizer, and cross-compiled for Windows under Wine
-# on a virtual X display. Prints how many tests ran in each.
+# and UndefinedBehaviorSanitizer, the engine fuzzer for a minute, and the
+# Windows build under Wine on a virtual X display. Prints how many tests ran
+# in each.
 set -uo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"
@@ -50,6 +51,9 @@ run native "native" "$root/build/native/gtest-results" -j"$jobs"
 build sanitize -DKARVEL_SANITIZE=ON || exit 1
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   run sanitize "sanitizers" "$root/build/sanitize/gtest-results" -j"$jobs"
+
+fuzz_line="$(scripts/fuzz.sh 60 | tail -n 1)" || status=1
+summary+=("$fuzz_line")
 
 build windows -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" || exit 1
 karvel_wine_prefix

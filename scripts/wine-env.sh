@@ -8,14 +8,24 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 
 karvel_wine_prefix() {
   [ -f "$WINEPREFIX/.karvel-ready" ] && return 0
+  local lock
   mkdir -p "$WINEPREFIX"
+  # Tests and the run command may start together; one of them makes the prefix.
+  exec {lock}>"$WINEPREFIX/.karvel-lock"
+  flock "$lock"
+  if [ -f "$WINEPREFIX/.karvel-ready" ]; then
+    exec {lock}>&-
+    return 0
+  fi
   wineboot -i >/dev/null 2>&1
   # Wine has neither template font; Liberation Sans Narrow keeps every label whole.
+  # The full-width name reaches the registry intact only through a UTF-8 locale.
   local font
   for font in "MS UI Gothic" "ＭＳ Ｐゴシック"; do
-    wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$font" /t REG_SZ \
+    LC_ALL=C.UTF-8 wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$font" /t REG_SZ \
       /d "Liberation Sans Narrow" /f >/dev/null 2>&1
   done
   wineserver -w
   touch "$WINEPREFIX/.karvel-ready"
+  exec {lock}>&-
 }
