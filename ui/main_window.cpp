@@ -21,7 +21,9 @@ HINSTANCE appInstance;  // for the About box template
 void OnOpen(HWND window) { ChooseTargetFile(window); }
 void OnExit(HWND window) { PostMessageA(window, WM_CLOSE, 0, 0); }
 void OnWebsite(HWND) { ShellExecuteA(nullptr, "open", kWebsite, nullptr, nullptr, SW_SHOWNORMAL); }
-void OnViewHelp(HWND) { ShellExecuteA(nullptr, "open", kHelpPage, nullptr, nullptr, SW_SHOWNORMAL); }
+void OnViewHelp(HWND) {
+  ShellExecuteA(nullptr, "open", kHelpPage, nullptr, nullptr, SW_SHOWNORMAL);
+}
 void OnAbout(HWND window) { ShowAboutBox(appInstance, window); }
 
 struct CommandHandler {
