@@ -25,6 +25,11 @@ karvel_wine_prefix() {
     LC_ALL=C.UTF-8 wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$font" /t REG_SZ \
       /d "Liberation Sans Narrow" /f >/dev/null 2>&1
   done
+  # On a display without a window manager, Wine waits two seconds for one at
+  # every hidden window; a prefix made for such a display places the windows itself.
+  if [ -n "${KARVEL_WINE_UNMANAGED:-}" ]; then
+    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
+  fi
   wineserver -w
   touch "$WINEPREFIX/.karvel-ready"
   exec {lock}>&-

@@ -480,10 +480,11 @@ TEST_F(KarvelTest, TransformsWriteTheirResultAndEmptyOnlyThePassphrase) {
     SCOPED_TRACE(transform.name);
     std::string target = PathOf("target" + std::to_string(++row) + ".bin");
     std::string output = transform.output;
-    if (output == "<target>")
+    if (output == "<target>") {
       output = target;
-    else if (!output.empty())
+    } else if (!output.empty()) {
       output = PathOf(std::to_string(row) + output);
+    }
     const Bytes& before = transform.startEncoded ? encoded : plain;
     WriteBytes(target, before);
     SetBoxes(target, passphrase, output);
@@ -660,13 +661,24 @@ TEST_F(KarvelTest, ClosingTheAboutBoxByItsTitleBarLeavesTheMainWindowUsable) {
 
 // ---- The Open dialog.
 
+BOOL CALLBACK FindEdit(HWND window, LPARAM found) {
+  char className[16] = "";
+  GetClassNameA(window, className, sizeof className);
+  if (lstrcmpiA(className, "Edit") != 0) return TRUE;
+  *reinterpret_cast<HWND*>(found) = window;
+  return FALSE;
+}
+
+// The file-name box: an edit of its own (edt1) or inside the file-name combo (cmb13).
 HWND FileNameBox(HWND dialog) {
-  const int kFileNameEdit = 0x480;   // edt1
-  const int kFileNameCombo = 0x47C;  // cmb13, whose child is the edit
+  const int kFileNameEdit = 0x480;
+  const int kFileNameCombo = 0x47C;
   HWND edit = GetDlgItem(dialog, kFileNameEdit);
-  if (edit != nullptr) return edit;
   HWND combo = GetDlgItem(dialog, kFileNameCombo);
-  return combo != nullptr ? FindWindowExA(combo, nullptr, nullptr, nullptr) : nullptr;
+  if (edit == nullptr && combo != nullptr) {
+    EnumChildWindows(combo, FindEdit, reinterpret_cast<LPARAM>(&edit));
+  }
+  return edit;
 }
 
 TEST_F(KarvelTest, OpenDialogAcceptsANewNameInAnExistingFolder) {

@@ -73,8 +73,10 @@ struct Control {
 };
 
 void PrintTo(const Control& control, std::ostream* out) {
-  *out << "id " << control.id << " style 0x" << std::hex << control.style << std::dec << " at "
-       << control.x << "," << control.y << " " << control.cx << "x" << control.cy;
+  *out << "id " << control.id << " class " << ::testing::PrintToString(control.windowClass)
+       << " text " << ::testing::PrintToString(control.text) << " style 0x" << std::hex
+       << control.style << std::dec << " at " << control.x << "," << control.y << " " << control.cx
+       << "x" << control.cy;
 }
 
 constexpr DWORD kChild = WS_CHILD | WS_VISIBLE;
@@ -98,7 +100,9 @@ TEST(MainTemplate, HeaderAsSpecified) {
   EXPECT_EQ(reader.Short(), 195);
   EXPECT_EQ(reader.Short(), 120);
   EXPECT_EQ(reader.NameOrOrdinal(), L"#129");
-  EXPECT_EQ(reader.NameOrOrdinal(), L"Karvel ver2.1x");
+  // The resource compiler writes the class name in capitals; class names ignore case.
+  EXPECT_EQ(CompareStringOrdinal(reader.NameOrOrdinal().c_str(), -1, L"Karvel ver2.1x", -1, TRUE),
+            CSTR_EQUAL);
   EXPECT_EQ(reader.NameOrOrdinal(), L"Karvel ver 2.10");
   EXPECT_EQ(reader.Word(), 9);  // points
   EXPECT_EQ(reader.Word(), 0);  // weight
@@ -250,7 +254,8 @@ TEST(Resources, MenuItemsInOrder) {
     GetMenuStringA(items, entry.position, text, sizeof text, MF_BYPOSITION);
     EXPECT_STREQ(text, entry.text);
     UINT state = GetMenuState(items, entry.position, MF_BYPOSITION);
-    EXPECT_EQ(state & (MF_SEPARATOR | MF_CHECKED | MF_GRAYED), entry.state);
+    UINT shown = entry.id == 0 ? MF_SEPARATOR : MF_SEPARATOR | MF_CHECKED | MF_GRAYED;
+    EXPECT_EQ(state & shown, entry.state);
   }
   DestroyMenu(menu);
 }
@@ -395,9 +400,14 @@ TEST_F(MainWindowTest, AcceptsDroppedFiles) {
 }
 
 // Messages posted one per timer tick to the About box while it runs its modal loop.
+struct AboutStep {
+  UINT message;
+  WPARAM wParam;
+};
+
 struct AboutScript {
   const char* name;
-  std::vector<MSG> steps;
+  std::vector<AboutStep> steps;
   INT_PTR result;
 };
 
@@ -408,8 +418,8 @@ void CALLBACK PlayAboutStep(HWND, UINT, UINT_PTR, DWORD) {
   HWND box = FindWindowA("#32770", "About Karvel");
   if (box == nullptr) return;
   if (nextStep < runningScript->steps.size()) {
-    const MSG& step = runningScript->steps[nextStep++];
-    PostMessageA(box, step.message, step.wParam, step.lParam);
+    const AboutStep& step = runningScript->steps[nextStep++];
+    PostMessageA(box, step.message, step.wParam, 0);
   } else {
     EndDialog(box, -1);  // the script did not close it: fail instead of hanging
   }
@@ -417,14 +427,12 @@ void CALLBACK PlayAboutStep(HWND, UINT, UINT_PTR, DWORD) {
 
 TEST_F(MainWindowTest, AboutBoxEndsOnlyByOkEnterOrClose) {
   const AboutScript scripts[] = {
-      {"OK button", {{nullptr, WM_COMMAND, IDOK, 0}}, 1},
-      {"Enter", {{nullptr, WM_KEYDOWN, VK_RETURN, 0}}, 1},
-      {"Escape, then OK", {{nullptr, WM_KEYDOWN, VK_ESCAPE, 0}, {nullptr, WM_COMMAND, IDOK, 0}}, 1},
-      {"cancel command, then OK",
-       {{nullptr, WM_COMMAND, IDCANCEL, 0}, {nullptr, WM_COMMAND, IDOK, 0}},
-       1},
-      {"title-bar close", {{nullptr, WM_SYSCOMMAND, SC_CLOSE, 0}}, IDCANCEL},
-      {"close message", {{nullptr, WM_CLOSE, 0, 0}}, IDCANCEL},
+      {"OK button", {{WM_COMMAND, IDOK}}, 1},
+      {"Enter", {{WM_KEYDOWN, VK_RETURN}}, 1},
+      {"Escape, then OK", {{WM_KEYDOWN, VK_ESCAPE}, {WM_COMMAND, IDOK}}, 1},
+      {"cancel command, then OK", {{WM_COMMAND, IDCANCEL}, {WM_COMMAND, IDOK}}, 1},
+      {"title-bar close", {{WM_SYSCOMMAND, SC_CLOSE}}, IDCANCEL},
+      {"close message", {{WM_CLOSE, 0}}, IDCANCEL},
   };
   for (const AboutScript& script : scripts) {
     SCOPED_TRACE(script.name);
