@@ -13,7 +13,7 @@ namespace karvel {
 namespace {
 
 constexpr char kClassName[] = "Karvel ver2.1x";
-constexpr char kWebsite[] = "http://www.example.com/~tovik/";
+constexpr char kWebsite[] = "http://tovik.example/";
 constexpr char kHelpPage[] = "./help.html";
 
 HINSTANCE appInstance;  // for the About box template

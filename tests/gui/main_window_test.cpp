@@ -171,7 +171,7 @@ TEST(AboutTemplate, ClassicTemplateWithFullWidthFontName) {
       {IDC_STATIC, L"#130", L"karvel Version 2.10", kLabel | SS_NOPREFIX, 40, 10, 119, 8},
       {IDC_STATIC, L"#130", L"Copyright (C) 2026 tovik", kLabel, 40, 20, 119, 8},
       {IDOK, L"#128", L"OK", kChild | BS_DEFPUSHBUTTON | WS_GROUP | WS_TABSTOP, 115, 60, 50, 14},
-      {IDC_STATIC, L"#130", L"\thttp://www.example.com/~tovik/\n\ttovik@example.com", kLabel, 40,
+      {IDC_STATIC, L"#130", L"\thttp://tovik.example/\n\ttovik@tovik.example", kLabel, 40,
        30, 105, 20},
   };
   for (const Control& want : expected) {
