@@ -500,7 +500,9 @@ TEST_F(KarvelTest, TransformsWriteTheirResultAndEmptyOnlyThePassphrase) {
     } else {
       EXPECT_EQ(result, plain);
     }
-    if (!output.empty() && output != target) EXPECT_EQ(ReadBytes(target), before);
+    if (!output.empty() && output != target) {
+      EXPECT_EQ(ReadBytes(target), before);
+    }
     EXPECT_FALSE(Exists(target + ".tmp"));
   }
 }
