@@ -171,8 +171,8 @@ TEST(AboutTemplate, ClassicTemplateWithFullWidthFontName) {
       {IDC_STATIC, L"#130", L"karvel Version 2.10", kLabel | SS_NOPREFIX, 40, 10, 119, 8},
       {IDC_STATIC, L"#130", L"Copyright (C) 2026 tovik", kLabel, 40, 20, 119, 8},
       {IDOK, L"#128", L"OK", kChild | BS_DEFPUSHBUTTON | WS_GROUP | WS_TABSTOP, 115, 60, 50, 14},
-      {IDC_STATIC, L"#130", L"\thttp://tovik.example/\n\ttovik@tovik.example", kLabel, 40,
-       30, 105, 20},
+      {IDC_STATIC, L"#130", L"\thttp://tovik.example/\n\ttovik@tovik.example", kLabel, 40, 30, 105,
+       20},
   };
   for (const Control& want : expected) {
     reader.AlignToDword();
@@ -349,6 +349,10 @@ std::string BoxText(HWND window, int id) {
 class MainWindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    char settings[MAX_PATH];
+    GetWindowsDirectoryA(settings, MAX_PATH);
+    lstrcatA(settings, "\\karvel.ini");
+    DeleteFileA(settings);  // the window opens at its default rectangle
     window_ = StartMainWindow(GetModuleHandleA(nullptr));
     ASSERT_NE(window_, nullptr);
   }
@@ -397,6 +401,43 @@ TEST_F(MainWindowTest, DropOfThreeFilesTakesTheFirstIntoBothBoxes) {
 
 TEST_F(MainWindowTest, AcceptsDroppedFiles) {
   EXPECT_TRUE(GetWindowLongA(window_, GWL_EXSTYLE) & WS_EX_ACCEPTFILES);
+}
+
+// With the fonts the display has, the fixed-size window must show every control and its text whole.
+TEST_F(MainWindowTest, EveryControlAndItsTextFitInTheWindow) {
+  RECT frame;
+  GetWindowRect(window_, &frame);
+  EXPECT_EQ(frame.right - frame.left, 350);
+  EXPECT_EQ(frame.bottom - frame.top, 230);
+  RECT client;
+  GetClientRect(window_, &client);
+  int controls = 0;
+  for (HWND child = GetWindow(window_, GW_CHILD); child != nullptr;
+       child = GetWindow(child, GW_HWNDNEXT)) {
+    ++controls;
+    char text[64] = "";
+    GetWindowTextA(child, text, sizeof text);
+    SCOPED_TRACE(std::string("control ") + std::to_string(GetDlgCtrlID(child)) + " " + text);
+    RECT place;
+    GetWindowRect(child, &place);
+    MapWindowPoints(nullptr, window_, reinterpret_cast<POINT*>(&place), 2);
+    EXPECT_GE(place.left, client.left);
+    EXPECT_GE(place.top, client.top);
+    EXPECT_LE(place.right, client.right);
+    EXPECT_LE(place.bottom, client.bottom);
+    if (text[0] == '\0') continue;
+    HDC dc = GetDC(child);
+    HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageA(child, WM_GETFONT, 0, 0)));
+    RECT needed = {};
+    DrawTextA(dc, text, -1, &needed, DT_CALCRECT | DT_SINGLELINE);
+    SelectObject(dc, old);
+    ReleaseDC(child, dc);
+    RECT inside;
+    GetClientRect(child, &inside);
+    EXPECT_LE(needed.right, inside.right);
+    EXPECT_LE(needed.bottom, inside.bottom);
+  }
+  EXPECT_EQ(controls, 8);
 }
 
 // Messages posted one per timer tick to the About box while it runs its modal loop.
