@@ -14,6 +14,15 @@ void OnAboutCommand(HWND window, WORD command) {
 // ending its modal loop, leaving the main window disabled for good.
 void OnAboutClose(HWND window) { EndDialog(window, IDCANCEL); }
 
+// A dialog procedure's return value only says whether it handled a message;
+// the dialog manager answers with DWLP_MSGRESULT. Without it every hit test
+// would come back as "nowhere" and the title bar would ignore the mouse.
+INT_PTR PassToDefault(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  LRESULT result = DefWindowProcA(window, message, wParam, lParam);
+  SetWindowLongPtrA(window, DWLP_MSGRESULT, result);
+  return result;
+}
+
 }  // namespace
 
 INT_PTR ShowAboutBox(HINSTANCE instance, HWND owner) {
@@ -29,7 +38,7 @@ INT_PTR CALLBACK AboutDlgProc(HWND window, UINT message, WPARAM wParam, LPARAM l
       OnAboutClose(window);
       return 0;
     default:
-      return DefWindowProcA(window, message, wParam, lParam);
+      return PassToDefault(window, message, wParam, lParam);
   }
 }
 

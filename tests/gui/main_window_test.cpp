@@ -489,5 +489,32 @@ TEST_F(MainWindowTest, AboutBoxEndsOnlyByOkEnterOrClose) {
   }
 }
 
+struct HitTests {
+  LRESULT caption;
+  LRESULT closeButton;
+};
+HitTests aboutHits;
+
+void CALLBACK HitTestAbout(HWND, UINT, UINT_PTR, DWORD) {
+  HWND box = FindWindowA("#32770", "About Karvel");
+  if (box == nullptr) return;
+  RECT frame;
+  GetWindowRect(box, &frame);
+  int y = frame.top + GetSystemMetrics(SM_CYDLGFRAME) + GetSystemMetrics(SM_CYCAPTION) / 2;
+  int closeX = frame.right - GetSystemMetrics(SM_CXDLGFRAME) - GetSystemMetrics(SM_CXSIZE) / 2;
+  aboutHits.caption = SendMessageA(box, WM_NCHITTEST, 0, MAKELPARAM(frame.left + 40, y));
+  aboutHits.closeButton = SendMessageA(box, WM_NCHITTEST, 0, MAKELPARAM(closeX, y));
+  EndDialog(box, IDOK);
+}
+
+TEST_F(MainWindowTest, AboutBoxTitleBarAnswersTheMouse) {
+  aboutHits = {};
+  UINT_PTR timer = SetTimer(nullptr, 0, 50, HitTestAbout);
+  ShowAboutBox(GetModuleHandleA(nullptr), window_);
+  KillTimer(nullptr, timer);
+  EXPECT_EQ(aboutHits.caption, HTCAPTION);
+  EXPECT_EQ(aboutHits.closeButton, HTCLOSE);
+}
+
 }  // namespace
 }  // namespace karvel
