@@ -84,7 +84,7 @@ constexpr DWORD kLabel = kChild | SS_LEFT | WS_GROUP;
 constexpr DWORD kEdit = kChild | ES_LEFT | WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL;
 constexpr DWORD kButton = kChild | BS_PUSHBUTTON | WS_TABSTOP;
 
-TEST(MainTemplate, HeaderAsSpecified) {
+TEST(MainTemplate, HeaderFields) {
   const void* data = LoadJapaneseResource(RT_DIALOG, IDD_MAIN);
   ASSERT_NE(data, nullptr);
   TemplateReader reader(data);
