@@ -6,26 +6,36 @@ export WINEARCH=win64
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 
+# Renamed whenever the settings below change, so older prefixes are set up again.
+KARVEL_PREFIX_READY=".karvel-ready-ume"
+
 karvel_wine_prefix() {
-  [ -f "$WINEPREFIX/.karvel-ready" ] && return 0
+  [ -f "$WINEPREFIX/$KARVEL_PREFIX_READY" ] && return 0
   local lock
   mkdir -p "$WINEPREFIX"
   # Tests and the run command may start together; one of them makes the prefix.
   exec {lock}>"$WINEPREFIX/.karvel-lock"
   flock "$lock"
-  if [ -f "$WINEPREFIX/.karvel-ready" ]; then
+  if [ -f "$WINEPREFIX/$KARVEL_PREFIX_READY" ]; then
     exec {lock}>&-
     return 0
   fi
   wineboot -i >/dev/null 2>&1
-  # Wine has neither template font; Liberation Sans Narrow keeps every label whole.
+  # Wine has neither template font. The Ume Gothic faces share their line height
+  # of 12 pixels at 9 points, so the fixed 350 x 230 window holds the whole
+  # template and every label; taller faces push the buttons out of the window.
   # The full-width name reaches the registry intact only through a UTF-8 locale.
   local font
-  for font in "MS UI Gothic" "ＭＳ Ｐゴシック"; do
-    LC_ALL=C.UTF-8 wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$font" /t REG_SZ \
-      /d "Liberation Sans Narrow" /f >/dev/null 2>&1
+  for font in "MS UI Gothic=Ume UI Gothic" "ＭＳ Ｐゴシック=Ume P Gothic"; do
+    LC_ALL=C.UTF-8 wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "${font%%=*}" \
+      /t REG_SZ /d "${font#*=}" /f >/dev/null 2>&1
   done
+  # On a display without a window manager, Wine waits two seconds for one at
+  # every hidden window; a prefix made for such a display places the windows itself.
+  if [ -n "${KARVEL_WINE_UNMANAGED:-}" ]; then
+    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
+  fi
   wineserver -w
-  touch "$WINEPREFIX/.karvel-ready"
+  touch "$WINEPREFIX/$KARVEL_PREFIX_READY"
   exec {lock}>&-
 }

@@ -1,0 +1,718 @@
+// End-to-end tests: the real karvel.exe, started in its own process and
+// driven only by the window messages a user's clicks and keys would cause.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "engine/encoding_job.h"
+#include "engine/key_stream.h"
+#include "res/resource.h"
+
+namespace {
+
+constexpr DWORD kPatienceMs = 10000;  // the longest any window is waited for
+constexpr char kMainClass[] = "Karvel ver2.1x";
+constexpr char kMessageBoxClass[] = "#32770";
+constexpr int kMessageBoxTextId = 0xFFFF;
+using Bytes = std::vector<unsigned char>;
+
+std::string SettingsPath() {
+  char folder[MAX_PATH];
+  GetWindowsDirectoryA(folder, MAX_PATH);
+  return std::string(folder) + "\\karvel.ini";
+}
+
+Bytes ReadBytes(const std::string& path) {
+  Bytes bytes;
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return bytes;
+  unsigned char buffer[65536];
+  DWORD got = 0;
+  while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) {
+    bytes.insert(bytes.end(), buffer, buffer + got);
+  }
+  CloseHandle(file);
+  return bytes;
+}
+
+std::string ReadText(const std::string& path) {
+  Bytes bytes = ReadBytes(path);
+  std::string text;
+  for (unsigned char c : bytes) {
+    if (c != '\r') text += static_cast<char>(c);
+  }
+  return text;
+}
+
+void WriteBytes(const std::string& path, const Bytes& bytes) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE) << path;
+  DWORD written = 0;
+  ASSERT_TRUE(WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
+  CloseHandle(file);
+}
+
+bool Exists(const std::string& path) {
+  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// Content that crosses the engine's chunk boundary and uses every byte value.
+Bytes PlainContent() {
+  Bytes bytes(karvel::kChunkSize + 4000);
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<unsigned char>(i * 7 + i / 251);
+  return bytes;
+}
+
+void Scramble(unsigned char* bytes, size_t size, const std::string& passphrase, int32_t seed) {
+  karvel::Seed(seed);
+  for (size_t i = 0; i < size; ++i) {
+    bytes[i] ^= static_cast<unsigned char>(passphrase[karvel::Next() % passphrase.size()]);
+  }
+}
+
+// An encoding made from the file-format rules, with the header's free bytes left zero.
+Bytes Encoded(const Bytes& plain, const std::string& passphrase) {
+  Bytes bytes(karvel::kHeaderSize, 0);
+  std::memcpy(bytes.data(), karvel::kSignatureText, sizeof karvel::kSignatureText);
+  Scramble(bytes.data(), karvel::kHeaderSize, passphrase, karvel::kHeaderSeed);
+  Bytes content = plain;
+  Scramble(content.data(), content.size(), passphrase, karvel::kBodySeed);
+  bytes.insert(bytes.end(), content.begin(), content.end());
+  return bytes;
+}
+
+// The encoded file must equal the rule-made encoding except in the header's free bytes.
+void ExpectEncodingOf(const Bytes& actual, const Bytes& plain, const std::string& passphrase) {
+  Bytes expected = Encoded(plain, passphrase);
+  ASSERT_EQ(actual.size(), expected.size());
+  constexpr size_t kChecked = karvel::kSignatureLength + 1;
+  EXPECT_TRUE(std::equal(expected.begin(), expected.begin() + kChecked, actual.begin()))
+      << "scrambled signature";
+  EXPECT_TRUE(std::equal(expected.begin() + karvel::kHeaderSize, expected.end(),
+                         actual.begin() + karvel::kHeaderSize))
+      << "scrambled content";
+}
+
+struct WindowSearch {
+  DWORD processId;
+  const char* className;
+  const char* caption;  // nullptr: any
+  bool needsMessageText;
+  HWND found;
+};
+
+BOOL CALLBACK MatchWindow(HWND window, LPARAM parameter) {
+  auto* search = reinterpret_cast<WindowSearch*>(parameter);
+  DWORD processId = 0;
+  GetWindowThreadProcessId(window, &processId);
+  char className[64] = "";
+  GetClassNameA(window, className, sizeof className);
+  char caption[256] = "";
+  GetWindowTextA(window, caption, sizeof caption);
+  if (processId != search->processId || !IsWindowVisible(window) ||
+      lstrcmpA(className, search->className) != 0 ||
+      (search->caption != nullptr && lstrcmpA(caption, search->caption) != 0) ||
+      (search->needsMessageText && GetDlgItem(window, kMessageBoxTextId) == nullptr)) {
+    return TRUE;
+  }
+  search->found = window;
+  return FALSE;
+}
+
+HWND FindProcessWindow(DWORD processId, const char* className, const char* caption,
+                       bool needsMessageText = false) {
+  WindowSearch search = {processId, className, caption, needsMessageText, nullptr};
+  EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+template <class Condition>
+bool WaitUntil(Condition condition) {
+  DWORD start = GetTickCount();
+  while (!condition()) {
+    if (GetTickCount() - start > kPatienceMs) return false;
+    Sleep(20);
+  }
+  return true;
+}
+
+struct MessageSeen {
+  std::string caption;
+  std::string text;
+};
+
+// Writes the screen under the window's rectangle as a 24-bit BMP.
+void SaveScreenshot(HWND window, const char* name) {
+  RECT rect;
+  GetWindowRect(window, &rect);
+  int width = rect.right - rect.left, height = rect.bottom - rect.top;
+  BITMAPINFO info = {};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = height;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 24;
+  info.bmiHeader.biCompression = BI_RGB;
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  void* bits = nullptr;
+  HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  HGDIOBJ old = SelectObject(memory, bitmap);
+  BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
+  GdiFlush();
+  DWORD imageSize = static_cast<DWORD>(((width * 3 + 3) & ~3) * height);
+  BITMAPFILEHEADER file = {};
+  file.bfType = 0x4D42;  // "BM"
+  file.bfOffBits = sizeof file + sizeof info.bmiHeader;
+  file.bfSize = file.bfOffBits + imageSize;
+  Bytes bytes(reinterpret_cast<unsigned char*>(&file), reinterpret_cast<unsigned char*>(&file + 1));
+  auto* header = reinterpret_cast<unsigned char*>(&info.bmiHeader);
+  bytes.insert(bytes.end(), header, header + sizeof info.bmiHeader);
+  bytes.insert(bytes.end(), static_cast<unsigned char*>(bits),
+               static_cast<unsigned char*>(bits) + imageSize);
+  SelectObject(memory, old);
+  DeleteObject(bitmap);
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+  CreateDirectoryA(KARVEL_SCREENSHOT_DIR, nullptr);
+  WriteBytes(std::string(KARVEL_SCREENSHOT_DIR) + "\\" + name + ".bmp", bytes);
+}
+
+class KarvelTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    folder_ = std::string(temp) + "karvel-test-" + std::to_string(GetCurrentProcessId()) + "-" +
+              ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    for (char& c : folder_) {
+      if (c == '/') c = '-';
+    }
+    RemoveTree(folder_);
+    ASSERT_TRUE(CreateDirectoryA(folder_.c_str(), nullptr)) << folder_;
+    DeleteFileA(SettingsPath().c_str());
+  }
+
+  void TearDown() override {
+    StopKarvel();
+    RemoveTree(folder_);
+    DeleteFileA(SettingsPath().c_str());
+  }
+
+  std::string PathOf(const std::string& name) const { return folder_ + "\\" + name; }
+
+  void StartKarvel() {
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    char commandLine[] = "karvel.exe";
+    ASSERT_TRUE(CreateProcessA(KARVEL_EXE, commandLine, nullptr, nullptr, FALSE, 0, nullptr,
+                               folder_.c_str(), &startup, &process_))
+        << KARVEL_EXE;
+    ASSERT_TRUE(WaitUntil([&] {
+      main_ = FindProcessWindow(process_.dwProcessId, kMainClass, "Karvel ver 2.10");
+      return main_ != nullptr;
+    })) << "no main window";
+    Sync();
+  }
+
+  void StopKarvel() {
+    if (process_.hProcess == nullptr) return;
+    if (WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT) {
+      TerminateProcess(process_.hProcess, 99);
+      WaitForSingleObject(process_.hProcess, kPatienceMs);
+    }
+    CloseHandle(process_.hThread);
+    CloseHandle(process_.hProcess);
+    process_ = {};
+    main_ = nullptr;
+  }
+
+  // Returns once karvel's thread has handled everything sent or posted before.
+  void Sync() {
+    DWORD_PTR result;
+    ASSERT_TRUE(SendMessageTimeoutA(main_, WM_NULL, 0, 0, SMTO_NORMAL, kPatienceMs, &result));
+  }
+
+  DWORD WaitForExit() {
+    EXPECT_EQ(WaitForSingleObject(process_.hProcess, kPatienceMs), WAIT_OBJECT_0);
+    DWORD code = 12345;
+    GetExitCodeProcess(process_.hProcess, &code);
+    return code;
+  }
+
+  bool Running() const { return WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT; }
+
+  void SetBox(int id, const std::string& text) {
+    DWORD_PTR result;
+    ASSERT_TRUE(SendMessageTimeoutA(GetDlgItem(main_, id), WM_SETTEXT, 0,
+                                    reinterpret_cast<LPARAM>(text.c_str()), SMTO_NORMAL,
+                                    kPatienceMs, &result));
+  }
+
+  std::string BoxText(int id) {
+    std::vector<char> text(1024, '\0');
+    DWORD_PTR result;
+    SendMessageTimeoutA(GetDlgItem(main_, id), WM_GETTEXT, text.size(),
+                        reinterpret_cast<LPARAM>(text.data()), SMTO_NORMAL, kPatienceMs, &result);
+    return text.data();
+  }
+
+  void SetBoxes(const std::string& target, const std::string& passphrase,
+                const std::string& output) {
+    SetBox(IDC_TARGET_FILE, target);
+    SetBox(IDC_PASSPHRASE, passphrase);
+    SetBox(IDC_OUTPUT, output);
+  }
+
+  void ExpectBoxes(const std::string& target, const std::string& passphrase,
+                   const std::string& output) {
+    EXPECT_EQ(BoxText(IDC_TARGET_FILE), target);
+    EXPECT_EQ(BoxText(IDC_PASSPHRASE), passphrase);
+    EXPECT_EQ(BoxText(IDC_OUTPUT), output);
+  }
+
+  void Command(WORD id) { ASSERT_TRUE(PostMessageA(main_, WM_COMMAND, id, 0)); }
+
+  HWND WaitForWindow(const char* className, const char* caption, bool needsMessageText = false) {
+    HWND window = nullptr;
+    WaitUntil([&] {
+      window = FindProcessWindow(process_.dwProcessId, className, caption, needsMessageText);
+      return window != nullptr;
+    });
+    return window;
+  }
+
+  // Reads the message box karvel shows, presses its OK button and waits until the command is over.
+  MessageSeen DismissMessage() {
+    MessageSeen seen;
+    HWND box = WaitForWindow(kMessageBoxClass, nullptr, true);
+    if (box == nullptr) {
+      ADD_FAILURE() << "no message box";
+      return seen;
+    }
+    char text[256] = "";
+    GetWindowTextA(box, text, sizeof text);
+    seen.caption = text;
+    GetDlgItemTextA(box, kMessageBoxTextId, text, sizeof text);
+    seen.text = text;
+    EXPECT_EQ(GetWindowLongPtrA(box, GWLP_HWNDPARENT), reinterpret_cast<LONG_PTR>(main_))
+        << "owned by the main window";
+    EXPECT_EQ(VisibleButtons(box), std::vector<int>{IDOK});
+    PostMessageA(box, WM_COMMAND, IDOK, 0);
+    EXPECT_TRUE(WaitUntil([&] { return !IsWindow(box); })) << "message box stays";
+    Sync();
+    return seen;
+  }
+
+  static std::vector<int> VisibleButtons(HWND box) {
+    std::vector<int> ids;
+    for (HWND child = GetWindow(box, GW_CHILD); child != nullptr;
+         child = GetWindow(child, GW_HWNDNEXT)) {
+      char className[32] = "";
+      GetClassNameA(child, className, sizeof className);
+      if (lstrcmpiA(className, "Button") == 0 && IsWindowVisible(child)) {
+        ids.push_back(GetDlgCtrlID(child));
+      }
+    }
+    return ids;
+  }
+
+  bool MessageShown() {
+    return FindProcessWindow(process_.dwProcessId, kMessageBoxClass, nullptr, true) != nullptr;
+  }
+
+  static void RemoveTree(const std::string& folder) {
+    WIN32_FIND_DATAA entry;
+    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &entry);
+    if (search != INVALID_HANDLE_VALUE) {
+      do {
+        std::string name = entry.cFileName;
+        if (name == "." || name == "..") continue;
+        std::string path = folder + "\\" + name;
+        SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+          RemoveTree(path);
+        } else {
+          DeleteFileA(path.c_str());
+        }
+      } while (FindNextFileA(search, &entry));
+      FindClose(search);
+    }
+    RemoveDirectoryA(folder.c_str());
+  }
+
+  std::string folder_;
+  PROCESS_INFORMATION process_ = {};
+  HWND main_ = nullptr;
+};
+
+// ---- Encode and Decode refusals: a message, all three boxes kept, nothing changed on disk.
+
+struct RefusalCase {
+  const char* name;
+  WORD command;
+  const char* target;      // a file name in the test folder, "" or "<long>"
+  const char* passphrase;  // "<long128>" and "<long300>" stand for that many characters
+  const char* output;      // as target; "<target>" repeats the target's path
+  const char* text;
+};
+
+const RefusalCase kRefusals[] = {
+    {"all empty, Encode", IDC_ENCODE, "", "", "", "input encoding key"},
+    {"all empty, Decode", IDC_DECODE, "", "", "", "input encoding key"},
+    {"no target, Encode", IDC_ENCODE, "", "secret", "", "input file name to encode"},
+    {"no target, Decode", IDC_DECODE, "", "secret", "", "input file name to encode"},
+    {"no passphrase, Encode", IDC_ENCODE, "plain.bin", "", "<target>", "input encoding key"},
+    {"no passphrase, Decode", IDC_DECODE, "plain.bin", "", "<target>", "input encoding key"},
+    {"missing target, Encode", IDC_ENCODE, "missing.bin", "secret", "", "file open failed"},
+    {"missing target, Decode", IDC_DECODE, "missing.bin", "secret", "", "file open failed"},
+    {"folder as target, Encode", IDC_ENCODE, "sub", "secret", "", "file open failed"},
+    {"already encoded", IDC_ENCODE, "encoded.bin", "secret", "<target>",
+     "alreadly encoded by the passphrase"},
+    {"decode a plain file", IDC_DECODE, "plain.bin", "secret", "<target>", "invalid key"},
+    {"decode under another passphrase", IDC_DECODE, "encoded.bin", "other", "<target>",
+     "invalid key"},
+    {"long target", IDC_ENCODE, "<long>", "secret", "", "file name too long"},
+    {"long output", IDC_DECODE, "encoded.bin", "secret", "<long>", "file name too long"},
+    {"long passphrase", IDC_ENCODE, "plain.bin", "<long128>", "", "encoding key too long"},
+    {"passphrase beyond the scratch buffer", IDC_DECODE, "encoded.bin", "<long300>", "",
+     "encoding key too long"},
+    {"target read first", IDC_ENCODE, "<long>", "", "", "file name too long"},
+    {"passphrase read before output", IDC_ENCODE, "plain.bin", "<long128>", "<long>",
+     "encoding key too long"},
+    {"output is a folder", IDC_ENCODE, "plain.bin", "secret", "sub", "output is a folder"},
+    {"output folder missing", IDC_ENCODE, "plain.bin", "secret", "nowhere\\out.bin",
+     "output folder not found"},
+    {"output is the temporary file", IDC_ENCODE, "plain.bin", "secret", "plain.bin.tmp",
+     "output is the temporary file"},
+    {"output read-only", IDC_DECODE, "encoded.bin", "secret", "readonly.bin",
+     "output is read-only"},
+};
+
+TEST_F(KarvelTest, RefusalsShowTheirMessageAndKeepEverything) {
+  const Bytes plain = PlainContent();
+  WriteBytes(PathOf("plain.bin"), plain);
+  WriteBytes(PathOf("encoded.bin"), Encoded(plain, "secret"));
+  WriteBytes(PathOf("readonly.bin"), {1, 2, 3});
+  SetFileAttributesA(PathOf("readonly.bin").c_str(), FILE_ATTRIBUTE_READONLY);
+  CreateDirectoryA(PathOf("sub").c_str(), nullptr);
+  StartKarvel();
+  const std::string longPath = "C:\\" + std::string(karvel::kMaxPathLength - 2, 'a');
+  auto expand = [&](const std::string& name, const std::string& target) -> std::string {
+    if (name.empty()) return "";
+    if (name == "<long>") return longPath;
+    if (name == "<target>") return target;
+    return PathOf(name);
+  };
+  for (const RefusalCase& refusal : kRefusals) {
+    SCOPED_TRACE(refusal.name);
+    std::string target = expand(refusal.target, "");
+    std::string passphrase = refusal.passphrase;
+    if (passphrase == "<long128>") passphrase.assign(karvel::kMaxPassphraseLength + 1, 'k');
+    if (passphrase == "<long300>") passphrase.assign(300, 'k');
+    std::string output = expand(refusal.output, target);
+    Bytes targetBefore = ReadBytes(target);
+    Bytes outputBefore = ReadBytes(output);
+    SetBoxes(target, passphrase, output);
+    Command(refusal.command);
+    MessageSeen seen = DismissMessage();
+    EXPECT_EQ(seen.caption, "error");
+    EXPECT_EQ(seen.text, refusal.text);
+    ExpectBoxes(target, passphrase, output);
+    EXPECT_EQ(ReadBytes(target), targetBefore);
+    EXPECT_EQ(ReadBytes(output), outputBefore);
+    EXPECT_FALSE(Exists(target + ".tmp"));
+  }
+  EXPECT_EQ(ReadBytes(PathOf("plain.bin")), plain);
+  EXPECT_EQ(ReadBytes(PathOf("encoded.bin")), Encoded(plain, "secret"));
+  EXPECT_FALSE(Exists(PathOf("nowhere")));
+}
+
+TEST_F(KarvelTest, OutputHeldOpenElsewhereIsNotReplaced) {
+  const Bytes plain = PlainContent();
+  WriteBytes(PathOf("plain.bin"), plain);
+  WriteBytes(PathOf("held.bin"), {9, 9, 9});
+  StartKarvel();
+  HANDLE held = CreateFileA(PathOf("held.bin").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  SetBoxes(PathOf("plain.bin"), "secret", PathOf("held.bin"));
+  Command(IDC_ENCODE);
+  MessageSeen seen = DismissMessage();
+  CloseHandle(held);
+  EXPECT_EQ(seen.caption, "error");
+  EXPECT_EQ(seen.text, "output replace failed");
+  ExpectBoxes(PathOf("plain.bin"), "secret", PathOf("held.bin"));
+  EXPECT_EQ(ReadBytes(PathOf("held.bin")), (Bytes{9, 9, 9}));
+  EXPECT_EQ(ReadBytes(PathOf("plain.bin")), plain);
+}
+
+// ---- Transforms: "done", the passphrase box emptied, the result checked byte for byte.
+
+struct TransformCase {
+  const char* name;
+  WORD command;
+  bool startEncoded;   // the target holds the encoding of the plain content
+  const char* output;  // "" empty box, "<target>" the target's path, else a file name
+};
+
+const TransformCase kTransforms[] = {
+    {"encode in place, output box empty", IDC_ENCODE, false, ""},
+    {"encode in place, output names the target", IDC_ENCODE, false, "<target>"},
+    {"encode to another file", IDC_ENCODE, false, "result.bin"},
+    {"decode in place, output box empty", IDC_DECODE, true, ""},
+    {"decode in place, output names the target", IDC_DECODE, true, "<target>"},
+    {"decode to another file", IDC_DECODE, true, "result.bin"},
+};
+
+TEST_F(KarvelTest, TransformsWriteTheirResultAndEmptyOnlyThePassphrase) {
+  const std::string passphrase = "Secret key 1";
+  const Bytes plain = PlainContent();
+  const Bytes encoded = Encoded(plain, passphrase);
+  StartKarvel();
+  int row = 0;
+  for (const TransformCase& transform : kTransforms) {
+    SCOPED_TRACE(transform.name);
+    std::string target = PathOf("target" + std::to_string(++row) + ".bin");
+    std::string output = transform.output;
+    if (output == "<target>") {
+      output = target;
+    } else if (!output.empty()) {
+      output = PathOf(std::to_string(row) + output);
+    }
+    const Bytes& before = transform.startEncoded ? encoded : plain;
+    WriteBytes(target, before);
+    SetBoxes(target, passphrase, output);
+    Command(transform.command);
+    MessageSeen seen = DismissMessage();
+    bool encoding = transform.command == IDC_ENCODE;
+    EXPECT_EQ(seen.caption, encoding ? "karvel - encoding" : "karvel - decoding");
+    EXPECT_EQ(seen.text, "done");
+    ExpectBoxes(target, "", output);
+    Bytes result = ReadBytes(output.empty() ? target : output);
+    if (encoding) {
+      ExpectEncodingOf(result, plain, passphrase);
+    } else {
+      EXPECT_EQ(result, plain);
+    }
+    if (!output.empty() && output != target) {
+      EXPECT_EQ(ReadBytes(target), before);
+    }
+    EXPECT_FALSE(Exists(target + ".tmp"));
+  }
+}
+
+TEST_F(KarvelTest, EncodingTwiceUnderOnePassphraseIsRefused) {
+  const Bytes plain = PlainContent();
+  std::string target = PathOf("twice.bin");
+  WriteBytes(target, plain);
+  StartKarvel();
+  SetBoxes(target, "pass", target);
+  Command(IDC_ENCODE);
+  EXPECT_EQ(DismissMessage().text, "done");
+  SetBox(IDC_PASSPHRASE, "pass");
+  Command(IDC_ENCODE);
+  EXPECT_EQ(DismissMessage().text, "alreadly encoded by the passphrase");
+  ExpectEncodingOf(ReadBytes(target), plain, "pass");
+}
+
+// ---- Placement and closing.
+
+TEST_F(KarvelTest, FirstRunOpensAtTheDefaultRectangle) {
+  StartKarvel();
+  RECT rect;
+  GetWindowRect(main_, &rect);
+  EXPECT_EQ(rect.left, 0);
+  EXPECT_EQ(rect.top, 0);
+  EXPECT_EQ(rect.right - rect.left, 350);
+  EXPECT_EQ(rect.bottom - rect.top, 230);
+  EXPECT_FALSE(Exists(SettingsPath())) << "nothing is written before the first close";
+  RedrawWindow(main_, nullptr, nullptr,
+               RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN | RDW_FRAME);
+  Sync();
+  SaveScreenshot(main_, "main-window");
+}
+
+TEST_F(KarvelTest, MissingEdgesFallBackToTheirDefaults) {
+  std::string settings = "[Settings]\r\nWinLeft=100\r\nWinTop=50\r\n";
+  WriteBytes(SettingsPath(), Bytes(settings.begin(), settings.end()));
+  StartKarvel();
+  RECT rect;
+  GetWindowRect(main_, &rect);
+  EXPECT_EQ(rect.left, 100);
+  EXPECT_EQ(rect.top, 50);
+  EXPECT_EQ(rect.right - rect.left, 250);
+  EXPECT_EQ(rect.bottom - rect.top, 180);
+}
+
+struct CloseCase {
+  const char* name;
+  UINT message;
+  WPARAM wParam;
+};
+
+const CloseCase kCloses[] = {
+    {"close message", WM_CLOSE, 0},
+    {"e&xit", WM_COMMAND, IDM_EXIT},
+    {"system menu close", WM_SYSCOMMAND, SC_CLOSE},
+};
+
+TEST_F(KarvelTest, EveryWayOfClosingSavesThePlacementAndExitsWithZero) {
+  int shift = 0;
+  for (const CloseCase& close : kCloses) {
+    SCOPED_TRACE(close.name);
+    DeleteFileA(SettingsPath().c_str());
+    StartKarvel();
+    shift += 40;
+    ASSERT_TRUE(MoveWindow(main_, 20 + shift, 10 + shift, 350, 230, TRUE));
+    Sync();
+    ASSERT_TRUE(PostMessageA(main_, close.message, close.wParam, 0));
+    EXPECT_EQ(WaitForExit(), 0u);
+    std::string expected = "[Settings]\nWinLeft=" + std::to_string(20 + shift) +
+                           "\nWinTop=" + std::to_string(10 + shift) +
+                           "\nWinRight=" + std::to_string(370 + shift) +
+                           "\nWinBottom=" + std::to_string(240 + shift) + "\n";
+    EXPECT_EQ(ReadText(SettingsPath()), expected);
+    StopKarvel();
+  }
+}
+
+TEST_F(KarvelTest, MovedWindowReopensWithTheSameRectangle) {
+  StartKarvel();
+  ASSERT_TRUE(MoveWindow(main_, 123, 45, 350, 230, TRUE));
+  Sync();
+  RECT before;
+  GetWindowRect(main_, &before);
+  PostMessageA(main_, WM_CLOSE, 0, 0);
+  EXPECT_EQ(WaitForExit(), 0u);
+  StopKarvel();
+  StartKarvel();
+  RECT after;
+  GetWindowRect(main_, &after);
+  EXPECT_EQ(after.left, before.left);
+  EXPECT_EQ(after.top, before.top);
+  EXPECT_EQ(after.right, before.right);
+  EXPECT_EQ(after.bottom, before.bottom);
+}
+
+TEST_F(KarvelTest, OkCancelEnterAndEscapeLeaveTheMainWindowAlone) {
+  StartKarvel();
+  Command(IDOK);
+  Command(IDCANCEL);
+  HWND target = GetDlgItem(main_, IDC_TARGET_FILE);
+  PostMessageA(target, WM_KEYDOWN, VK_ESCAPE, 0);
+  PostMessageA(target, WM_KEYDOWN, VK_RETURN, 0);
+  Sync();
+  EXPECT_TRUE(Running());
+  EXPECT_TRUE(IsWindowVisible(main_));
+  EXPECT_FALSE(MessageShown());
+}
+
+// ---- The About box.
+
+TEST_F(KarvelTest, AboutBoxClosesOnOkButNotOnCancel) {
+  StartKarvel();
+  Command(IDM_ABOUT);
+  HWND about = WaitForWindow(kMessageBoxClass, "About Karvel");
+  ASSERT_NE(about, nullptr);
+  EXPECT_FALSE(IsWindowEnabled(main_)) << "the box is modal";
+  DWORD_PTR result;
+  SendMessageTimeoutA(about, WM_COMMAND, IDCANCEL, 0, SMTO_NORMAL, kPatienceMs, &result);
+  EXPECT_TRUE(IsWindow(about)) << "cancel does not end the box";
+  RedrawWindow(about, nullptr, nullptr,
+               RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN | RDW_FRAME);
+  SendMessageTimeoutA(about, WM_NULL, 0, 0, SMTO_NORMAL, kPatienceMs, &result);
+  SaveScreenshot(about, "about-box");
+  PostMessageA(about, WM_COMMAND, IDOK, 0);
+  EXPECT_TRUE(WaitUntil([&] { return !IsWindow(about); }));
+  Sync();
+  EXPECT_TRUE(IsWindowEnabled(main_));
+}
+
+struct AboutCloseCase {
+  const char* name;
+  UINT message;
+  WPARAM wParam;
+};
+
+const AboutCloseCase kAboutCloses[] = {
+    {"title-bar close button", WM_SYSCOMMAND, SC_CLOSE},
+    {"close message", WM_CLOSE, 0},
+};
+
+TEST_F(KarvelTest, ClosingTheAboutBoxByItsTitleBarLeavesTheMainWindowUsable) {
+  StartKarvel();
+  for (const AboutCloseCase& close : kAboutCloses) {
+    SCOPED_TRACE(close.name);
+    Command(IDM_ABOUT);
+    HWND about = WaitForWindow(kMessageBoxClass, "About Karvel");
+    ASSERT_NE(about, nullptr);
+    PostMessageA(about, close.message, close.wParam, 0);
+    EXPECT_TRUE(WaitUntil([&] { return !IsWindow(about); }));
+    Sync();
+    EXPECT_TRUE(IsWindowEnabled(main_));
+    Command(IDC_ENCODE);
+    EXPECT_EQ(DismissMessage().text, "input encoding key");
+  }
+}
+
+// ---- The Open dialog.
+
+BOOL CALLBACK FindEdit(HWND window, LPARAM found) {
+  char className[16] = "";
+  GetClassNameA(window, className, sizeof className);
+  if (lstrcmpiA(className, "Edit") != 0) return TRUE;
+  *reinterpret_cast<HWND*>(found) = window;
+  return FALSE;
+}
+
+// The file-name box: an edit of its own (edt1) or inside the file-name combo (cmb13).
+HWND FileNameBox(HWND dialog) {
+  const int kFileNameEdit = 0x480;
+  const int kFileNameCombo = 0x47C;
+  HWND edit = GetDlgItem(dialog, kFileNameEdit);
+  HWND combo = GetDlgItem(dialog, kFileNameCombo);
+  if (edit == nullptr && combo != nullptr) {
+    EnumChildWindows(combo, FindEdit, reinterpret_cast<LPARAM>(&edit));
+  }
+  return edit;
+}
+
+TEST_F(KarvelTest, OpenDialogAcceptsANewNameInAnExistingFolder) {
+  StartKarvel();
+  SetBox(IDC_PASSPHRASE, "secret");
+  Command(IDM_OPEN);
+  HWND dialog = WaitForWindow(kMessageBoxClass, nullptr);
+  ASSERT_NE(dialog, nullptr);
+  HWND name = FileNameBox(dialog);
+  ASSERT_NE(name, nullptr);
+  std::string chosen = PathOf("not-there-yet.txt");
+  DWORD_PTR result;
+  SendMessageTimeoutA(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(chosen.c_str()), SMTO_NORMAL,
+                      kPatienceMs, &result);
+  PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+  EXPECT_TRUE(WaitUntil([&] { return !IsWindow(dialog); })) << "dialog refused the name";
+  Sync();
+  ExpectBoxes(chosen, "secret", chosen);
+  Command(IDC_ENCODE);
+  EXPECT_EQ(DismissMessage().text, "file open failed");
+}
+
+TEST_F(KarvelTest, CancellingTheOpenDialogChangesNothing) {
+  StartKarvel();
+  SetBoxes("typed target", "secret", "typed output");
+  Command(IDM_OPEN);
+  HWND dialog = WaitForWindow(kMessageBoxClass, nullptr);
+  ASSERT_NE(dialog, nullptr);
+  PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+  EXPECT_TRUE(WaitUntil([&] { return !IsWindow(dialog); }));
+  Sync();
+  ExpectBoxes("typed target", "secret", "typed output");
+}
+
+}  // namespace
