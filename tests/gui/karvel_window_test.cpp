@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -713,6 +714,182 @@ TEST_F(KarvelTest, CancellingTheOpenDialogChangesNothing) {
   EXPECT_TRUE(WaitUntil([&] { return !IsWindow(dialog); }));
   Sync();
   ExpectBoxes("typed target", "secret", "typed output");
+}
+
+// ---- Hostile and odd input: the window acts on the exact path in the box or on none.
+
+// A path of exactly length characters inside folder. Windows makes no folder whose path is
+// longer than 248 characters, so folders fill up to 200 and the file name takes the rest.
+std::string DeepPath(const std::string& folder, size_t length) {
+  std::string deep = folder;
+  while (deep.size() < 200) {
+    deep += "\\" + std::string(std::min<size_t>(40, 200 - deep.size()), 'd');
+    CreateDirectoryA(deep.c_str(), nullptr);
+  }
+  return deep + "\\" + std::string(length - deep.size() - 1, 'f');
+}
+
+std::string FolderOf(const std::string& path) { return path.substr(0, path.rfind('\\')); }
+
+std::vector<std::string> NamesIn(const std::string& folder) {
+  std::vector<std::string> names;
+  WIN32_FIND_DATAA entry;
+  HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &entry);
+  if (search == INVALID_HANDLE_VALUE) return names;
+  do {
+    std::string name = entry.cFileName;
+    if (name != "." && name != "..") names.push_back(name);
+  } while (FindNextFileA(search, &entry));
+  FindClose(search);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+TEST_F(KarvelTest, PathsOf255AreTakenAndLongerOnesRefusedNotCut) {
+  const Bytes plain = PlainContent();
+  const std::string target = DeepPath(folder_, karvel::kMaxPathLength);
+  std::string output = target;
+  output.back() = 'g';
+  ASSERT_EQ(output.size(), 255u);
+  WriteBytes(target, plain);
+  StartKarvel();
+
+  SetBoxes(target, "deep", "");
+  Command(IDC_ENCODE);
+  EXPECT_EQ(DismissMessage().text, "done");
+  ExpectEncodingOf(ReadBytes(target), plain, "deep");
+  SetBoxes(target, "deep", output);
+  Command(IDC_DECODE);
+  EXPECT_EQ(DismissMessage().text, "done");
+  EXPECT_EQ(ReadBytes(output), plain);
+
+  // Cut to 255 characters, each of these would name one of the two files above.
+  for (size_t extra : {1, 45}) {
+    SCOPED_TRACE(255 + extra);
+    const std::string longTarget = target + std::string(extra, 'x');
+    const std::string longOutput = output + std::string(extra, 'x');
+    for (WORD command : {IDC_ENCODE, IDC_DECODE}) {
+      SetBoxes(longTarget, "deep", "");
+      Command(command);
+      EXPECT_EQ(DismissMessage().text, "file name too long");
+      ExpectBoxes(longTarget, "deep", "");
+      SetBoxes(target, "deep", longOutput);
+      Command(command);
+      EXPECT_EQ(DismissMessage().text, "file name too long");
+      ExpectBoxes(target, "deep", longOutput);
+    }
+  }
+  ExpectEncodingOf(ReadBytes(target), plain, "deep");
+  EXPECT_EQ(ReadBytes(output), plain);
+  EXPECT_EQ(NamesIn(FolderOf(target)),
+            (std::vector<std::string>{target.substr(target.rfind('\\') + 1),
+                                      output.substr(output.rfind('\\') + 1)}));
+}
+
+TEST_F(KarvelTest, PassphrasesOf127AreTakenAndLongerOnesRefused) {
+  const Bytes plain = PlainContent();
+  std::string longest;
+  for (size_t i = 0; i < karvel::kMaxPassphraseLength; ++i) {
+    longest += static_cast<char>('!' + (i * 37) % 94);
+  }
+  const std::string target = PathOf("target.bin");
+  WriteBytes(target, plain);
+  StartKarvel();
+  for (size_t extra : {1, 128}) {
+    SCOPED_TRACE(127 + extra);
+    const std::string tooLong = longest + std::string(extra, 'k');
+    for (WORD command : {IDC_ENCODE, IDC_DECODE}) {
+      SetBoxes(target, tooLong, "");
+      Command(command);
+      EXPECT_EQ(DismissMessage().text, "encoding key too long");
+      ExpectBoxes(target, tooLong, "");
+    }
+  }
+  EXPECT_EQ(ReadBytes(target), plain);
+
+  SetBoxes(target, longest, "");
+  Command(IDC_ENCODE);
+  EXPECT_EQ(DismissMessage().text, "done");
+  ExpectEncodingOf(ReadBytes(target), plain, longest);
+  SetBox(IDC_PASSPHRASE, longest);
+  Command(IDC_DECODE);
+  EXPECT_EQ(DismissMessage().text, "done");
+  EXPECT_EQ(ReadBytes(target), plain);
+}
+
+TEST_F(KarvelTest, WildcardsNeverReachTheFilesTheyMatch) {
+  const Bytes plain = PlainContent();
+  WriteBytes(PathOf("plain.bin"), plain);
+  WriteBytes(PathOf("encoded.bin"), Encoded(plain, "secret"));
+  WriteBytes(PathOf("out1.bin"), {7, 7, 7});
+  const std::vector<std::string> names = NamesIn(folder_);
+  struct Case {
+    WORD command;
+    const char* target;
+    const char* output;
+    const char* text;
+  };
+  const Case cases[] = {
+      {IDC_ENCODE, "pla?n.bin", "", "file open failed"},
+      {IDC_ENCODE, "*.bin", "", "file open failed"},
+      {IDC_DECODE, "encod?d.bin", "", "file open failed"},
+      {IDC_DECODE, "enc*", "out1.bin", "file open failed"},
+      {IDC_ENCODE, "plain.bin", "out?.bin", "output replace failed"},
+      {IDC_DECODE, "encoded.bin", "out*", "output replace failed"},
+  };
+  StartKarvel();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.target) + " to " + c.output);
+    const std::string output = *c.output ? PathOf(c.output) : "";
+    SetBoxes(PathOf(c.target), "secret", output);
+    Command(c.command);
+    MessageSeen seen = DismissMessage();
+    EXPECT_EQ(seen.caption, "error");
+    EXPECT_EQ(seen.text, c.text);
+  }
+  EXPECT_EQ(ReadBytes(PathOf("plain.bin")), plain);
+  EXPECT_EQ(ReadBytes(PathOf("encoded.bin")), Encoded(plain, "secret"));
+  EXPECT_EQ(ReadBytes(PathOf("out1.bin")), (Bytes{7, 7, 7}));
+  EXPECT_EQ(NamesIn(folder_), names);
+}
+
+TEST_F(KarvelTest, CodePageCharactersInThePassphraseAreItsBytes) {
+  const std::string passphrase =
+      "caf\xE9 \xFC"
+      "ber";  // cafe and uber with their accents in 1252
+  const Bytes plain = PlainContent();
+  const std::string target = PathOf("target.bin");
+  WriteBytes(target, plain);
+  StartKarvel();
+  SCOPED_TRACE("ANSI code page " + std::to_string(GetACP()));
+  SetBoxes(target, passphrase, "");
+  Command(IDC_ENCODE);
+  EXPECT_EQ(DismissMessage().text, "done");
+  ExpectEncodingOf(ReadBytes(target), plain, passphrase);
+  SetBox(IDC_PASSPHRASE, passphrase);
+  Command(IDC_DECODE);
+  EXPECT_EQ(DismissMessage().text, "done");
+  EXPECT_EQ(ReadBytes(target), plain);
+}
+
+TEST_F(KarvelTest, EmptyAndHeaderSizedFilesRoundTrip) {
+  StartKarvel();
+  for (size_t size : {size_t{0}, karvel::kHeaderSize}) {
+    SCOPED_TRACE(size);
+    Bytes plain(size);
+    for (size_t i = 0; i < size; ++i) plain[i] = static_cast<unsigned char>(255 - i);
+    const std::string target = PathOf("file" + std::to_string(size));
+    WriteBytes(target, plain);
+    SetBoxes(target, "small", target);
+    Command(IDC_ENCODE);
+    EXPECT_EQ(DismissMessage().text, "done");
+    ExpectEncodingOf(ReadBytes(target), plain, "small");
+    SetBox(IDC_PASSPHRASE, "small");
+    Command(IDC_DECODE);
+    EXPECT_EQ(DismissMessage().text, "done");
+    EXPECT_EQ(ReadBytes(target), plain);
+  }
+  EXPECT_EQ(NamesIn(folder_), (std::vector<std::string>{"file0", "file128"}));
 }
 
 }  // namespace
