@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
 #include <string>
 
 #include "engine/encoding_job.h"
@@ -83,6 +84,24 @@ TEST(FullDisk, OutputOnAFullOtherVolumeKeepsTheOldOutput) {
     const auto localBefore = Snapshot(local.Path());
     EXPECT_EQ(RunJob(op.operation, local["target"], disk["old"]), JobStatus::WriteFailed);
     EXPECT_EQ(Snapshot(disk.Path()), diskBefore);
+    EXPECT_EQ(Snapshot(local.Path()), localBefore);
+  }
+}
+
+TEST(OtherVolume, ResultThatFitsReplacesTheOldOutputThere) {
+  FaultDisk disk(DiskKind::Small);
+  if (!disk.Missing().empty()) GTEST_SKIP() << disk.Missing();
+  ScratchFolder local;
+  const Bytes plain = Pattern(kSmallDiskSize * 3 / 10, 5);
+  for (const NamedOperation& op : kTransforms) {
+    SCOPED_TRACE(op.name);
+    WriteBytes(disk["old"], Pattern(kSmallDiskSize / 10, 6));
+    WriteBytes(local["target"], TargetFor(op.operation, plain));
+    const auto localBefore = Snapshot(local.Path());
+    ASSERT_EQ(RunJob(op.operation, local["target"], disk["old"]), JobStatus::Ok);
+    const Bytes expected =
+        op.operation == &EncodingJob::Decode ? plain : ReferenceEncode(kPassphrase, plain);
+    EXPECT_EQ(Snapshot(disk.Path()), (std::map<std::string, Bytes>{{"old", expected}}));
     EXPECT_EQ(Snapshot(local.Path()), localBefore);
   }
 }
