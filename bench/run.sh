@@ -12,12 +12,13 @@ scripts/setup.sh
 
 build="$root/build/bench"
 data="$build/data"
-runs=5
+passes=3
+runs=3
 passphrase="correct horse battery staple"
 large_size=$((1024 * 1024 * 1024))
 small_size=$((64 * 1024 * 1024))
-# The large file, its encoded form and one output at a time, with room to spare.
-needed_kib=$((4 * 1024 * 1024))
+# The large file, its four encrypted forms and one output at a time, with room to spare.
+needed_kib=$((7 * 1024 * 1024))
 
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKARVEL_BENCH=ON \
   -DBUILD_TESTING=OFF >/dev/null
@@ -39,43 +40,10 @@ make_data() {  # path, size
   fi
 }
 
-# Reads a file once so that every timed run finds it in the page cache.
-warm() { cat "$1" >/dev/null; }
-
-# Runs a command once untimed and then $runs times, removing output before
-# each run, and prints the median wall time in microseconds. The output of
-# the last run stays for the caller.
-median_us() {  # output, command...
-  local output="$1" run start times=()
-  shift
-  for ((run = 0; run <= runs; run++)); do
-    rm -f "$output"
-    start="${EPOCHREALTIME/./}"
-    "$@" >/dev/null
-    ((run == 0)) || times+=($((${EPOCHREALTIME/./} - start)))
-  done
-  printf '%s\n' "${times[@]}" | sort -n | sed -n "$((runs / 2 + 1))p"
-}
-
-# The tools do not flush their output by themselves; the engine and the copy
-# loop do, so each tool's run includes `sync FILE` on its output.
-flushed() {  # output, command...
-  local output="$1"
-  shift
-  "$@"
-  sync "$output"
-}
-
 columns() { printf '  %-48s %10s %14s %6s\n' "" "median" "rate" "ratio"; }
 
-# Times a command as median_us does and prints its row; the time stays in
-# timed_us. Without a baseline the command is its own.
-timed_row() {  # label, baseline microseconds or "", output, command...
-  local label="$1" baseline="$2"
-  shift 2
-  timed_us="$(median_us "$@")"
-  awk -v label="$label" -v us="$timed_us" -v base="${baseline:-$timed_us}" \
-    -v bytes="$large_size" 'BEGIN {
+row() {  # label, microseconds, baseline microseconds
+  awk -v label="$1" -v us="$2" -v base="$3" -v bytes="$large_size" 'BEGIN {
     printf "  %-48s %8.3f s %9.1f MB/s %6.2f\n", label, us / 1e6, bytes / us, base / us }'
 }
 
@@ -91,71 +59,99 @@ columns
 
 make_data "$data/plain-1g" "$large_size"
 make_data "$data/plain-64m" "$small_size"
-printf '%s' "$passphrase" >"$data/passphrase"
 plain="$data/plain-1g"
 out="$data/output"
-warm "$plain"
-
-echo
-echo "2. A 1 GiB file in the page cache, result flushed to disk (fsync); $runs runs after an untimed one"
-columns
-timed_row "copy loop, 256 KiB read/write + fsync (baseline)" "" \
-  "$out" "$file_bench" copy "$plain" "$out"
-copy_us="$timed_us"
-timed_row "cp + sync FILE" "$copy_us" "$out" flushed "$out" cp "$plain" "$out"
-timed_row "cp (no flush)" "$copy_us" "$out" cp "$plain" "$out"
-timed_row "Encode" "$copy_us" "$out" "$file_bench" encode "$plain" "$out" "$passphrase"
-encoded="$data/plain-1g.karvel"
-mv "$out" "$encoded"
-warm "$encoded"
-timed_row "Decode" "$copy_us" "$out" "$file_bench" decode "$encoded" "$out" "$passphrase"
-cmp -s "$out" "$plain" || { echo "bench: Decode did not give back the plain file" >&2; exit 1; }
-rm -f "$out" "$encoded"
-
-echo
-echo "3. The same file through other tools, output flushed (sync FILE); ratio to the copy loop"
-columns
-encrypted="$data/peer-encrypted"
-# Times one tool both ways; OUT in either command stands for its output file.
-peer() {  # label, encrypt command..., --, decrypt command...
-  local label="$1" encrypt=()
-  shift
-  while [ "$1" != "--" ]; do
-    encrypt+=("$1")
-    shift
-  done
-  shift
-  timed_row "$label encrypt" "$copy_us" \
-    "$encrypted" flushed "$encrypted" "${encrypt[@]/#OUT/$encrypted}"
-  warm "$encrypted"
-  timed_row "$label decrypt" "$copy_us" "$out" flushed "$out" "${@/#OUT/$out}"
-  rm -f "$encrypted" "$out"
-}
-
-peer "openssl enc -aes-256-ctr -pbkdf2" \
-  openssl enc -aes-256-ctr -pbkdf2 -pass "file:$data/passphrase" -in "$plain" -out OUT -- \
-  openssl enc -d -aes-256-ctr -pbkdf2 -pass "file:$data/passphrase" -in "$encrypted" -out OUT
+passphrase_file="$data/passphrase"
+printf '%s' "$passphrase" >"$passphrase_file"
 
 # A throwaway keyring folder, so that no user's own gpg set-up takes part.
 export GNUPGHOME="$build/gnupg"
 rm -rf "$GNUPGHOME"
 mkdir -m 700 "$GNUPGHOME"
-gpg_with_passphrase() {
-  gpg --quiet --batch --pinentry-mode loopback --passphrase-fd 3 "$@" 3<"$data/passphrase"
-}
-peer "gpg --symmetric --compress-algo none" \
-  gpg_with_passphrase --compress-algo none --symmetric -o OUT "$plain" -- \
-  gpg_with_passphrase --decrypt -o OUT "$encrypted"
-gpgconf --kill gpg-agent
-rm -rf "$GNUPGHOME"
-
 rm -f "$data/age-key"
 age-keygen -o "$data/age-key" 2>/dev/null
 age-keygen -y -o "$data/age-recipient" "$data/age-key"
-peer "age -R (recipient key file)" \
-  age -R "$data/age-recipient" -o OUT "$plain" -- \
-  age -d -i "$data/age-key" -o OUT "$encrypted"
-rm -f "$data/age-key" "$data/age-recipient"
+
+# Each command writes the file named by its first argument. cp and the other
+# tools do not flush their output by themselves; the engine and the copy loop
+# do, so each of theirs ends with `sync FILE` on the output.
+copy_loop() { "$file_bench" copy "$plain" "$1"; }
+cp_synced() { cp "$plain" "$1" && sync "$1"; }
+cp_unflushed() { cp "$plain" "$1"; }
+encode() { "$file_bench" encode "$plain" "$1" "$passphrase"; }
+decode() { "$file_bench" decode "$data/encrypted.karvel" "$1" "$passphrase"; }
+openssl_options=(-aes-256-ctr -pbkdf2 -pass "file:$passphrase_file")
+openssl_encrypt() { openssl enc "${openssl_options[@]}" -in "$plain" -out "$1" && sync "$1"; }
+openssl_decrypt() {
+  openssl enc -d "${openssl_options[@]}" -in "$data/encrypted.openssl" -out "$1" && sync "$1"
+}
+gpg_with_passphrase() {
+  gpg --quiet --batch --pinentry-mode loopback --passphrase-fd 3 "$@" 3<"$passphrase_file"
+}
+gpg_encrypt() {
+  gpg_with_passphrase --compress-algo none --symmetric -o "$1" "$plain" && sync "$1"
+}
+gpg_decrypt() { gpg_with_passphrase --decrypt -o "$1" "$data/encrypted.gpg" && sync "$1"; }
+age_encrypt() { age -R "$data/age-recipient" -o "$1" "$plain" && sync "$1"; }
+age_decrypt() { age -d -i "$data/age-key" -o "$1" "$data/encrypted.age" && sync "$1"; }
+
+# The inputs of the decrypting commands, made once; each decrypts to the plain file.
+encode "$data/encrypted.karvel" >/dev/null
+openssl_encrypt "$data/encrypted.openssl"
+gpg_encrypt "$data/encrypted.gpg"
+age_encrypt "$data/encrypted.age"
+for decrypt in decode openssl_decrypt gpg_decrypt age_decrypt; do
+  "$decrypt" "$out" >/dev/null
+  cmp -s "$out" "$plain" || { echo "bench: $decrypt did not give back the plain file" >&2; exit 1; }
+  rm -f "$out"
+done
+
+# Goes through the commands $passes times; each time runs each command once
+# untimed and then $runs times in a row, keeping its times in microseconds.
+# The passes spread spells of load from other work over every command. The
+# untimed run readies its inputs in the page cache and the memory it frees
+# for the next runs: in this virtual machine freed memory goes back to the
+# host, and a command that follows another pays for taking it back (run
+# alternately, the copy loop and Decode came out up to three times slower).
+commands=(copy_loop cp_synced cp_unflushed encode decode openssl_encrypt openssl_decrypt
+  gpg_encrypt gpg_decrypt age_encrypt age_decrypt)
+declare -A times
+for ((pass = 0; pass < passes; pass++)); do
+  for command in "${commands[@]}"; do
+    for ((run = 0; run <= runs; run++)); do
+      start="${EPOCHREALTIME/./}"
+      "$command" "$out" >/dev/null
+      ((run == 0)) || times[$command]+="$((${EPOCHREALTIME/./} - start)) "
+      rm -f "$out"
+    done
+  done
+done
+gpgconf --kill gpg-agent
+rm -rf "$GNUPGHOME" "$data"/encrypted.* "$data/age-key" "$data/age-recipient"
+
+median() { printf '%s\n' ${times[$1]} | sort -n | sed -n "$((passes * runs / 2 + 1))p"; }
+copy_us="$(median copy_loop)"
+
+echo
+echo "2. A 1 GiB file in the page cache, result flushed to disk (fsync)"
+echo "   (sections 2 and 3: median of $((passes * runs)) runs: $passes passes, each with"
+echo "   an untimed run of each command and then $runs timed runs in a row)"
+columns
+row "copy loop, 256 KiB read/write + fsync (baseline)" "$copy_us" "$copy_us"
+row "cp + sync FILE" "$(median cp_synced)" "$copy_us"
+row "cp (no flush)" "$(median cp_unflushed)" "$copy_us"
+row "Encode" "$(median encode)" "$copy_us"
+row "Decode" "$(median decode)" "$copy_us"
+
+echo
+echo "3. The same file through other tools, output flushed (sync FILE); ratio to the copy loop"
+columns
+row "openssl enc -aes-256-ctr -pbkdf2, encrypt" "$(median openssl_encrypt)" "$copy_us"
+row "openssl enc -aes-256-ctr -pbkdf2, decrypt" "$(median openssl_decrypt)" "$copy_us"
+row "gpg --symmetric --compress-algo none, encrypt" "$(median gpg_encrypt)" "$copy_us"
+row "gpg --symmetric --compress-algo none, decrypt" "$(median gpg_decrypt)" "$copy_us"
+row "age -R recipient-file, encrypt" "$(median age_encrypt)" "$copy_us"
+row "age -d -i key-file, decrypt" "$(median age_decrypt)" "$copy_us"
 
 echo
 echo "4. Peak resident memory of one Encode, each in a fresh process"
