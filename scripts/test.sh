@@ -60,6 +60,9 @@ karvel_wine_prefix
 source scripts/display.sh
 karvel_display || exit 1
 wineserver -p  # one server for the whole run instead of one per test
+# Wine's background services start with the first program and keep its output
+# open; started here, they cannot hold a test's output pipe and stall ctest.
+wine wineboot >/dev/null 2>&1 </dev/null
 run windows "Wine" "Z:$root/build/windows/gtest-results" -j1
 wineserver -k
 

@@ -1,0 +1,174 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "engine/encoding_job.h"
+#include "tests/engine/test_files.h"
+
+namespace karvel {
+namespace {
+
+using Operation = JobStatus (EncodingJob::*)(FileServices&);
+
+struct NamedOperation {
+  const char* name;
+  Operation operation;
+};
+const NamedOperation kOperations[] = {{"Probe", &EncodingJob::Probe},
+                                      {"Encode", &EncodingJob::Encode},
+                                      {"Decode", &EncodingJob::Decode}};
+
+TEST(EncodingJob, StartsWithTheSignatureAndEmptyFields) {
+  EncodingJob job;
+  EXPECT_STREQ(job.signature, "Pelmot ver 1.00 - tovik -");
+  EXPECT_STREQ(job.passphrase, "");
+  EXPECT_STREQ(job.targetPath, "");
+  EXPECT_STREQ(job.outputPath, "");
+}
+
+TEST(EncodingJob, SettersTakeTextsUpToTheirLimitAndRefuseLongerOnesWhole) {
+  struct Case {
+    const char* name;
+    JobStatus (EncodingJob::*set)(const char*);
+    size_t longest;
+    JobStatus tooLong;
+  };
+  const Case cases[] = {
+      {"passphrase", &EncodingJob::SetPassphrase, 127, JobStatus::PassphraseTooLong},
+      {"target", &EncodingJob::SetTargetPath, 255, JobStatus::PathTooLong},
+      {"output", &EncodingJob::SetOutputPath, 255, JobStatus::PathTooLong},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EncodingJob job;
+    const std::string longest(c.longest, 'x');
+    ASSERT_EQ((job.*c.set)(longest.c_str()), JobStatus::Ok);
+    for (size_t extra : {1, 2, 200, 1000}) {
+      ASSERT_EQ((job.*c.set)(std::string(c.longest + extra, 'y').c_str()), c.tooLong);
+      ASSERT_EQ((job.*c.set)(longest.c_str()), JobStatus::Ok);
+    }
+    ASSERT_EQ((job.*c.set)(std::string(c.longest + 1, 'y').c_str()), c.tooLong);
+    // Refused whole: the field is empty, and the fields around it are untouched.
+    EXPECT_STREQ(job.signature, "Pelmot ver 1.00 - tovik -");
+    EXPECT_EQ(
+        std::strlen(job.passphrase) + std::strlen(job.targetPath) + std::strlen(job.outputPath),
+        0u);
+  }
+}
+
+TEST(EncodingJob, SettersKeepNeighbouringFieldsWhole) {
+  EncodingJob job;
+  ASSERT_EQ(job.SetPassphrase(std::string(127, 'p').c_str()), JobStatus::Ok);
+  ASSERT_EQ(job.SetTargetPath(std::string(255, 't').c_str()), JobStatus::Ok);
+  ASSERT_EQ(job.SetOutputPath(std::string(255, 'o').c_str()), JobStatus::Ok);
+  EXPECT_EQ(job.SetPassphrase(std::string(300, 'P').c_str()), JobStatus::PassphraseTooLong);
+  EXPECT_EQ(job.SetTargetPath(std::string(300, 'T').c_str()), JobStatus::PathTooLong);
+  EXPECT_STREQ(job.signature, "Pelmot ver 1.00 - tovik -");
+  EXPECT_STREQ(job.passphrase, "");
+  EXPECT_STREQ(job.targetPath, "");
+  EXPECT_EQ(std::string(job.outputPath), std::string(255, 'o'));
+}
+
+class JobOnFiles : public ::testing::Test {
+ protected:
+  void SetUp() override { WriteBytes(folder_["plain"], Pattern(1000, 1)); }
+  JobStatus Run(Operation operation, const char* passphrase, const std::string& target,
+                const std::string& output = "") {
+    EncodingJob job;
+    job.SetPassphrase(passphrase);
+    job.SetTargetPath(target.c_str());
+    job.SetOutputPath(output.c_str());
+    return (job.*operation)(SystemFileServices());
+  }
+  ScratchFolder folder_;
+};
+
+TEST_F(JobOnFiles, EmptyFieldsAreReportedPassphraseFirst) {
+  for (const NamedOperation& op : kOperations) {
+    SCOPED_TRACE(op.name);
+    EXPECT_EQ(Run(op.operation, "", ""), JobStatus::NoPassphrase);
+    EXPECT_EQ(Run(op.operation, "", folder_["plain"]), JobStatus::NoPassphrase);
+    EXPECT_EQ(Run(op.operation, "key", ""), JobStatus::NoTargetPath);
+  }
+  EXPECT_EQ(folder_.Names(), std::vector<std::string>{"plain"});
+}
+
+TEST_F(JobOnFiles, FieldsFilledWithoutATerminatorAreRefused) {
+  enum Field { Passphrase, Target, Output };
+  struct Case {
+    Field field;
+    JobStatus expected;
+  };
+  for (const NamedOperation& op : kOperations) {
+    for (Case c : {Case{Passphrase, JobStatus::PassphraseTooLong},
+                   Case{Target, JobStatus::PathTooLong}, Case{Output, JobStatus::PathTooLong}}) {
+      SCOPED_TRACE(std::string(op.name) + " field " + std::to_string(c.field));
+      EncodingJob job;
+      job.SetPassphrase("key");
+      job.SetTargetPath(folder_["plain"].c_str());
+      job.SetOutputPath(folder_["out"].c_str());
+      char* field = c.field == Passphrase ? job.passphrase
+                    : c.field == Target   ? job.targetPath
+                                          : job.outputPath;
+      size_t size = c.field == Passphrase ? sizeof job.passphrase : sizeof job.targetPath;
+      std::memset(field, 'z', size);
+      EXPECT_EQ((job.*op.operation)(SystemFileServices()), c.expected);
+    }
+    // A terminated path that is still longer than any the window passes on.
+    EncodingJob job;
+    job.SetPassphrase("key");
+    job.SetTargetPath(folder_["plain"].c_str());
+    std::memset(job.outputPath, 'z', 256);
+    job.outputPath[256] = '\0';
+    EXPECT_EQ((job.*op.operation)(SystemFileServices()), JobStatus::PathTooLong) << op.name;
+  }
+  EXPECT_EQ(folder_.Names(), std::vector<std::string>{"plain"});
+}
+
+TEST_F(JobOnFiles, ProbeReportsWhetherTheHeaderMatches) {
+  ASSERT_EQ(Run(&EncodingJob::Encode, "secret", folder_["plain"], folder_["encoded"]),
+            JobStatus::Ok);
+  const Bytes plain = ReadBytes(folder_["plain"]), encoded = ReadBytes(folder_["encoded"]);
+  EXPECT_EQ(Run(&EncodingJob::Probe, "secret", folder_["plain"]), JobStatus::HeaderMismatch);
+  EXPECT_EQ(Run(&EncodingJob::Probe, "secret", folder_["encoded"]), JobStatus::Ok);
+  EXPECT_EQ(Run(&EncodingJob::Probe, "secretsecret", folder_["encoded"]), JobStatus::Ok);
+  EXPECT_EQ(Run(&EncodingJob::Probe, "Secret", folder_["encoded"]), JobStatus::HeaderMismatch);
+  EXPECT_EQ(Run(&EncodingJob::Probe, "secret", folder_["missing"]), JobStatus::OpenFailed);
+  EXPECT_EQ(ReadBytes(folder_["plain"]), plain);
+  EXPECT_EQ(ReadBytes(folder_["encoded"]), encoded);
+  EXPECT_EQ(folder_.Names(), (std::vector<std::string>{"encoded", "plain"}));
+}
+
+TEST_F(JobOnFiles, EmptyOrSameOutputReplacesTheTarget) {
+  for (bool outputSpelledOut : {false, true}) {
+    SCOPED_TRACE(outputSpelledOut);
+    const Bytes plain = ReadBytes(folder_["plain"]);
+    EncodingJob job;
+    job.SetPassphrase("in place");
+    job.SetTargetPath(folder_["plain"].c_str());
+    if (outputSpelledOut) job.SetOutputPath(folder_["plain"].c_str());
+    ASSERT_EQ(job.Encode(), JobStatus::Ok);
+    EXPECT_STREQ(job.outputPath, job.targetPath);
+    EXPECT_EQ(ReadBytes(folder_["plain"]).size(), plain.size() + kHeaderSize);
+    ASSERT_EQ(Run(&EncodingJob::Decode, "in place", folder_["plain"]), JobStatus::Ok);
+    EXPECT_EQ(ReadBytes(folder_["plain"]), plain);
+    EXPECT_EQ(folder_.Names(), std::vector<std::string>{"plain"});
+  }
+}
+
+TEST_F(JobOnFiles, ExistingOutputIsReplaced) {
+  WriteBytes(folder_["old"], Pattern(5000000, 2));
+  ASSERT_EQ(Run(&EncodingJob::Encode, "key", folder_["plain"], folder_["old"]), JobStatus::Ok);
+  EXPECT_EQ(ReadBytes(folder_["old"]).size(), 1000 + kHeaderSize);
+}
+
+TEST_F(JobOnFiles, FileExistsFindsFilesAndFolders) {
+  EXPECT_TRUE(FileExists(folder_["plain"].c_str()));
+  EXPECT_TRUE(FileExists(folder_.Path().string().c_str()));
+  EXPECT_FALSE(FileExists(folder_["missing"].c_str()));
+  EXPECT_FALSE(FileExists(folder_["missing/plain"].c_str()));
+}
+
+}  // namespace
+}  // namespace karvel

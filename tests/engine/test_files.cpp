@@ -1,0 +1,77 @@
+#include "tests/engine/test_files.h"
+
+#include <algorithm>
+#include <fstream>
+#include <random>
+#include <stdexcept>
+#include <system_error>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <sys/stat.h>
+#endif
+
+namespace karvel {
+
+namespace fs = std::filesystem;
+
+Bytes Pattern(size_t length, unsigned seed) {
+  std::minstd_rand generator(seed + 1);
+  Bytes bytes(length);
+  for (unsigned char& byte : bytes) byte = static_cast<unsigned char>(generator() >> 7);
+  return bytes;
+}
+
+Bytes ReadBytes(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error("cannot read " + path.string());
+  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteBytes(const fs::path& path, const Bytes& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
+  if (!out.flush()) throw std::runtime_error("cannot write " + path.string());
+}
+
+void SetReadOnly(const fs::path& path, bool readOnly) {
+#ifdef _WIN32
+  SetFileAttributesA(path.string().c_str(),
+                     readOnly ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL);
+#else
+  chmod(path.c_str(), readOnly ? 0444 : 0644);
+#endif
+}
+
+ScratchFolder::ScratchFolder(const fs::path& base) {
+  fs::path parent = base.empty() ? fs::temp_directory_path() : base;
+  std::random_device entropy;
+  do {
+    path_ = parent / ("karvel-test-" + std::to_string(entropy()));
+  } while (!fs::create_directory(path_));
+}
+
+ScratchFolder::~ScratchFolder() {
+  std::error_code ignored;
+  for (const fs::directory_entry& entry : fs::directory_iterator(path_, ignored)) {
+    if (entry.is_regular_file()) SetReadOnly(entry.path(), false);
+  }
+  fs::remove_all(path_, ignored);
+}
+
+std::string ScratchFolder::operator[](const std::string& name) const {
+  return (path_ / name).string();
+}
+
+std::vector<std::string> ScratchFolder::Names() const {
+  std::vector<std::string> names;
+  for (const fs::directory_entry& entry : fs::directory_iterator(path_)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+}  // namespace karvel

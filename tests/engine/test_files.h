@@ -1,0 +1,42 @@
+// Scaffolding for tests that work on real files: a private folder that is
+// removed afterwards, whole-file reads and writes, and the read-only mark.
+#pragma once
+
+#include <cstddef>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tests/engine/reference_encoder.h"
+
+namespace karvel {
+
+// Deterministic bytes that differ from one seed to the next.
+Bytes Pattern(size_t length, unsigned seed);
+
+Bytes ReadBytes(const std::filesystem::path& path);
+void WriteBytes(const std::filesystem::path& path, const Bytes& bytes);
+
+// Sets or clears the mark the engine refuses to replace: the read-only attribute on
+// Windows, every write permission bit elsewhere.
+void SetReadOnly(const std::filesystem::path& path, bool readOnly);
+
+class ScratchFolder {
+ public:
+  // A new empty folder inside base (the system's temporary folder when base is empty).
+  explicit ScratchFolder(const std::filesystem::path& base = {});
+  ~ScratchFolder();
+  ScratchFolder(const ScratchFolder&) = delete;
+  ScratchFolder& operator=(const ScratchFolder&) = delete;
+
+  const std::filesystem::path& Path() const { return path_; }
+  // The narrow text of the path of name inside the folder, as the engine takes it.
+  std::string operator[](const std::string& name) const;
+  // The sorted names of the entries in the folder.
+  std::vector<std::string> Names() const;
+
+ private:
+  std::filesystem::path path_;
+};
+
+}  // namespace karvel

@@ -1,0 +1,412 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "engine/encoding_job.h"
+#include "engine/file_services.h"
+#include "tests/engine/faulty_file_services.h"
+#include "tests/engine/reference_encoder.h"
+#include "tests/engine/test_files.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+namespace karvel {
+namespace {
+
+namespace fs = std::filesystem;
+using Operation = JobStatus (EncodingJob::*)(FileServices&);
+
+const char kPassphrase[] = "fault line";
+const size_t kTargetSize = 300000;  // one full chunk and a short one
+
+#ifdef _WIN32
+const char kOtherVolume[] = "Z:\\dev\\shm";
+#else
+const char kOtherVolume[] = "/dev/shm";
+#endif
+
+// Every entry of a folder with the bytes of each file; folders are marked by a trailing slash.
+std::map<std::string, Bytes> Snapshot(const fs::path& folder) {
+  std::map<std::string, Bytes> entries;
+  for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
+    std::string name = entry.path().filename().string();
+    if (entry.is_directory()) {
+      entries[name + "/"] = {};
+    } else {
+      entries[name] = ReadBytes(entry.path());
+    }
+  }
+  return entries;
+}
+
+JobStatus RunJob(Operation operation, const std::string& target, const std::string& output,
+                 FileServices& files = SystemFileServices()) {
+  EncodingJob job;
+  job.SetPassphrase(kPassphrase);
+  job.SetTargetPath(target.c_str());
+  job.SetOutputPath(output.c_str());
+  return (job.*operation)(files);
+}
+
+// A folder holding "target" (plain for Encode and Probe, encoded for Decode) and an old output.
+struct Scene {
+  explicit Scene(Operation operation) : plain(Pattern(kTargetSize, 1)) {
+    WriteBytes(folder["target"],
+               operation == &EncodingJob::Decode ? ReferenceEncode(kPassphrase, plain) : plain);
+    WriteBytes(folder["old"], Pattern(777, 2));
+  }
+
+  // The bytes a successful operation must leave at its output.
+  Bytes Expected(Operation operation) const {
+    return operation == &EncodingJob::Decode ? plain : ReferenceEncode(kPassphrase, plain);
+  }
+
+  ScratchFolder folder;
+  Bytes plain;
+};
+
+struct NamedOperation {
+  const char* name;
+  Operation operation;
+};
+const NamedOperation kTransforms[] = {{"Encode", &EncodingJob::Encode},
+                                      {"Decode", &EncodingJob::Decode}};
+
+struct RealFault {
+  const char* name;
+  bool probeToo;  // Probe opens the target too and must give the same answer
+  // Makes the fault; returns the target and the output path to use.
+  std::function<std::pair<std::string, std::string>(const ScratchFolder&)> arrange;
+  JobStatus expected;
+};
+
+TEST(TransformFailure, RealFaultsLeaveEverythingAsItWas) {
+  const RealFault faults[] = {
+      {"missing target", true,
+       [](const ScratchFolder& f) { return std::make_pair(f["missing"], f["out"]); },
+       JobStatus::OpenFailed},
+      {"target is a folder", true,
+       [](const ScratchFolder& f) {
+         fs::create_directory(f["folder"]);
+         return std::make_pair(f["folder"], f["out"]);
+       },
+       JobStatus::OpenFailed},
+      {"output is a folder", false,
+       [](const ScratchFolder& f) {
+         fs::create_directory(f["folder"]);
+         return std::make_pair(f["target"], f["folder"]);
+       },
+       JobStatus::OutputIsFolder},
+      {"output is read-only", false,
+       [](const ScratchFolder& f) {
+         SetReadOnly(f["old"], true);
+         return std::make_pair(f["target"], f["old"]);
+       },
+       JobStatus::OutputReadOnly},
+      {"read-only target in place", false,
+       [](const ScratchFolder& f) {
+         SetReadOnly(f["target"], true);
+         return std::make_pair(f["target"], std::string());
+       },
+       JobStatus::OutputReadOnly},
+      {"output folder missing", false,
+       [](const ScratchFolder& f) { return std::make_pair(f["target"], f["nowhere/out"]); },
+       JobStatus::OutputFolderMissing},
+      {"output is the temporary file", false,
+       [](const ScratchFolder& f) { return std::make_pair(f["target"], f["target.tmp"]); },
+       JobStatus::OutputIsTemporary},
+      {"output is the temporary file spelled another way", false,
+       [](const ScratchFolder& f) {
+         return std::make_pair(f["target"], (f.Path() / "." / "target.tmp").string());
+       },
+       JobStatus::OutputIsTemporary},
+      {"every temporary name taken", false,
+       [](const ScratchFolder& f) {
+         WriteBytes(f["target.tmp"], {'t'});
+         for (int n = 1; n <= 99; ++n) WriteBytes(f["target." + std::to_string(n) + ".tmp"], {'n'});
+         return std::make_pair(f["target"], f["out"]);
+       },
+       JobStatus::OpenFailed},
+  };
+  for (const RealFault& fault : faults) {
+    for (const NamedOperation& op : kTransforms) {
+      SCOPED_TRACE(std::string(op.name) + ": " + fault.name);
+      Scene scene(op.operation);
+      auto [target, output] = fault.arrange(scene.folder);
+      const auto before = Snapshot(scene.folder.Path());
+      EXPECT_EQ(RunJob(op.operation, target, output), fault.expected);
+      if (fault.probeToo) {
+        EXPECT_EQ(RunJob(&EncodingJob::Probe, target, output), fault.expected);
+      }
+      EXPECT_EQ(Snapshot(scene.folder.Path()), before);
+    }
+  }
+}
+
+TEST(TransformFailure, DecodeOfAMismatchingHeaderLeavesNoTemporaryFile) {
+  Scene scene(&EncodingJob::Encode);
+  const auto before = Snapshot(scene.folder.Path());
+  EXPECT_EQ(RunJob(&EncodingJob::Decode, scene.folder["target"], scene.folder["old"]),
+            JobStatus::HeaderMismatch);
+  EXPECT_EQ(RunJob(&EncodingJob::Decode, scene.folder["target"], ""), JobStatus::HeaderMismatch);
+  EXPECT_EQ(Snapshot(scene.folder.Path()), before);
+}
+
+TEST(TransformFailure, FilesAtTheTemporaryNamesAreLeftAlone) {
+  for (int taken : {1, 2, 99}) {
+    for (const NamedOperation& op : kTransforms) {
+      for (bool inPlace : {false, true}) {
+        SCOPED_TRACE(std::string(op.name) + " names taken " + std::to_string(taken) +
+                     (inPlace ? " in place" : ""));
+        Scene scene(op.operation);
+        for (int n = 0; n < taken; ++n) {
+          std::string suffix = n == 0 ? ".tmp" : "." + std::to_string(n) + ".tmp";
+          WriteBytes(scene.folder["target" + suffix], Pattern(100 + n, 3));
+        }
+        auto expected = Snapshot(scene.folder.Path());
+        ASSERT_EQ(RunJob(op.operation, scene.folder["target"], inPlace ? "" : scene.folder["old"]),
+                  JobStatus::Ok);
+        expected[inPlace ? "target" : "old"] = scene.Expected(op.operation);
+        EXPECT_TRUE(Snapshot(scene.folder.Path()) == expected);
+      }
+    }
+  }
+}
+
+// A folder on another volume, or none when the test folder's volume is the only one at hand.
+bool OtherVolumeAvailable(const ScratchFolder& local, const ScratchFolder& remote) {
+  WriteBytes(local["probe"], {'p'});
+  MoveResult moved = SystemFileServices().Move(local["probe"].c_str(), remote["probe"].c_str());
+  fs::remove(local["probe"]);
+  fs::remove(remote["probe"]);
+  return moved == MoveResult::OtherVolume;
+}
+
+TEST(TransformFailure, OutputOnAnotherVolumeIsCopiedThenMovedIntoPlace) {
+  if (!fs::is_directory(kOtherVolume)) GTEST_SKIP() << kOtherVolume << " does not exist here";
+  ScratchFolder local, remote(kOtherVolume);
+  if (!OtherVolumeAvailable(local, remote)) {
+    GTEST_SKIP() << kOtherVolume << " lies on the same volume as " << local.Path();
+  }
+  for (const NamedOperation& op : kTransforms) {
+    for (bool oldOutput : {false, true}) {
+      SCOPED_TRACE(std::string(op.name) + (oldOutput ? " over an old output" : ""));
+      Scene scene(op.operation);
+      if (oldOutput) WriteBytes(remote["out"], Pattern(5, 4));
+      auto local = Snapshot(scene.folder.Path());
+      ASSERT_EQ(RunJob(op.operation, scene.folder["target"], remote["out"]), JobStatus::Ok);
+      EXPECT_TRUE(Snapshot(scene.folder.Path()) == local);
+      EXPECT_EQ(remote.Names(), std::vector<std::string>{"out"});
+      EXPECT_TRUE(ReadBytes(remote["out"]) == scene.Expected(op.operation));
+      fs::remove(remote["out"]);
+    }
+  }
+}
+
+#ifdef _WIN32
+TEST(TransformFailure, TargetHeldOpenWithoutSharingCannotBeOpened) {
+  for (const NamedOperation& op : kTransforms) {
+    SCOPED_TRACE(op.name);
+    Scene scene(op.operation);
+    const auto before = Snapshot(scene.folder.Path());
+    HANDLE holder = CreateFileA(scene.folder["target"].c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(RunJob(&EncodingJob::Probe, scene.folder["target"], ""), JobStatus::OpenFailed);
+    EXPECT_EQ(RunJob(op.operation, scene.folder["target"], scene.folder["out"]),
+              JobStatus::OpenFailed);
+    CloseHandle(holder);
+    EXPECT_EQ(Snapshot(scene.folder.Path()), before);
+  }
+}
+
+TEST(TransformFailure, OutputHeldOpenCannotBeReplaced) {
+  for (const NamedOperation& op : kTransforms) {
+    SCOPED_TRACE(op.name);
+    Scene scene(op.operation);
+    const auto before = Snapshot(scene.folder.Path());
+    HANDLE holder = CreateFileA(scene.folder["old"].c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(RunJob(op.operation, scene.folder["target"], scene.folder["old"]),
+              JobStatus::ReplaceFailed);
+    CloseHandle(holder);
+    EXPECT_EQ(Snapshot(scene.folder.Path()), before);
+  }
+}
+#endif
+
+struct InjectedFault {
+  const char* name;
+  Operation operation;
+  std::vector<FaultPlan> plans;
+  JobStatus expected;
+};
+
+const Operation kProbe = &EncodingJob::Probe;
+const Operation kEncode = &EncodingJob::Encode;
+const Operation kDecode = &EncodingJob::Decode;
+const FaultPlan kOtherVolumeMove = {Call::Move, 1, Fault::OtherVolume};
+
+// Encode reads the target twice (a full chunk, then the rest) and writes the header and two
+// chunks; Decode reads the header first and writes only the two chunks. On another volume the
+// temporary file is then read back in two chunks and written to a second one.
+const InjectedFault kInjectedFaults[] = {
+    {"probe: target will not open",
+     kProbe,
+     {{Call::OpenForReading, 1, Fault::Fail}},
+     JobStatus::OpenFailed},
+    {"probe: header read fails", kProbe, {{Call::Read, 1, Fault::Fail}}, JobStatus::ReadFailed},
+
+    {"encode: target will not open",
+     kEncode,
+     {{Call::OpenForReading, 1, Fault::Fail}},
+     JobStatus::OpenFailed},
+    {"encode: target size unknown", kEncode, {{Call::Size, 1, Fault::Fail}}, JobStatus::ReadFailed},
+    {"encode: temporary file not created",
+     kEncode,
+     {{Call::CreateNew, 1, Fault::Fail}},
+     JobStatus::OpenFailed},
+    {"encode: first read fails", kEncode, {{Call::Read, 1, Fault::Fail}}, JobStatus::ReadFailed},
+    {"encode: last read fails", kEncode, {{Call::Read, 2, Fault::Fail}}, JobStatus::ReadFailed},
+    {"encode: short read before the end",
+     kEncode,
+     {{Call::Read, 1, Fault::Short}},
+     JobStatus::ReadFailed},
+    {"encode: header write fails",
+     kEncode,
+     {{Call::Write, 1, Fault::Fail}},
+     JobStatus::WriteFailed},
+    {"encode: header write short",
+     kEncode,
+     {{Call::Write, 1, Fault::Short}},
+     JobStatus::WriteFailed},
+    {"encode: content write fails",
+     kEncode,
+     {{Call::Write, 2, Fault::Fail}},
+     JobStatus::WriteFailed},
+    {"encode: last write short", kEncode, {{Call::Write, 3, Fault::Short}}, JobStatus::WriteFailed},
+    {"encode: flush fails", kEncode, {{Call::Flush, 1, Fault::Fail}}, JobStatus::WriteFailed},
+    {"encode: closing the result fails",
+     kEncode,
+     {{Call::Close, 2, Fault::Fail}},
+     JobStatus::WriteFailed},
+    {"encode: move fails", kEncode, {{Call::Move, 1, Fault::Fail}}, JobStatus::ReplaceFailed},
+
+    {"decode: target will not open",
+     kDecode,
+     {{Call::OpenForReading, 1, Fault::Fail}},
+     JobStatus::OpenFailed},
+    {"decode: target size unknown", kDecode, {{Call::Size, 1, Fault::Fail}}, JobStatus::ReadFailed},
+    {"decode: header read fails", kDecode, {{Call::Read, 1, Fault::Fail}}, JobStatus::ReadFailed},
+    {"decode: header read short", kDecode, {{Call::Read, 1, Fault::Short}}, JobStatus::ReadFailed},
+    {"decode: temporary file not created",
+     kDecode,
+     {{Call::CreateNew, 1, Fault::Fail}},
+     JobStatus::OpenFailed},
+    {"decode: content read fails", kDecode, {{Call::Read, 2, Fault::Fail}}, JobStatus::ReadFailed},
+    {"decode: content read short", kDecode, {{Call::Read, 2, Fault::Short}}, JobStatus::ReadFailed},
+    {"decode: last read fails", kDecode, {{Call::Read, 3, Fault::Fail}}, JobStatus::ReadFailed},
+    {"decode: write fails", kDecode, {{Call::Write, 1, Fault::Fail}}, JobStatus::WriteFailed},
+    {"decode: last write short", kDecode, {{Call::Write, 2, Fault::Short}}, JobStatus::WriteFailed},
+    {"decode: flush fails", kDecode, {{Call::Flush, 1, Fault::Fail}}, JobStatus::WriteFailed},
+    {"decode: closing the result fails",
+     kDecode,
+     {{Call::Close, 2, Fault::Fail}},
+     JobStatus::WriteFailed},
+    {"decode: move fails", kDecode, {{Call::Move, 1, Fault::Fail}}, JobStatus::ReplaceFailed},
+
+    {"other volume: result will not open",
+     kEncode,
+     {kOtherVolumeMove, {Call::OpenForReading, 2, Fault::Fail}},
+     JobStatus::ReplaceFailed},
+    {"other volume: result size unknown",
+     kEncode,
+     {kOtherVolumeMove, {Call::Size, 2, Fault::Fail}},
+     JobStatus::ReplaceFailed},
+    {"other volume: copy not created",
+     kEncode,
+     {kOtherVolumeMove, {Call::CreateNew, 2, Fault::Fail}},
+     JobStatus::ReplaceFailed},
+    {"other volume: read fails",
+     kEncode,
+     {kOtherVolumeMove, {Call::Read, 3, Fault::Fail}},
+     JobStatus::ReplaceFailed},
+    {"other volume: short read",
+     kEncode,
+     {kOtherVolumeMove, {Call::Read, 3, Fault::Short}},
+     JobStatus::ReplaceFailed},
+    {"other volume: write fails",
+     kEncode,
+     {kOtherVolumeMove, {Call::Write, 4, Fault::Fail}},
+     JobStatus::WriteFailed},
+    {"other volume: last write short",
+     kEncode,
+     {kOtherVolumeMove, {Call::Write, 5, Fault::Short}},
+     JobStatus::WriteFailed},
+    {"other volume: flush fails",
+     kEncode,
+     {kOtherVolumeMove, {Call::Flush, 2, Fault::Fail}},
+     JobStatus::WriteFailed},
+    {"other volume: closing the copy fails",
+     kEncode,
+     {kOtherVolumeMove, {Call::Close, 4, Fault::Fail}},
+     JobStatus::WriteFailed},
+    {"other volume: final move fails",
+     kEncode,
+     {kOtherVolumeMove, {Call::Move, 2, Fault::Fail}},
+     JobStatus::ReplaceFailed},
+    {"other volume: decode's final move fails",
+     kDecode,
+     {kOtherVolumeMove, {Call::Move, 2, Fault::Fail}},
+     JobStatus::ReplaceFailed},
+};
+
+TEST(TransformFailure, InjectedFaultsLeaveEverythingAsItWas) {
+  for (const InjectedFault& fault : kInjectedFaults) {
+    for (bool inPlace : {false, true}) {
+      SCOPED_TRACE(std::string(fault.name) + (inPlace ? ", in place" : ", over an old output"));
+      Scene scene(fault.operation);
+      const auto before = Snapshot(scene.folder.Path());
+      FaultyFileServices files(fault.plans);
+      EXPECT_EQ(RunJob(fault.operation, scene.folder["target"], inPlace ? "" : scene.folder["old"],
+                       files),
+                fault.expected);
+      EXPECT_TRUE(files.AllStruck());
+      EXPECT_EQ(Snapshot(scene.folder.Path()), before);
+    }
+  }
+}
+
+TEST(TransformFailure, ReportedOtherVolumeIsCopiedBesideTheOutput) {
+  for (const NamedOperation& op : kTransforms) {
+    for (bool inPlace : {false, true}) {
+      SCOPED_TRACE(std::string(op.name) + (inPlace ? " in place" : " over an old output"));
+      Scene scene(op.operation);
+      auto expected = Snapshot(scene.folder.Path());
+      FaultyFileServices files({kOtherVolumeMove});
+      ASSERT_EQ(
+          RunJob(op.operation, scene.folder["target"], inPlace ? "" : scene.folder["old"], files),
+          JobStatus::Ok);
+      EXPECT_TRUE(files.AllStruck());
+      expected[inPlace ? "target" : "old"] = scene.Expected(op.operation);
+      EXPECT_TRUE(Snapshot(scene.folder.Path()) == expected);
+    }
+  }
+}
+
+TEST(TransformFailure, FailedCloseOfTheTargetLosesNothing) {
+  Scene scene(kEncode);
+  FaultyFileServices files({{Call::Close, 1, Fault::Fail}});
+  ASSERT_EQ(RunJob(kEncode, scene.folder["target"], scene.folder["out"], files), JobStatus::Ok);
+  EXPECT_TRUE(ReadBytes(scene.folder["out"]) == scene.Expected(kEncode));
+}
+
+}  // namespace
+}  // namespace karvel
