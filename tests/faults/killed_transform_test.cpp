@@ -29,7 +29,7 @@ const char kPassphrase[] = "killed halfway";
 constexpr uint64_t kLargeSize = uint64_t{256} << 20;
 // The temporary file has grown this far when the tool is killed: well past its start, far
 // from its end.
-constexpr uint64_t kKillAt = uint64_t{32} << 20;
+constexpr uint64_t kKillAt = uint64_t{16} << 20;
 
 // RAM-backed where there is such a folder, so that the large files cost no disk writes.
 fs::path LargeFileFolder() {
