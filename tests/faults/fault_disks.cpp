@@ -1,16 +1,16 @@
 #include "tests/faults/fault_disks.h"
 
-#include <cstdlib>
-
-#include "tests/engine/reference_encoder.h"
-
 #ifdef _WIN32
 #include <windows.h>
+
+#include <cstdlib>
 #else
 #include <sys/mount.h>
 
 #include <cerrno>
 #include <cstring>
+
+#include "tests/engine/reference_encoder.h"
 #endif
 
 namespace karvel {
