@@ -22,8 +22,8 @@ constexpr TransformCommand kDecode = {JobStatus::Ok, &EncodingJob::Decode, "karv
 
 // The transform keeps its 256 KiB work buffer and its 16 KiB key cycle on the worker's stack.
 constexpr SIZE_T kWorkerStackSize = 1024 * 1024;
-// A transform that ends within this time has shown nothing: the window answers no
-// sooner than it did when the transform ran on its own thread.
+// The window waits this long for the worker, as it used to wait for the whole transform,
+// so that a short transform shows nothing new, not even the boxes grayed for a moment.
 constexpr DWORD kQuietWaitMs = 100;
 // From the press of the button until the progress dialog shows.
 constexpr UINT kProgressDelayMs = 500;
