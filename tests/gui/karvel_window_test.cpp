@@ -622,7 +622,7 @@ TEST_F(KarvelTest, OkCancelEnterAndEscapeLeaveTheMainWindowAlone) {
 constexpr char kProgressCaption[] = "karvel - working";
 constexpr DWORD kAnswerBoundMs = 1000;  // the longest the window may take to answer meanwhile
 // Sparse: it costs no disk and reads fast, but its encoding takes several seconds to write.
-constexpr uint64_t kLargeSize = 2ull << 30;
+constexpr uint64_t kLargeSize = 6ull << 30;
 constexpr size_t kLargeEdge = 1 << 20;  // real bytes at both ends of the large file
 
 // A large file of mostly holes, with real bytes at its start and end.
@@ -798,8 +798,9 @@ struct LongCloseCase {
 
 const LongCloseCase kLongCloses[] = {
     {"close message to the window under the progress dialog", true, WM_CLOSE, 0},
-    {"system menu close under the progress dialog", true, WM_SYSCOMMAND, SC_CLOSE},
-    {"e&xit before the progress dialog", false, WM_COMMAND, IDM_EXIT},
+    // The owner of a modal dialog takes no mouse input: these come before the dialog shows.
+    {"system menu close while the boxes are grayed", false, WM_SYSCOMMAND, SC_CLOSE},
+    {"e&xit while the boxes are grayed", false, WM_COMMAND, IDM_EXIT},
 };
 
 TEST_F(LongTransformTest, ClosingStopsTheTransformAndExitsWithZero) {
@@ -812,6 +813,7 @@ TEST_F(LongTransformTest, ClosingStopsTheTransformAndExitsWithZero) {
     } else {
       SetBoxes(target_, "secret", "");
       Command(IDC_ENCODE);
+      ASSERT_TRUE(WaitUntil([&] { return !IsWindowEnabled(GetDlgItem(main_, IDC_ENCODE)); }));
     }
     ASSERT_TRUE(PostMessageA(main_, close.message, close.wParam, 0));
     EXPECT_EQ(WaitForExit(), 0u) << "no message after the close";
