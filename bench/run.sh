@@ -79,6 +79,7 @@ copy_loop() { "$file_bench" copy "$plain" "$1"; }
 cp_synced() { cp "$plain" "$1" && sync "$1"; }
 cp_unflushed() { cp "$plain" "$1"; }
 encode() { "$file_bench" encode "$plain" "$1" "$passphrase"; }
+encode_progress() { "$file_bench" encode-progress "$plain" "$1" "$passphrase"; }
 decode() { "$file_bench" decode "$data/encrypted.karvel" "$1" "$passphrase"; }
 openssl_options=(-aes-256-ctr -pbkdf2 -pass "file:$passphrase_file")
 openssl_encrypt() { openssl enc "${openssl_options[@]}" -in "$plain" -out "$1" && sync "$1"; }
@@ -113,8 +114,8 @@ done
 # for the next runs: in this virtual machine freed memory goes back to the
 # host, and a command that follows another pays for taking it back (run
 # alternately, the copy loop and Decode came out up to three times slower).
-commands=(copy_loop cp_synced cp_unflushed encode decode openssl_encrypt openssl_decrypt
-  gpg_encrypt gpg_decrypt age_encrypt age_decrypt)
+commands=(copy_loop cp_synced cp_unflushed encode encode_progress decode openssl_encrypt
+  openssl_decrypt gpg_encrypt gpg_decrypt age_encrypt age_decrypt)
 declare -A times
 for ((pass = 0; pass < passes; pass++)); do
   for command in "${commands[@]}"; do
@@ -141,6 +142,7 @@ row "copy loop, 256 KiB read/write + fsync (baseline)" "$copy_us" "$copy_us"
 row "cp + sync FILE" "$(median cp_synced)" "$copy_us"
 row "cp (no flush)" "$(median cp_unflushed)" "$copy_us"
 row "Encode" "$(median encode)" "$copy_us"
+row "Encode with a JobProgress (the window's way)" "$(median encode_progress)" "$copy_us"
 row "Decode" "$(median decode)" "$copy_us"
 
 echo

@@ -146,14 +146,25 @@ bool WriteAll(FileServices& files, FileHandle file, const unsigned char* bytes, 
   return files.Write(file, bytes, size, &written) && written == size;
 }
 
+bool CancelRequested(const JobProgress* progress) {
+  return progress != nullptr && progress->cancelRequested.load(std::memory_order_relaxed);
+}
+
+void CountDone(JobProgress* progress, uint64_t bytes) {
+  if (progress != nullptr) progress->bytesDone.fetch_add(bytes, std::memory_order_relaxed);
+}
+
 // Copies from to to through buffer until a read comes up short, scrambling on the way when a
-// scrambler is given; *bytesRead grows by every byte read.
+// scrambler is given; *bytesRead grows by every byte read. A cancel request is honoured
+// between chunks.
 JobStatus Stream(FileServices& files, FileHandle from, FileHandle to, unsigned char* buffer,
-                 Scrambler* scrambler, uint64_t* bytesRead) {
+                 Scrambler* scrambler, uint64_t* bytesRead, JobProgress* progress) {
   size_t chunk = 0;
   do {
+    if (CancelRequested(progress)) return JobStatus::Cancelled;
     if (!files.Read(from, buffer, kChunkSize, &chunk)) return JobStatus::ReadFailed;
     *bytesRead += chunk;
+    CountDone(progress, chunk);
     if (scrambler != nullptr) scrambler->Apply(buffer, chunk);
     if (!WriteAll(files, to, buffer, chunk)) return JobStatus::WriteFailed;
   } while (chunk == kChunkSize);
@@ -198,7 +209,9 @@ JobStatus CopyOverOtherVolume(FileServices& files, const char* from, const char*
   TemporaryFile copy(files);
   if (!copy.CreateBeside(output)) return JobStatus::ReplaceFailed;
   uint64_t copied = 0;
-  JobStatus status = Stream(files, source.Handle(), copy.Handle(), buffer, nullptr, &copied);
+  // The transform is over: the copy runs to its end, so a cancel cannot leave the output half made.
+  JobStatus status =
+      Stream(files, source.Handle(), copy.Handle(), buffer, nullptr, &copied, nullptr);
   if (status == JobStatus::ReadFailed || (status == JobStatus::Ok && copied != size)) {
     return JobStatus::ReplaceFailed;
   }
@@ -226,7 +239,8 @@ JobStatus MoveIntoPlace(FileServices& files, TemporaryFile& result, const char* 
 
 enum class Direction { Encode, Decode };
 
-JobStatus Transform(EncodingJob& job, FileServices& files, Direction direction) {
+JobStatus Transform(EncodingJob& job, FileServices& files, Direction direction,
+                    JobProgress* progress) {
   JobStatus status = CheckFields(job);
   if (status != JobStatus::Ok) return status;
   if (job.outputPath[0] == '\0') std::memcpy(job.outputPath, job.targetPath, kPathFieldSize);
@@ -236,6 +250,7 @@ JobStatus Transform(EncodingJob& job, FileServices& files, Direction direction) 
   if (!target.IsOpen()) return JobStatus::OpenFailed;
   uint64_t targetSize = 0;
   if (!files.Size(target.Handle(), &targetSize)) return JobStatus::ReadFailed;
+  if (progress != nullptr) progress->bytesTotal.store(targetSize, std::memory_order_relaxed);
 
   WorkBuffer work;
   uint64_t bytesRead = 0;
@@ -248,6 +263,7 @@ JobStatus Transform(EncodingJob& job, FileServices& files, Direction direction) 
     if (headerRead != kHeaderSize && headerRead != targetSize) return JobStatus::ReadFailed;
     if (!HeaderMatches(work.bytes, job.signature)) return JobStatus::HeaderMismatch;
     bytesRead = headerRead;
+    CountDone(progress, headerRead);
   }
 
   // Checked before anything exists to replace it: a move would replace a read-only file silently.
@@ -265,12 +281,15 @@ JobStatus Transform(EncodingJob& job, FileServices& files, Direction direction) 
   }
   {
     Scrambler content(job.passphrase, length, kBodySeed);
-    status = Stream(files, target.Handle(), result.Handle(), work.bytes, &content, &bytesRead);
+    status =
+        Stream(files, target.Handle(), result.Handle(), work.bytes, &content, &bytesRead, progress);
   }
   if (status != JobStatus::Ok) return status;
   if (bytesRead != targetSize) return JobStatus::ReadFailed;
   target.Close();
   if (!result.Finish()) return JobStatus::WriteFailed;
+  // The last chance to stop: after the move the output has changed.
+  if (CancelRequested(progress)) return JobStatus::Cancelled;
   return MoveIntoPlace(files, result, job.outputPath, work.bytes);
 }
 
@@ -313,12 +332,12 @@ JobStatus EncodingJob::Probe(FileServices& files) {
   return HeaderMatches(header.bytes, signature) ? JobStatus::Ok : JobStatus::HeaderMismatch;
 }
 
-JobStatus EncodingJob::Encode(FileServices& files) {
-  return Transform(*this, files, Direction::Encode);
+JobStatus EncodingJob::Encode(FileServices& files, JobProgress* progress) {
+  return Transform(*this, files, Direction::Encode, progress);
 }
 
-JobStatus EncodingJob::Decode(FileServices& files) {
-  return Transform(*this, files, Direction::Decode);
+JobStatus EncodingJob::Decode(FileServices& files, JobProgress* progress) {
+  return Transform(*this, files, Direction::Decode, progress);
 }
 
 bool FileExists(const char* path) { return SystemFileServices().Exists(path); }

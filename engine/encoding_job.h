@@ -9,7 +9,9 @@
 // are left exactly as they were and the temporary file is removed.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
+#include <cstdint>
 
 namespace karvel {
 
@@ -38,6 +40,14 @@ enum class JobStatus : int {
   OutputIsTemporary = 11,   // outputPath names the temporary file of this job
   PassphraseTooLong = 12,   // the passphrase has more than kMaxPassphraseLength bytes
   PathTooLong = 13,         // a path has more than kMaxPathLength bytes
+  Cancelled = 14,           // the transform was cancelled before its result was put in place
+};
+
+// Shared by a running transform and the thread that watches it or stops it.
+struct JobProgress {
+  std::atomic<uint64_t> bytesDone{0};        // bytes of the target read so far
+  std::atomic<uint64_t> bytesTotal{0};       // the target's size, stored once the transform knows it
+  std::atomic<bool> cancelRequested{false};  // stops the transform before its next chunk
 };
 
 class FileServices;
@@ -59,9 +69,9 @@ class EncodingJob {
   // Ok when the target's header matches the passphrase; reads the target, changes no file.
   JobStatus Probe(FileServices& files = SystemFileServices());
   // Writes the header and the scrambled target to the output (the target itself when outputPath is empty).
-  JobStatus Encode(FileServices& files = SystemFileServices());
+  JobStatus Encode(FileServices& files = SystemFileServices(), JobProgress* progress = nullptr);
   // Checks the header, then writes the unscrambled content after it to the output.
-  JobStatus Decode(FileServices& files = SystemFileServices());
+  JobStatus Decode(FileServices& files = SystemFileServices(), JobProgress* progress = nullptr);
 
   char signature[kSignatureFieldSize];
   char passphrase[kPassphraseFieldSize];

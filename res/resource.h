@@ -4,6 +4,7 @@
 #define IDD_ABOUT 100
 #define IDI_MAIN 101
 #define IDD_MAIN 102
+#define IDD_PROGRESS 103
 #define IDR_MAINMENU 129
 
 #define IDC_STATIC -1
@@ -12,6 +13,8 @@
 #define IDC_OUTPUT 1002
 #define IDC_ENCODE 1003
 #define IDC_DECODE 1004
+#define IDC_PROGRESS_FILE 1005
+#define IDC_PROGRESS_BAR 1006
 
 #define IDM_OPEN 32771
 #define IDM_EXIT 32772

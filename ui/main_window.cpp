@@ -1,5 +1,6 @@
 #include "ui/main_window.h"
 
+#include <commctrl.h>
 #include <shellapi.h>
 
 #include "res/resource.h"
@@ -29,22 +30,33 @@ void OnAbout(HWND window) { ShowAboutBox(appInstance, window); }
 struct CommandHandler {
   WORD id;
   void (*handle)(HWND window);
+  bool duringTransform;  // whether it runs while a transform does
 };
 
 // Any other command, IDOK and IDCANCEL from the dialog keyboard handling included, is ignored.
 constexpr CommandHandler kCommands[] = {
-    {IDC_ENCODE, EncodeCommand}, {IDC_DECODE, DecodeCommand}, {IDM_OPEN, OnOpen},
-    {IDM_EXIT, OnExit},          {IDM_WEBSITE, OnWebsite},    {IDM_VIEW_HELP, OnViewHelp},
-    {IDM_ABOUT, OnAbout},
+    {IDC_ENCODE, EncodeCommand, false}, {IDC_DECODE, DecodeCommand, false},
+    {IDM_OPEN, OnOpen, false},          {IDM_EXIT, OnExit, true},
+    {IDM_WEBSITE, OnWebsite, false},    {IDM_VIEW_HELP, OnViewHelp, false},
+    {IDM_ABOUT, OnAbout, false},
 };
 
 void OnCommand(HWND window, WORD id) {
   for (const CommandHandler& command : kCommands) {
     if (command.id == id) {
-      command.handle(window);
+      if (command.duringTransform || !TransformRunning()) command.handle(window);
       return;
     }
   }
+}
+
+// The boxes take no input while a transform runs.
+void OnDropFiles(HWND window, HDROP drop) {
+  if (TransformRunning()) {
+    DragFinish(drop);
+    return;
+  }
+  TakeDroppedFile(window, drop);
 }
 
 void OnInitDialog(HWND window) {
@@ -52,8 +64,10 @@ void OnInitDialog(HWND window) {
   RestorePlacement(window);
 }
 
-// The window is never destroyed: the loop ends and the process exits with it.
+// The window is never destroyed: the loop ends and the process exits with it. A running
+// transform is stopped first, so that no temporary file outlives the program.
 void OnClose(HWND window) {
+  CancelTransform(window);
   SavePlacement(window);
   PostMessageA(window, WM_DESTROY, 0, 0);
 }
@@ -77,6 +91,8 @@ bool RegisterMainWindowClass(HINSTANCE instance) {
 }  // namespace
 
 HWND StartMainWindow(HINSTANCE instance) {
+  INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS};
+  InitCommonControlsEx(&controls);
   if (!RegisterMainWindowClass(instance)) return nullptr;
   appInstance = instance;
   return CreateDialogParamA(instance, MAKEINTRESOURCEA(IDD_MAIN), nullptr, MainWndProc, 0);
@@ -101,7 +117,13 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
       OnCommand(window, LOWORD(wParam));
       return 0;
     case WM_DROPFILES:
-      TakeDroppedFile(window, reinterpret_cast<HDROP>(wParam));
+      OnDropFiles(window, reinterpret_cast<HDROP>(wParam));
+      return 0;
+    case WM_TIMER:
+      OnTransformTimer(window, wParam);
+      return 0;
+    case kTransformDoneMessage:
+      OnTransformDone(window);
       return 0;
     case WM_CLOSE:
       OnClose(window);

@@ -1,5 +1,6 @@
 // The Encode and Decode buttons: a job built from the three boxes, probed,
-// then either refused with a message or carried out.
+// then either refused with a message or carried out on a worker thread while
+// the window goes on answering.
 #pragma once
 
 #include <windows.h>
@@ -8,8 +9,22 @@
 
 namespace karvel {
 
+// The worker posts it to the main window when its transform has ended.
+constexpr UINT kTransformDoneMessage = WM_APP + 1;
+
+// Each probes on this thread and starts the transform on a worker thread.
 void EncodeCommand(HWND window);
 void DecodeCommand(HWND window);
+
+// True from the start of a transform until its outcome is shown or the window is closed.
+bool TransformRunning();
+
+// Shows the outcome of the transform, once its progress dialog, if any, is gone.
+void OnTransformDone(HWND window);
+// Shows the progress dialog when the transform is still running after its delay.
+void OnTransformTimer(HWND window, UINT_PTR timer);
+// Stops a running transform and waits for its worker, for a close; shows nothing.
+void CancelTransform(HWND window);
 
 // The error message for a status that stops a command.
 const char* StatusText(JobStatus status);

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "engine/encoding_job.h"
+#include "tests/engine/job_operation.h"
 #include "tests/engine/reference_encoder.h"
 #include "tests/engine/test_files.h"
 
@@ -11,13 +12,13 @@ namespace {
 
 class EncodedFormat : public ::testing::Test {
  protected:
-  JobStatus Run(JobStatus (EncodingJob::*operation)(FileServices&), const std::string& passphrase,
-                const std::string& target, const std::string& output) {
+  JobStatus Run(Operation operation, const std::string& passphrase, const std::string& target,
+                const std::string& output) {
     EncodingJob job;
     job.SetPassphrase(passphrase.c_str());
     job.SetTargetPath(folder_[target].c_str());
     job.SetOutputPath(output.empty() ? "" : folder_[output].c_str());
-    return (job.*operation)(SystemFileServices());
+    return operation(job, SystemFileServices());
   }
   JobStatus Encode(const std::string& passphrase, const std::string& target,
                    const std::string& output = "") {

@@ -4,12 +4,11 @@
 #include <string>
 
 #include "engine/encoding_job.h"
+#include "tests/engine/job_operation.h"
 #include "tests/engine/test_files.h"
 
 namespace karvel {
 namespace {
-
-using Operation = JobStatus (EncodingJob::*)(FileServices&);
 
 struct NamedOperation {
   const char* name;
@@ -79,7 +78,7 @@ class JobOnFiles : public ::testing::Test {
     job.SetPassphrase(passphrase);
     job.SetTargetPath(target.c_str());
     job.SetOutputPath(output.c_str());
-    return (job.*operation)(SystemFileServices());
+    return operation(job, SystemFileServices());
   }
   ScratchFolder folder_;
 };
@@ -113,7 +112,7 @@ TEST_F(JobOnFiles, FieldsFilledWithoutATerminatorAreRefused) {
                                           : job.outputPath;
       size_t size = c.field == Passphrase ? sizeof job.passphrase : sizeof job.targetPath;
       std::memset(field, 'z', size);
-      EXPECT_EQ((job.*op.operation)(SystemFileServices()), c.expected);
+      EXPECT_EQ(op.operation(job, SystemFileServices()), c.expected);
     }
     // A terminated path that is still longer than any the window passes on.
     EncodingJob job;
@@ -121,7 +120,7 @@ TEST_F(JobOnFiles, FieldsFilledWithoutATerminatorAreRefused) {
     job.SetTargetPath(folder_["plain"].c_str());
     std::memset(job.outputPath, 'z', 256);
     job.outputPath[256] = '\0';
-    EXPECT_EQ((job.*op.operation)(SystemFileServices()), JobStatus::PathTooLong) << op.name;
+    EXPECT_EQ(op.operation(job, SystemFileServices()), JobStatus::PathTooLong) << op.name;
   }
   EXPECT_EQ(folder_.Names(), std::vector<std::string>{"plain"});
 }

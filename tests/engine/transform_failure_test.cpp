@@ -8,6 +8,7 @@
 #include "engine/encoding_job.h"
 #include "engine/file_services.h"
 #include "tests/engine/faulty_file_services.h"
+#include "tests/engine/job_operation.h"
 #include "tests/engine/reference_encoder.h"
 #include "tests/engine/test_files.h"
 
@@ -19,7 +20,6 @@ namespace karvel {
 namespace {
 
 namespace fs = std::filesystem;
-using Operation = JobStatus (EncodingJob::*)(FileServices&);
 
 const char kPassphrase[] = "fault line";
 const size_t kTargetSize = 300000;  // one full chunk and a short one
@@ -36,7 +36,7 @@ JobStatus RunJob(Operation operation, const std::string& target, const std::stri
   job.SetPassphrase(kPassphrase);
   job.SetTargetPath(target.c_str());
   job.SetOutputPath(output.c_str());
-  return (job.*operation)(files);
+  return operation(job, files);
 }
 
 // A folder holding "target" (plain for Encode and Probe, encoded for Decode) and an old output.

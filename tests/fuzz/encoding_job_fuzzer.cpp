@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "engine/encoding_job.h"
+#include "tests/engine/job_operation.h"
 
 namespace {
 
@@ -77,13 +78,13 @@ std::vector<std::string> Entries(const std::string& folder) {
 }
 
 // Runs one job operation from target to output under passphrase.
-JobStatus Run(JobStatus (EncodingJob::*operation)(karvel::FileServices&),
-              const std::string& passphrase, const std::string& target, const std::string& output) {
+JobStatus Run(karvel::Operation operation, const std::string& passphrase, const std::string& target,
+              const std::string& output) {
   EncodingJob job;
   Check(job.SetPassphrase(passphrase.c_str()) == JobStatus::Ok, "set a passphrase that fits");
   Check(job.SetTargetPath(target.c_str()) == JobStatus::Ok, "set the target");
   Check(job.SetOutputPath(output.c_str()) == JobStatus::Ok, "set the output");
-  return (job.*operation)(karvel::SystemFileServices());
+  return operation(job, karvel::SystemFileServices());
 }
 
 }  // namespace

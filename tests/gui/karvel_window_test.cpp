@@ -2,11 +2,15 @@
 // driven only by the window messages a user's clicks and keys would cause.
 #include <gtest/gtest.h>
 #include <windows.h>
+// Builds on the types of windows.h.
+#include <commctrl.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/encoding_job.h"
@@ -613,6 +617,231 @@ TEST_F(KarvelTest, OkCancelEnterAndEscapeLeaveTheMainWindowAlone) {
   EXPECT_TRUE(Running());
   EXPECT_TRUE(IsWindowVisible(main_));
   EXPECT_FALSE(MessageShown());
+}
+
+// ---- Long transforms: a worker thread, the progress dialog, Cancel and closing.
+
+constexpr char kProgressCaption[] = "karvel - working";
+constexpr DWORD kAnswerBoundMs = 1000;  // the longest the window may take to answer meanwhile
+// Sparse: it costs no disk and reads fast, but its encoding takes several seconds to write.
+constexpr uint64_t kLargeSize = 6ull << 30;
+constexpr size_t kLargeEdge = 1 << 20;  // real bytes at both ends of the large file
+
+// A large file of mostly holes, with real bytes at its start and end.
+void MakeLargeFile(const std::string& path) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE) << path;
+  Bytes edge(kLargeEdge);
+  for (size_t i = 0; i < edge.size(); ++i) edge[i] = static_cast<unsigned char>(i * 13 + i / 97);
+  DWORD written = 0;
+  EXPECT_TRUE(WriteFile(file, edge.data(), kLargeEdge, &written, nullptr));
+  LARGE_INTEGER at;
+  at.QuadPart = static_cast<LONGLONG>(kLargeSize - kLargeEdge);
+  EXPECT_TRUE(SetFilePointerEx(file, at, nullptr, FILE_BEGIN));
+  EXPECT_TRUE(WriteFile(file, edge.data(), kLargeEdge, &written, nullptr));
+  EXPECT_TRUE(SetEndOfFile(file));
+  CloseHandle(file);
+}
+
+// A digest of the whole file, eight bytes at a time, and its size.
+std::pair<uint64_t, uint64_t> Digest(const std::string& path) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return {0, 0};
+  std::vector<uint64_t> words((4 << 20) / sizeof(uint64_t));
+  uint64_t hash = 14695981039346656037ull, size = 0;
+  DWORD got = 0;
+  while (ReadFile(file, words.data(), static_cast<DWORD>(words.size() * 8), &got, nullptr) &&
+         got > 0) {
+    size += got;
+    std::memset(reinterpret_cast<char*>(words.data()) + got, 0, words.size() * 8 - got);
+    for (size_t i = 0; i < (got + 7) / 8; ++i) hash = (hash ^ words[i]) * 1099511628211ull;
+  }
+  CloseHandle(file);
+  return {hash, size};
+}
+
+uint64_t FreeBytes(const std::string& folder) {
+  ULARGE_INTEGER free = {};
+  GetDiskFreeSpaceExA(folder.c_str(), &free, nullptr, nullptr);
+  return free.QuadPart;
+}
+
+// Milliseconds since a QueryPerformanceCounter reading.
+double MsSince(LARGE_INTEGER start) {
+  LARGE_INTEGER now, frequency;
+  QueryPerformanceCounter(&now);
+  QueryPerformanceFrequency(&frequency);
+  return 1000.0 * static_cast<double>(now.QuadPart - start.QuadPart) /
+         static_cast<double>(frequency.QuadPart);
+}
+
+LARGE_INTEGER Now() {
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  return now;
+}
+
+const int kInputControls[] = {IDC_TARGET_FILE, IDC_PASSPHRASE, IDC_OUTPUT, IDC_ENCODE, IDC_DECODE};
+
+class LongTransformTest : public KarvelTest {
+ protected:
+  void SetUp() override {
+    KarvelTest::SetUp();
+    if (FreeBytes(folder_) < 2 * kLargeSize) {
+      GTEST_SKIP() << "needs " << (2 * kLargeSize >> 30) << " GiB of free disk";
+    }
+    target_ = PathOf("large.bin");
+    MakeLargeFile(target_);
+  }
+
+  // Times one WM_NULL round trip to the main window, which must answer within the bound.
+  void TimeAnswer() {
+    LARGE_INTEGER start = Now();
+    DWORD_PTR result;
+    EXPECT_TRUE(SendMessageTimeoutA(main_, WM_NULL, 0, 0, SMTO_NORMAL, kAnswerBoundMs, &result))
+        << "the window did not answer within " << kAnswerBoundMs << " ms";
+    double ms = MsSince(start);
+    slowestAnswerMs_ = ms > slowestAnswerMs_ ? ms : slowestAnswerMs_;
+    ++answers_;
+  }
+
+  // Starts encoding the large file in place and answers WM_NULL until the progress dialog shows.
+  HWND EncodeUntilProgressShows() {
+    SetBoxes(target_, "secret", "");
+    LARGE_INTEGER start = Now();
+    Command(IDC_ENCODE);
+    HWND dialog = nullptr;
+    while (dialog == nullptr && MsSince(start) < kPatienceMs) {
+      TimeAnswer();
+      dialog = FindProcessWindow(process_.dwProcessId, kMessageBoxClass, kProgressCaption);
+    }
+    progressDelayMs_ = MsSince(start);
+    return dialog;
+  }
+
+  std::vector<std::string> FolderNames() {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA entry;
+    HANDLE search = FindFirstFileA((folder_ + "\\*").c_str(), &entry);
+    if (search == INVALID_HANDLE_VALUE) return names;
+    do {
+      std::string name = entry.cFileName;
+      if (name != "." && name != "..") names.push_back(name);
+    } while (FindNextFileA(search, &entry));
+    FindClose(search);
+    return names;
+  }
+
+  std::string target_;
+  double slowestAnswerMs_ = 0;
+  int answers_ = 0;
+  double progressDelayMs_ = 0;
+};
+
+TEST_F(LongTransformTest, ProgressShowsTheWindowAnswersAndCancelKeepsTheTarget) {
+  const auto before = Digest(target_);
+  ASSERT_EQ(before.second, kLargeSize);
+  StartKarvel();
+  HWND dialog = EncodeUntilProgressShows();
+  ASSERT_NE(dialog, nullptr) << "no progress dialog";
+  EXPECT_GE(progressDelayMs_, 400.0) << "the dialog waits about half a second";
+  EXPECT_EQ(GetWindowLongPtrA(dialog, GWLP_HWNDPARENT), reinterpret_cast<LONG_PTR>(main_))
+      << "owned by the main window";
+  for (int id : kInputControls) EXPECT_FALSE(IsWindowEnabled(GetDlgItem(main_, id))) << id;
+  char name[64] = "";
+  GetDlgItemTextA(dialog, IDC_PROGRESS_FILE, name, sizeof name);
+  EXPECT_STREQ(name, "large.bin");
+  HWND bar = GetDlgItem(dialog, IDC_PROGRESS_BAR);
+  DWORD_PTR first = 0, second = 0;
+  SendMessageTimeoutA(bar, PBM_GETPOS, 0, 0, SMTO_NORMAL, kPatienceMs, &first);
+  LARGE_INTEGER firstRead = Now();
+  for (int i = 0; i < 10; ++i) {
+    TimeAnswer();
+    Sleep(30);
+  }
+  SendMessageTimeoutA(bar, PBM_GETPOS, 0, 0, SMTO_NORMAL, kPatienceMs, &second);
+  double barMs = MsSince(firstRead);
+  EXPECT_GT(second, first) << "the bar advances";
+  EXPECT_LT(second, 1000u) << "the transform is still running";
+  Command(IDC_DECODE);  // a second transform must not start meanwhile
+  RedrawWindow(dialog, nullptr, nullptr,
+               RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN | RDW_FRAME);
+  TimeAnswer();
+  Sleep(100);
+  SaveScreenshot(dialog, "progress-dialog");
+  std::printf(
+      "[ measured ] progress dialog after %.0f ms; bar %u -> %u of 1000 in %.0f ms (%.0f MB/s); "
+      "slowest of %d WM_NULL answers during the transform: %.1f ms\n",
+      progressDelayMs_, static_cast<unsigned>(first), static_cast<unsigned>(second), barMs,
+      static_cast<double>(second - first) / 1000 * static_cast<double>(kLargeSize) / 1e3 / barMs,
+      answers_, slowestAnswerMs_);
+  RecordProperty("slowest_answer_ms", static_cast<int>(slowestAnswerMs_ + 0.5));
+
+  PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+  MessageSeen seen = DismissMessage();
+  EXPECT_EQ(seen.caption, "error");
+  EXPECT_EQ(seen.text, "cancelled");
+  EXPECT_FALSE(IsWindow(dialog));
+  EXPECT_FALSE(MessageShown()) << "one message only";
+  ExpectBoxes(target_, "secret", "");
+  for (int id : kInputControls) EXPECT_TRUE(IsWindowEnabled(GetDlgItem(main_, id))) << id;
+  EXPECT_EQ(FolderNames(), std::vector<std::string>{"large.bin"}) << "no temporary file";
+  EXPECT_EQ(Digest(target_), before);
+}
+
+struct LongCloseCase {
+  const char* name;
+  bool afterProgressShows;
+  UINT message;
+  WPARAM wParam;
+};
+
+const LongCloseCase kLongCloses[] = {
+    {"close message to the window under the progress dialog", true, WM_CLOSE, 0},
+    // The owner of a modal dialog takes no mouse input: these come before the dialog shows.
+    {"system menu close while the boxes are grayed", false, WM_SYSCOMMAND, SC_CLOSE},
+    {"e&xit while the boxes are grayed", false, WM_COMMAND, IDM_EXIT},
+};
+
+TEST_F(LongTransformTest, ClosingStopsTheTransformAndExitsWithZero) {
+  for (const LongCloseCase& close : kLongCloses) {
+    SCOPED_TRACE(close.name);
+    DeleteFileA(SettingsPath().c_str());
+    StartKarvel();
+    if (close.afterProgressShows) {
+      ASSERT_NE(EncodeUntilProgressShows(), nullptr);
+    } else {
+      SetBoxes(target_, "secret", "");
+      Command(IDC_ENCODE);
+      ASSERT_TRUE(WaitUntil([&] { return !IsWindowEnabled(GetDlgItem(main_, IDC_ENCODE)); }));
+    }
+    ASSERT_TRUE(PostMessageA(main_, close.message, close.wParam, 0));
+    EXPECT_EQ(WaitForExit(), 0u) << "no message after the close";
+    StopKarvel();
+    EXPECT_EQ(FolderNames(), std::vector<std::string>{"large.bin"}) << "no temporary file";
+    EXPECT_NE(ReadText(SettingsPath()).find("WinRight=350"), std::string::npos)
+        << "the placement is saved";
+  }
+  EXPECT_EQ(Digest(target_).second, kLargeSize);
+}
+
+TEST_F(KarvelTest, ShortTransformShowsNoProgressAndKeepsTheBoxesEnabled) {
+  WriteBytes(PathOf("small.bin"), PlainContent());
+  StartKarvel();
+  SetBoxes(PathOf("small.bin"), "secret", "");
+  Command(IDC_ENCODE);
+  HWND box = nullptr;
+  ASSERT_TRUE(WaitUntil([&] {
+    EXPECT_EQ(FindProcessWindow(process_.dwProcessId, kMessageBoxClass, kProgressCaption), nullptr);
+    box = FindProcessWindow(process_.dwProcessId, kMessageBoxClass, nullptr, true);
+    return box != nullptr;
+  }));
+  for (int id : kInputControls) EXPECT_TRUE(IsWindowEnabled(GetDlgItem(main_, id))) << id;
+  EXPECT_EQ(DismissMessage().text, "done");
+  Sleep(700);
+  EXPECT_EQ(FindProcessWindow(process_.dwProcessId, kMessageBoxClass, kProgressCaption), nullptr);
 }
 
 // ---- The About box.

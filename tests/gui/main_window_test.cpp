@@ -191,9 +191,53 @@ TEST(AboutTemplate, ClassicTemplateWithFullWidthFontName) {
   }
 }
 
+TEST(ProgressTemplate, ClassicTemplateInTheAboutBoxStyle) {
+  const void* data = LoadJapaneseResource(RT_DIALOG, IDD_PROGRESS);
+  ASSERT_NE(data, nullptr);
+  TemplateReader reader(data);
+  EXPECT_EQ(reader.Dword(), DWORD{WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT});
+  EXPECT_EQ(reader.Dword(), 0u);
+  EXPECT_EQ(reader.Word(), 3);
+  for (int edge = 0; edge < 4; ++edge) reader.Short();
+  EXPECT_EQ(reader.NameOrOrdinal(), L"");
+  EXPECT_EQ(reader.NameOrOrdinal(), L"");
+  EXPECT_EQ(reader.NameOrOrdinal(), L"karvel - working");
+  EXPECT_EQ(reader.Word(), 9);
+  EXPECT_EQ(reader.NameOrOrdinal(), L"\uFF2D\uFF33 \uFF30\u30B4\u30B7\u30C3\u30AF");
+  const int expectedIds[] = {IDC_PROGRESS_FILE, IDC_PROGRESS_BAR, IDCANCEL};
+  for (int id : expectedIds) {
+    reader.AlignToDword();
+    reader.Dword();  // style
+    reader.Dword();  // extended style
+    for (int edge = 0; edge < 4; ++edge) reader.Short();
+    EXPECT_EQ(static_cast<short>(reader.Word()), id);
+    std::wstring windowClass = reader.NameOrOrdinal();
+    if (id == IDC_PROGRESS_BAR) {
+      EXPECT_EQ(CompareStringOrdinal(windowClass.c_str(), -1, L"msctls_progress32", -1, TRUE),
+                CSTR_EQUAL);
+    }
+    reader.NameOrOrdinal();
+    EXPECT_EQ(reader.Word(), 0) << "creation data";
+  }
+}
+
+// Current visual styles and no elevation; no DPI awareness, so that placements stay in pixels.
+TEST(Resources, ManifestAsksForCommonControls6AsInvokerAndNoDpiAwareness) {
+  HRSRC found =
+      FindResourceExA(nullptr, RT_MANIFEST, CREATEPROCESS_MANIFEST_RESOURCE_ID, kJapanese);
+  ASSERT_NE(found, nullptr);
+  const char* data = static_cast<const char*>(LockResource(LoadResource(nullptr, found)));
+  std::string manifest(data, SizeofResource(nullptr, found));
+  EXPECT_NE(manifest.find("name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\""),
+            std::string::npos);
+  EXPECT_NE(manifest.find("level=\"asInvoker\""), std::string::npos);
+  EXPECT_EQ(manifest.find("dpiAware"), std::string::npos);
+}
+
 TEST(Resources, AllTaggedJapanese) {
   EXPECT_NE(LoadJapaneseResource(RT_DIALOG, IDD_MAIN), nullptr);
   EXPECT_NE(LoadJapaneseResource(RT_DIALOG, IDD_ABOUT), nullptr);
+  EXPECT_NE(LoadJapaneseResource(RT_DIALOG, IDD_PROGRESS), nullptr);
   EXPECT_NE(LoadJapaneseResource(RT_MENU, IDR_MAINMENU), nullptr);
   EXPECT_NE(LoadJapaneseResource(RT_GROUP_ICON, IDI_MAIN), nullptr);
   EXPECT_NE(LoadJapaneseResource(RT_VERSION, VS_VERSION_INFO), nullptr);
@@ -333,6 +377,7 @@ TEST(StatusText, EveryStatusThatStopsACommand) {
       {JobStatus::OutputIsTemporary, "output is the temporary file"},
       {JobStatus::PassphraseTooLong, "encoding key too long"},
       {JobStatus::PathTooLong, "file name too long"},
+      {JobStatus::Cancelled, "cancelled"},
   };
   for (const auto& entry : expected) {
     EXPECT_STREQ(StatusText(entry.status), entry.text) << static_cast<int>(entry.status);

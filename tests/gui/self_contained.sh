@@ -7,7 +7,8 @@ dlls="$("$1" -p "$2" | sed -n 's/^[[:space:]]*DLL Name: //p')"
 status=0
 for dll in $dlls; do
   case "$(printf '%s' "$dll" | tr '[:upper:]' '[:lower:]')" in
-    kernel32.dll | user32.dll | gdi32.dll | comdlg32.dll | shell32.dll | advapi32.dll | msvcrt.dll) ;;
+    kernel32.dll | user32.dll | gdi32.dll | comdlg32.dll | shell32.dll | advapi32.dll | msvcrt.dll | \
+      comctl32.dll | ole32.dll) ;;
     *) echo "$2 needs $dll"; status=1 ;;
   esac
 done
