@@ -9,6 +9,7 @@
 #include <string>
 
 #include "engine/encoding_job.h"
+#include "tests/engine/job_operation.h"
 #include "tests/engine/reference_encoder.h"
 #include "tests/engine/test_files.h"
 #include "tests/faults/fault_disks.h"
@@ -25,7 +26,6 @@ namespace karvel {
 namespace {
 
 namespace fs = std::filesystem;
-using Operation = JobStatus (EncodingJob::*)(FileServices&);
 
 const char kPassphrase[] = "real fault";
 
@@ -42,7 +42,7 @@ JobStatus RunJob(Operation operation, const std::string& target, const std::stri
   job.SetPassphrase(passphrase);
   job.SetTargetPath(target.c_str());
   job.SetOutputPath(output.c_str());
-  return (job.*operation)(SystemFileServices());
+  return operation(job, SystemFileServices());
 }
 
 // What the operation takes as its target: the plain bytes for Encode, their encoding for Decode.
