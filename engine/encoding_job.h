@@ -41,6 +41,10 @@ enum class JobStatus : int {
   PassphraseTooLong = 12,   // the passphrase has more than kMaxPassphraseLength bytes
   PathTooLong = 13,         // a path has more than kMaxPathLength bytes
   Cancelled = 14,           // the transform was cancelled before its result was put in place
+  PassphraseUnusable = 15,  // the passphrase has a character the system's code page cannot hold
+  TargetChanged = 16,       // another program changed the target while it was transformed
+  TargetHasOtherNames = 17, // an in-place transform of a file that has more than one name
+  OutputNotAFile = 18,      // outputPath names a device, a pipe or a socket
 };
 
 // Shared by a running transform and the thread that watches it or stops it.

@@ -224,6 +224,14 @@ const char* StatusText(JobStatus status) {
       return "file name too long";
     case JobStatus::Cancelled:
       return "cancelled";
+    case JobStatus::PassphraseUnusable:
+      return "encoding key has a character this system cannot use";
+    case JobStatus::TargetChanged:
+      return "file changed while working";
+    case JobStatus::TargetHasOtherNames:
+      return "file has more than one name";
+    case JobStatus::OutputNotAFile:
+      return "output is not a file";
   }
   return "";
 }
