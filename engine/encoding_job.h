@@ -22,6 +22,7 @@ constexpr size_t kSignatureLength = sizeof kSignatureText - 1;  // 25; the check
 constexpr size_t kSignatureFieldSize = 128;
 constexpr size_t kPassphraseFieldSize = 128;
 constexpr size_t kMaxPassphraseLength = kPassphraseFieldSize - 1;  // 127 bytes
+constexpr size_t kMaxPathUnits = 32767;        // the longest path Windows takes, in UTF-16 units
 constexpr size_t kPathFieldSize = 261;
 constexpr size_t kMaxPathLength = 255;            // the longest path the window passes on
 
