@@ -25,7 +25,15 @@ namespace {
 using karvel::EncodingJob;
 using karvel::JobStatus;
 
+#ifdef _WIN32
+// Windows has neither /dev/shm nor mkdtemp: the folder goes in the working folder.
+char workFolder[] = "karvel-fuzz-XXXXXX";
+char* mkdtemp(char* name) {
+  return _mktemp_s(name, sizeof workFolder) == 0 && mkdir(name) == 0 ? name : nullptr;
+}
+#else
 char workFolder[] = "/dev/shm/karvel-fuzz-XXXXXX";
+#endif
 
 // Every input removes its files, so at the end the folder is empty again.
 void RemoveWorkFolder() { rmdir(workFolder); }
