@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Builds the release from a fresh build folder: build/release/karvel-<version>-win64.zip
+# with the stripped karvel.exe, help.html and readme.txt, and prints its path,
+# size and SHA-256. The same commit gives the same bytes: the executable holds
+# no link time and no build path, and every zip member has the commit's time,
+# a fixed mode and no extra fields.
+set -euo pipefail
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+cd "$root"
+scripts/setup.sh
+
+version="$(sed -nE 's/^project\(karvel VERSION ([0-9.]+).*/\1/p' CMakeLists.txt)"
+if [ -z "$version" ]; then
+  echo "release.sh: no project version in CMakeLists.txt" >&2
+  exit 1
+fi
+export SOURCE_DATE_EPOCH="${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct)}"
+git diff --quiet HEAD 2>/dev/null ||
+  echo "release.sh: the tree has uncommitted changes; the zip is not the commit's" >&2
+
+out="$root/build/release"
+rm -rf "$out"
+cmake -S . -B "$out/build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
+  -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" >/dev/null
+cmake --build "$out/build" --target karvel -j"$(nproc)" >/dev/null
+
+stage="$out/stage"
+mkdir -p "$stage"
+x86_64-w64-mingw32-strip --strip-all -o "$stage/karvel.exe" "$out/build/ui/karvel.exe"
+cp res/help.html "$stage/help.html"
+sed 's/$/\r/' res/readme.txt >"$stage/readme.txt"  # Windows line ends, for Notepad
+chmod 644 "$stage"/*
+touch -d "@$SOURCE_DATE_EPOCH" "$stage"/*
+
+zip="$out/karvel-$version-win64.zip"
+# Zip stores local times: in UTC they are the same on every machine.
+(cd "$stage" && TZ=UTC zip -q -X -9 "$zip" karvel.exe help.html readme.txt)
+echo "$zip"
+echo "size: $(stat -c %s "$zip") bytes"
+echo "sha256: $(sha256sum "$zip" | cut -d' ' -f1)"
