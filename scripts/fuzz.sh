@@ -2,7 +2,8 @@
 # Builds the engine fuzzer with clang (libFuzzer, AddressSanitizer,
 # UndefinedBehaviorSanitizer) and runs it for the given number of seconds
 # (default 600) from the checked-in seed corpus. New inputs it finds go to
-# build/fuzz/corpus; a crash leaves its input in build/fuzz/findings.
+# build/fuzz/corpus; a crash leaves its input in build/fuzz/findings, and a
+# copy in tests/fuzz/findings to be added to the corpus once fixed.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"
@@ -16,7 +17,9 @@ mkdir -p build/fuzz/corpus build/fuzz/findings
 build/fuzz/tests/fuzz/encoding_job_fuzzer -max_total_time="$seconds" -print_final_stats=1 \
   -artifact_prefix=build/fuzz/findings/ build/fuzz/corpus tests/fuzz/corpus 2>build/fuzz/fuzz.log || {
   tail -n 40 build/fuzz/fuzz.log
-  echo "fuzz: finding in build/fuzz/findings"
+  mkdir -p tests/fuzz/findings
+  find build/fuzz/findings -type f -exec cp -t tests/fuzz/findings {} +
+  echo "fuzz: finding in tests/fuzz/findings"
   exit 1
 }
 runs="$(grep -m1 'stat::number_of_executed_units' build/fuzz/fuzz.log | awk '{print $2}')"

@@ -2,8 +2,9 @@
 # Builds the release from a fresh build folder: build/release/karvel-<version>-win64.zip
 # with the stripped karvel.exe, help.html and readme.txt, and prints its path,
 # size and SHA-256. The same commit gives the same bytes: the executable holds
-# no link time and no build path, and every zip member has the commit's time,
-# a fixed mode and no extra fields.
+# no build path, strip stamps its header with SOURCE_DATE_EPOCH (the commit's
+# time, not the clock's), and every zip member has that time, a fixed mode and
+# no extra fields.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Builds every test and runs it: natively, natively under AddressSanitizer
-# and UndefinedBehaviorSanitizer, the engine fuzzer for a minute, and the
-# Windows build under Wine on a virtual X display. Prints how many tests ran
-# in each.
+# Checks every C and C++ file's formatting, then builds every test and runs
+# it: natively, natively under AddressSanitizer and UndefinedBehaviorSanitizer,
+# and the Windows build under Wine on a virtual X display; each build also
+# replays the fuzz corpus. Prints how many tests ran in each.
 set -uo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"
@@ -20,7 +20,25 @@ build() {  # name, cmake arguments...
     cmake --build "build/$name" -j"$jobs"
 }
 
-# Adds up the per-executable GoogleTest reports of one build.
+# Every C and C++ file against .clang-format; one it would change fails the run.
+check_format() {
+  local files=() unformatted=() file
+  mapfile -t files < <(
+    find engine ui tests bench -name '*.cpp' -o -name '*.h' -o -name '*.c' | sort
+    echo res/resource.h
+  )
+  for file in "${files[@]}"; do
+    clang-format --dry-run -Werror "$file" 2>/dev/null || unformatted+=("$file")
+  done
+  if ((${#unformatted[@]})); then
+    status=1
+    printf 'not formatted (clang-format -i FILE): %s\n' "${unformatted[@]}"
+  fi
+  summary+=("format: ${#files[@]} files checked, ${#unformatted[@]} not formatted")
+}
+
+# Adds up the per-executable GoogleTest reports of one build, and the corpus
+# replay's own line from ctest's log.
 count() {  # name, label
   local results="build/$1/gtest-results" tests=0 failures=0 skipped=0 file
   for file in "$results"/*.xml; do
@@ -31,7 +49,11 @@ count() {  # name, label
     failures=$((failures + $(sed -E 's/.* failures="([0-9]+)".*/\1/' <<<"$head")))
     skipped=$((skipped + $(grep -c 'result="skipped"' "$file")))
   done
-  summary+=("$2: $((tests - failures - skipped)) passed, $failures failed, $skipped skipped")
+  local replay
+  replay="$(grep -ho '[0-9]* inputs replayed, no finding' "build/$1/Testing/Temporary/LastTest.log")" ||
+    replay="failed"
+  local line="$2: $((tests - failures - skipped)) passed, $failures failed, $skipped skipped"
+  summary+=("$line; fuzz corpus: $replay")
   total_passed=$((${total_passed:-0} + tests - failures - skipped))
   total_failed=$((${total_failed:-0} + failures))
 }
@@ -45,15 +67,14 @@ run() {  # name, label, results path as the test programs see it, ctest argument
   count "$name" "$label"
 }
 
+check_format
+
 build native || exit 1
 run native "native" "$root/build/native/gtest-results" -j"$jobs"
 
 build sanitize -DKARVEL_SANITIZE=ON || exit 1
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   run sanitize "sanitizers" "$root/build/sanitize/gtest-results" -j"$jobs"
-
-fuzz_line="$(scripts/fuzz.sh 60 | tail -n 1)" || status=1
-summary+=("$fuzz_line")
 
 build windows -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" || exit 1
 karvel_wine_prefix
