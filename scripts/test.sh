@@ -49,9 +49,8 @@ count() {  # name, label
     failures=$((failures + $(sed -E 's/.* failures="([0-9]+)".*/\1/' <<<"$head")))
     skipped=$((skipped + $(grep -c 'result="skipped"' "$file")))
   done
-  local replay
-  replay="$(grep -ho '[0-9]* inputs replayed, no finding' "build/$1/Testing/Temporary/LastTest.log")" ||
-    replay="failed"
+  local log="build/$1/Testing/Temporary/LastTest.log" replay
+  replay="$(grep -ho '[0-9]* inputs replayed, no finding' "$log")" || replay="failed"
   local line="$2: $((tests - failures - skipped)) passed, $failures failed, $skipped skipped"
   summary+=("$line; fuzz corpus: $replay")
   total_passed=$((${total_passed:-0} + tests - failures - skipped))
