@@ -42,6 +42,8 @@ std::map<std::string, Bytes> Snapshot(const fs::path& folder) {
     std::string name = entry.path().filename().u8string();
     if (entry.is_directory()) {
       entries[name + "/"] = {};
+    } else if (!entry.is_regular_file()) {
+      entries[name + "|"] = {};  // a pipe, socket or device: never read
     } else {
       entries[name] = ReadBytes(entry.path().u8string());
     }

@@ -19,7 +19,8 @@ Bytes Pattern(size_t length, unsigned seed);
 Bytes ReadBytes(const std::string& path);
 void WriteBytes(const std::string& path, const Bytes& bytes);
 
-// Every entry of a folder with the bytes of each file; folders are marked by a trailing slash.
+// Every entry of a folder with the bytes of each file; folders are marked by a trailing slash,
+// other entries that are no files by a trailing bar.
 std::map<std::string, Bytes> Snapshot(const std::filesystem::path& folder);
 
 // Sets or clears the mark the engine refuses to replace: the read-only attribute on
