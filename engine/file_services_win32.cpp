@@ -134,7 +134,11 @@ class Win32FileServices : public FileServices {
     if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS || Exists(path)) {
       return CreateResult::NameTaken;
     }
-    return error == ERROR_FILENAME_EXCED_RANGE ? CreateResult::NameTooLong : CreateResult::Failed;
+    // Windows refuses a name longer than its volume takes with either of the first two; Wine, on
+    // a Unix file system, says that it found no such file.
+    bool tooLong = error == ERROR_FILENAME_EXCED_RANGE || error == ERROR_INVALID_NAME ||
+                   error == ERROR_FILE_NOT_FOUND;
+    return tooLong ? CreateResult::NameTooLong : CreateResult::Failed;
   }
 
   bool Read(FileHandle file, void* buffer, size_t size, size_t* bytesRead) override {

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -194,6 +195,10 @@ TEST(FileSafety, ReplacedFileKeepsItsHiddenSystemAndNotIndexedMarks) {
               static_cast<DWORD>(FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
     EXPECT_TRUE(ReadBytes(scene.folder["target"]) == scene.Expected(op.operation));
     SetAttributes(scene.folder["target"], FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
+    if ((Attributes(scene.folder["target"]) & FILE_ATTRIBUTE_NOT_CONTENT_INDEXED) == 0) {
+      std::cout << "This system keeps no not-indexed mark on a file; Windows does.\n";
+      continue;
+    }
     ASSERT_EQ(
         RunJob(op.operation == &EncodingJob::Encode ? &EncodingJob::Decode : &EncodingJob::Encode,
                scene.folder["target"], ""),

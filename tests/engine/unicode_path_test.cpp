@@ -13,6 +13,12 @@
 #include "tests/engine/reference_encoder.h"
 #include "tests/engine/test_files.h"
 
+#ifdef _WIN32
+#include <windows.h>
+
+#include "engine/windows_path.h"
+#endif
+
 namespace karvel {
 namespace {
 
@@ -44,6 +50,30 @@ JobStatus Probe(const std::string& target) {
   return job.Probe();
 }
 
+// The sorted names in folder. On Windows the long form reaches folders beyond 260 characters,
+// which the standard library's listing does not.
+std::vector<std::string> Names(const std::string& folder) {
+  std::vector<std::string> names;
+#ifdef _WIN32
+  static wchar_t pattern[kWidePathSize];
+  EXPECT_EQ(ToWidePath((folder + "\\*").c_str(), pattern), WidePath::Ok);
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW(pattern, &found);
+  EXPECT_NE(search, INVALID_HANDLE_VALUE);
+  do {
+    std::string name = fs::path(found.cFileName).u8string();
+    if (name != "." && name != "..") names.push_back(name);
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+#else
+  for (const fs::directory_entry& entry : fs::directory_iterator(fs::u8path(folder))) {
+    names.push_back(entry.path().filename().u8string());
+  }
+#endif
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
 // Encodes in place and to another name, decodes both back, checking every result's bytes.
 void RoundTrip(const std::string& folder) {
   const std::string target = folder + kSeparator + kTargetName;
@@ -63,11 +93,7 @@ void RoundTrip(const std::string& folder) {
   ASSERT_EQ(RunJob(&EncodingJob::Decode, other, ""), JobStatus::Ok);
   EXPECT_TRUE(ReadBytes(other) == plain);
 
-  std::vector<std::string> names;
-  for (const fs::directory_entry& entry : fs::directory_iterator(fs::u8path(folder))) {
-    names.push_back(entry.path().filename().u8string());
-  }
-  std::sort(names.begin(), names.end());
+  std::vector<std::string> names = Names(folder);
   EXPECT_EQ(names, (std::vector<std::string>{"結果😀.enc", "한국어😀.bin"}));
 }
 

@@ -99,7 +99,7 @@ TEST(WidePath, TooLongOrNotTextIsRefused) {
 TEST(WidePath, LongFormOpensTheSameFile) {
   ScratchFolder folder;
   std::string path = folder.Path().u8string();
-  while (path.size() < 400) {
+  while (path.size() < 1200) {  // bytes: about 400 characters
     path += "\\" + Kanji(60);
     ASSERT_TRUE(CreateDirectoryW(FormOf(path).c_str(), nullptr)) << GetLastError();
   }
