@@ -6,6 +6,7 @@
 #include "engine/file_services.h"
 #include "engine/key_stream.h"
 #include "engine/scrambler.h"
+#include "engine/wipe.h"
 
 namespace karvel {
 

@@ -14,6 +14,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "engine/file_services.h"
+
 namespace karvel {
 
 constexpr size_t kHeaderSize = 128;    // scrambled header block at the start of every encoded file
@@ -57,9 +59,6 @@ struct JobProgress {
   std::atomic<uint64_t> bytesTotal{0};  // the target's size, stored once the transform knows it
   std::atomic<bool> cancelRequested{false};  // stops the transform before its next chunk
 };
-
-class FileServices;
-FileServices& SystemFileServices();  // defined in the platform's file layer
 
 class EncodingJob {
  public:

@@ -59,4 +59,7 @@ class FileServices {
   virtual bool Exists(const char* path) = 0;
 };
 
+// The services of the system the program runs on.
+FileServices& SystemFileServices();
+
 }  // namespace karvel

@@ -13,10 +13,11 @@
 #include <vector>
 
 #include "engine/encoding_job.h"
-#include "tests/engine/faulty_file_services.h"
-#include "tests/engine/job_operation.h"
-#include "tests/engine/reference_encoder.h"
-#include "tests/engine/test_files.h"
+#include "tests/support/faulty_file_services.h"
+#include "tests/support/job_operation.h"
+#include "tests/support/reference_encoder.h"
+#include "tests/support/run_job.h"
+#include "tests/support/test_files.h"
 
 #ifdef _WIN32
 #include <aclapi.h>
@@ -35,22 +36,6 @@ namespace fs = std::filesystem;
 
 const char kPassphrase[] = "kept safe";
 const Bytes kLateBytes = {'l', 'a', 't', 'e'};
-
-struct NamedOperation {
-  const char* name;
-  Operation operation;
-};
-const NamedOperation kTransforms[] = {{"Encode", &EncodingJob::Encode},
-                                      {"Decode", &EncodingJob::Decode}};
-
-JobStatus RunJob(Operation operation, const std::string& target, const std::string& output,
-                 FileServices& files = SystemFileServices()) {
-  EncodingJob job;
-  EXPECT_EQ(job.SetPassphrase(kPassphrase), JobStatus::Ok);
-  EXPECT_EQ(job.SetTargetPath(target.c_str()), JobStatus::Ok);
-  EXPECT_EQ(job.SetOutputPath(output.c_str()), JobStatus::Ok);
-  return operation(job, files);
-}
 
 // True when bytes could be appended to path, as another program saving to it would.
 bool Append(const std::string& path, const Bytes& bytes) {
@@ -93,8 +78,8 @@ TEST(FileSafety, WriterDuringTheFlushIsKeptOutOrItsWriteIsKept) {
       bool appended = false;
       FaultyFileServices files({{Call::Flush, 1, Fault::Interject,
                                  [&] { appended = Append(scene.folder["target"], kLateBytes); }}});
-      JobStatus status =
-          RunJob(op.operation, scene.folder["target"], inPlace ? "" : scene.folder["old"], files);
+      JobStatus status = RunJob(op.operation, kPassphrase, scene.folder["target"],
+                                inPlace ? "" : scene.folder["old"], files);
       EXPECT_TRUE(files.AllStruck());
 #ifdef _WIN32
       EXPECT_FALSE(appended);
@@ -137,8 +122,8 @@ TEST(FileSafety, TargetChangedBeforeTheMoveIsNotReplaced) {
         // The output is identified first, the target again just before the move.
         FaultyFileServices files(
             {{Call::IdentifyPath, 2, Fault::Interject, [&] { change.make(scene.folder); }}});
-        JobStatus status =
-            RunJob(op.operation, scene.folder["target"], inPlace ? "" : scene.folder["old"], files);
+        JobStatus status = RunJob(op.operation, kPassphrase, scene.folder["target"],
+                                  inPlace ? "" : scene.folder["old"], files);
         EXPECT_EQ(status, JobStatus::TargetChanged);
         const std::vector<std::string> left = change.targetGone
                                                   ? std::vector<std::string>{"old"}
@@ -156,13 +141,15 @@ TEST(FileSafety, FileWithOtherNamesIsNotReplacedInPlace) {
     Scene scene(op.operation);
     fs::create_hard_link(fs::u8path(scene.folder["target"]), fs::u8path(scene.folder["alias"]));
     auto expected = Snapshot(scene.folder.Path());
-    EXPECT_EQ(RunJob(op.operation, scene.folder["target"], ""), JobStatus::TargetHasOtherNames);
+    EXPECT_EQ(RunJob(op.operation, kPassphrase, scene.folder["target"], ""),
+              JobStatus::TargetHasOtherNames);
     // The same file by another of its names.
-    EXPECT_EQ(RunJob(op.operation, scene.folder["target"], scene.folder["alias"]),
+    EXPECT_EQ(RunJob(op.operation, kPassphrase, scene.folder["target"], scene.folder["alias"]),
               JobStatus::TargetHasOtherNames);
     EXPECT_TRUE(Snapshot(scene.folder.Path()) == expected);
     // Another file as output is fine: only that file's name changes hands.
-    ASSERT_EQ(RunJob(op.operation, scene.folder["target"], scene.folder["old"]), JobStatus::Ok);
+    ASSERT_EQ(RunJob(op.operation, kPassphrase, scene.folder["target"], scene.folder["old"]),
+              JobStatus::Ok);
     expected["old"] = scene.Expected(op.operation);
     EXPECT_TRUE(Snapshot(scene.folder.Path()) == expected);
   }
@@ -185,12 +172,13 @@ TEST(FileSafety, ReplacedFileKeepsItsHiddenSystemAndNotIndexedMarks) {
     SetAttributes(scene.folder["target"], FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
     SetAttributes(scene.folder["old"], FILE_ATTRIBUTE_HIDDEN);
     const std::string copy = scene.folder["copy"];
-    ASSERT_EQ(RunJob(op.operation, scene.folder["target"], copy), JobStatus::Ok);
+    ASSERT_EQ(RunJob(op.operation, kPassphrase, scene.folder["target"], copy), JobStatus::Ok);
     // A new output takes the target's permissions, not its marks.
     EXPECT_EQ(Attributes(copy) & kMarks, 0u);
-    ASSERT_EQ(RunJob(op.operation, scene.folder["target"], scene.folder["old"]), JobStatus::Ok);
+    ASSERT_EQ(RunJob(op.operation, kPassphrase, scene.folder["target"], scene.folder["old"]),
+              JobStatus::Ok);
     EXPECT_EQ(Attributes(scene.folder["old"]) & kMarks, FILE_ATTRIBUTE_HIDDEN);
-    ASSERT_EQ(RunJob(op.operation, scene.folder["target"], ""), JobStatus::Ok);
+    ASSERT_EQ(RunJob(op.operation, kPassphrase, scene.folder["target"], ""), JobStatus::Ok);
     EXPECT_EQ(Attributes(scene.folder["target"]) & kMarks,
               static_cast<DWORD>(FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
     EXPECT_TRUE(ReadBytes(scene.folder["target"]) == scene.Expected(op.operation));
@@ -201,7 +189,7 @@ TEST(FileSafety, ReplacedFileKeepsItsHiddenSystemAndNotIndexedMarks) {
     }
     ASSERT_EQ(
         RunJob(op.operation == &EncodingJob::Encode ? &EncodingJob::Decode : &EncodingJob::Encode,
-               scene.folder["target"], ""),
+               kPassphrase, scene.folder["target"], ""),
         JobStatus::Ok);
     EXPECT_EQ(Attributes(scene.folder["target"]) & kMarks,
               static_cast<DWORD>(FILE_ATTRIBUTE_NOT_CONTENT_INDEXED));
@@ -261,12 +249,12 @@ TEST(FileSafety, ReplacedFileKeepsItsAccessControlList) {
     GTEST_SKIP() << "this system keeps no access control list of its own on a file";
   }
   const std::string protectedDacl = DaclText(scene.folder["target"]);
-  ASSERT_EQ(RunJob(&EncodingJob::Encode, scene.folder["target"], scene.folder["new"]),
+  ASSERT_EQ(RunJob(&EncodingJob::Encode, kPassphrase, scene.folder["target"], scene.folder["new"]),
             JobStatus::Ok);
   EXPECT_EQ(DaclText(scene.folder["new"]), protectedDacl);
-  ASSERT_EQ(RunJob(&EncodingJob::Encode, scene.folder["target"], ""), JobStatus::Ok);
+  ASSERT_EQ(RunJob(&EncodingJob::Encode, kPassphrase, scene.folder["target"], ""), JobStatus::Ok);
   EXPECT_EQ(DaclText(scene.folder["target"]), protectedDacl);
-  ASSERT_EQ(RunJob(&EncodingJob::Encode, scene.folder["target"], scene.folder["old"]),
+  ASSERT_EQ(RunJob(&EncodingJob::Encode, kPassphrase, scene.folder["target"], scene.folder["old"]),
             JobStatus::Ok);
   EXPECT_EQ(DaclText(scene.folder["old"]), inherited);
 }
@@ -298,7 +286,8 @@ TEST(FileSafety, TargetsAndOutputsThatAreNoDiskFilesAreRefused) {
       SCOPED_TRACE(std::string(op.name) + ": " + c.name);
       // Decode needs an encoded file to get as far as the output.
       const bool ownFile = c.target == folder["plain"] && op.operation == &EncodingJob::Decode;
-      EXPECT_EQ(RunJob(op.operation, ownFile ? folder["encoded"] : c.target, c.output), c.expected);
+      EXPECT_EQ(RunJob(op.operation, kPassphrase, ownFile ? folder["encoded"] : c.target, c.output),
+                c.expected);
     }
     if (c.expected == JobStatus::OpenFailed) {
       EncodingJob job;
@@ -336,7 +325,7 @@ TEST(FileSafety, OutputHeldBrieflyIsReplacedOnceReleased) {
                                    std::thread(HoldOutput, old, hold, &ready).detach();
                                    WaitForSingleObject(ready, INFINITE);
                                  }}});
-      EXPECT_EQ(RunJob(op.operation, scene.folder["target"], old, files), expected);
+      EXPECT_EQ(RunJob(op.operation, kPassphrase, scene.folder["target"], old, files), expected);
       std::this_thread::sleep_for(hold);  // until the holder lets go
       EXPECT_TRUE(Snapshot(scene.folder.Path()) == after);
       CloseHandle(ready);
@@ -358,12 +347,14 @@ TEST(FileSafety, ResultTakesThePermissionsOfTheFileItReplaces) {
     Scene scene(op.operation);
     chmod(scene.folder["target"].c_str(), 0640);
     chmod(scene.folder["old"].c_str(), 0604);
-    ASSERT_EQ(RunJob(op.operation, scene.folder["target"], scene.folder["new"]), JobStatus::Ok);
+    ASSERT_EQ(RunJob(op.operation, kPassphrase, scene.folder["target"], scene.folder["new"]),
+              JobStatus::Ok);
     EXPECT_EQ(Mode(scene.folder["new"]), 0640u);
-    ASSERT_EQ(RunJob(op.operation, scene.folder["target"], scene.folder["old"]), JobStatus::Ok);
+    ASSERT_EQ(RunJob(op.operation, kPassphrase, scene.folder["target"], scene.folder["old"]),
+              JobStatus::Ok);
     EXPECT_EQ(Mode(scene.folder["old"]), 0604u);
     chmod(scene.folder["target"].c_str(), 0600);
-    ASSERT_EQ(RunJob(op.operation, scene.folder["target"], ""), JobStatus::Ok);
+    ASSERT_EQ(RunJob(op.operation, kPassphrase, scene.folder["target"], ""), JobStatus::Ok);
     EXPECT_EQ(Mode(scene.folder["target"]), 0600u);
     EXPECT_TRUE(ReadBytes(scene.folder["target"]) == scene.Expected(op.operation));
   }
@@ -407,7 +398,8 @@ TEST(FileSafety, TargetsAndOutputsThatAreNoRegularFilesAreRefused) {
       SCOPED_TRACE(std::string(op.name) + ": " + c.name);
       // Decode needs an encoded file to get as far as the output.
       const bool ownFile = c.target == folder["plain"] && op.operation == &EncodingJob::Decode;
-      EXPECT_EQ(RunJob(op.operation, ownFile ? folder["encoded"] : c.target, c.output), c.expected);
+      EXPECT_EQ(RunJob(op.operation, kPassphrase, ownFile ? folder["encoded"] : c.target, c.output),
+                c.expected);
     }
     if (c.expected == JobStatus::OpenFailed) {
       EncodingJob job;

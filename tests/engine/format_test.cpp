@@ -3,9 +3,9 @@
 #include <string>
 
 #include "engine/encoding_job.h"
-#include "tests/engine/job_operation.h"
-#include "tests/engine/reference_encoder.h"
-#include "tests/engine/test_files.h"
+#include "tests/support/job_operation.h"
+#include "tests/support/reference_encoder.h"
+#include "tests/support/test_files.h"
 
 namespace karvel {
 namespace {

@@ -5,19 +5,12 @@
 #include <utility>
 
 #include "engine/encoding_job.h"
-#include "tests/engine/job_operation.h"
-#include "tests/engine/test_files.h"
+#include "tests/support/job_operation.h"
+#include "tests/support/run_job.h"
+#include "tests/support/test_files.h"
 
 namespace karvel {
 namespace {
-
-struct NamedOperation {
-  const char* name;
-  Operation operation;
-};
-const NamedOperation kOperations[] = {{"Probe", &EncodingJob::Probe},
-                                      {"Encode", &EncodingJob::Encode},
-                                      {"Decode", &EncodingJob::Decode}};
 
 TEST(EncodingJob, StartsWithTheSignatureAndEmptyFields) {
   EncodingJob job;
@@ -74,23 +67,15 @@ TEST(EncodingJob, SettersKeepNeighbouringFieldsWhole) {
 class JobOnFiles : public ::testing::Test {
  protected:
   void SetUp() override { WriteBytes(folder_["plain"], Pattern(1000, 1)); }
-  JobStatus Run(Operation operation, const char* passphrase, const std::string& target,
-                const std::string& output = "") {
-    EncodingJob job;
-    job.SetPassphrase(passphrase);
-    job.SetTargetPath(target.c_str());
-    job.SetOutputPath(output.c_str());
-    return operation(job, SystemFileServices());
-  }
   ScratchFolder folder_;
 };
 
 TEST_F(JobOnFiles, EmptyFieldsAreReportedPassphraseFirst) {
   for (const NamedOperation& op : kOperations) {
     SCOPED_TRACE(op.name);
-    EXPECT_EQ(Run(op.operation, "", ""), JobStatus::NoPassphrase);
-    EXPECT_EQ(Run(op.operation, "", folder_["plain"]), JobStatus::NoPassphrase);
-    EXPECT_EQ(Run(op.operation, "key", ""), JobStatus::NoTargetPath);
+    EXPECT_EQ(RunJob(op.operation, "", "", ""), JobStatus::NoPassphrase);
+    EXPECT_EQ(RunJob(op.operation, "", folder_["plain"], ""), JobStatus::NoPassphrase);
+    EXPECT_EQ(RunJob(op.operation, "key", "", ""), JobStatus::NoTargetPath);
   }
   EXPECT_EQ(folder_.Names(), std::vector<std::string>{"plain"});
 }
@@ -130,14 +115,15 @@ TEST_F(JobOnFiles, FieldsFilledWithoutATerminatorAreRefused) {
 }
 
 TEST_F(JobOnFiles, ProbeReportsWhetherTheHeaderMatches) {
-  ASSERT_EQ(Run(&EncodingJob::Encode, "secret", folder_["plain"], folder_["encoded"]),
+  ASSERT_EQ(RunJob(&EncodingJob::Encode, "secret", folder_["plain"], folder_["encoded"]),
             JobStatus::Ok);
   const Bytes plain = ReadBytes(folder_["plain"]), encoded = ReadBytes(folder_["encoded"]);
-  EXPECT_EQ(Run(&EncodingJob::Probe, "secret", folder_["plain"]), JobStatus::HeaderMismatch);
-  EXPECT_EQ(Run(&EncodingJob::Probe, "secret", folder_["encoded"]), JobStatus::Ok);
-  EXPECT_EQ(Run(&EncodingJob::Probe, "secretsecret", folder_["encoded"]), JobStatus::Ok);
-  EXPECT_EQ(Run(&EncodingJob::Probe, "Secret", folder_["encoded"]), JobStatus::HeaderMismatch);
-  EXPECT_EQ(Run(&EncodingJob::Probe, "secret", folder_["missing"]), JobStatus::OpenFailed);
+  EXPECT_EQ(RunJob(&EncodingJob::Probe, "secret", folder_["plain"], ""), JobStatus::HeaderMismatch);
+  EXPECT_EQ(RunJob(&EncodingJob::Probe, "secret", folder_["encoded"], ""), JobStatus::Ok);
+  EXPECT_EQ(RunJob(&EncodingJob::Probe, "secretsecret", folder_["encoded"], ""), JobStatus::Ok);
+  EXPECT_EQ(RunJob(&EncodingJob::Probe, "Secret", folder_["encoded"], ""),
+            JobStatus::HeaderMismatch);
+  EXPECT_EQ(RunJob(&EncodingJob::Probe, "secret", folder_["missing"], ""), JobStatus::OpenFailed);
   EXPECT_EQ(ReadBytes(folder_["plain"]), plain);
   EXPECT_EQ(ReadBytes(folder_["encoded"]), encoded);
   EXPECT_EQ(folder_.Names(), (std::vector<std::string>{"encoded", "plain"}));
@@ -154,7 +140,7 @@ TEST_F(JobOnFiles, EmptyOrSameOutputReplacesTheTarget) {
     ASSERT_EQ(job.Encode(), JobStatus::Ok);
     EXPECT_STREQ(job.outputPath, job.targetPath);
     EXPECT_EQ(ReadBytes(folder_["plain"]).size(), plain.size() + kHeaderSize);
-    ASSERT_EQ(Run(&EncodingJob::Decode, "in place", folder_["plain"]), JobStatus::Ok);
+    ASSERT_EQ(RunJob(&EncodingJob::Decode, "in place", folder_["plain"], ""), JobStatus::Ok);
     EXPECT_EQ(ReadBytes(folder_["plain"]), plain);
     EXPECT_EQ(folder_.Names(), std::vector<std::string>{"plain"});
   }
@@ -162,7 +148,7 @@ TEST_F(JobOnFiles, EmptyOrSameOutputReplacesTheTarget) {
 
 TEST_F(JobOnFiles, ExistingOutputIsReplaced) {
   WriteBytes(folder_["old"], Pattern(5000000, 2));
-  ASSERT_EQ(Run(&EncodingJob::Encode, "key", folder_["plain"], folder_["old"]), JobStatus::Ok);
+  ASSERT_EQ(RunJob(&EncodingJob::Encode, "key", folder_["plain"], folder_["old"]), JobStatus::Ok);
   EXPECT_EQ(ReadBytes(folder_["old"]).size(), 1000 + kHeaderSize);
 }
 

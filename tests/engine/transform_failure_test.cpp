@@ -7,10 +7,11 @@
 
 #include "engine/encoding_job.h"
 #include "engine/file_services.h"
-#include "tests/engine/faulty_file_services.h"
-#include "tests/engine/job_operation.h"
-#include "tests/engine/reference_encoder.h"
-#include "tests/engine/test_files.h"
+#include "tests/support/faulty_file_services.h"
+#include "tests/support/job_operation.h"
+#include "tests/support/reference_encoder.h"
+#include "tests/support/run_job.h"
+#include "tests/support/test_files.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -30,15 +31,6 @@ const char kOtherVolume[] = "Z:\\dev\\shm";
 const char kOtherVolume[] = "/dev/shm";
 #endif
 
-JobStatus RunJob(Operation operation, const std::string& target, const std::string& output,
-                 FileServices& files = SystemFileServices()) {
-  EncodingJob job;
-  job.SetPassphrase(kPassphrase);
-  job.SetTargetPath(target.c_str());
-  job.SetOutputPath(output.c_str());
-  return operation(job, files);
-}
-
 // A folder holding "target" (plain for Encode and Probe, encoded for Decode) and an old output.
 struct Scene {
   explicit Scene(Operation operation) : plain(Pattern(kTargetSize, 1)) {
@@ -55,13 +47,6 @@ struct Scene {
   ScratchFolder folder;
   Bytes plain;
 };
-
-struct NamedOperation {
-  const char* name;
-  Operation operation;
-};
-const NamedOperation kTransforms[] = {{"Encode", &EncodingJob::Encode},
-                                      {"Decode", &EncodingJob::Decode}};
 
 struct RealFault {
   const char* name;
@@ -117,9 +102,9 @@ TEST(TransformFailure, RealFaultsLeaveEverythingAsItWas) {
       Scene scene(op.operation);
       auto [target, output] = fault.arrange(scene.folder);
       const auto before = Snapshot(scene.folder.Path());
-      EXPECT_EQ(RunJob(op.operation, target, output), fault.expected);
+      EXPECT_EQ(RunJob(op.operation, kPassphrase, target, output), fault.expected);
       if (fault.probeToo) {
-        EXPECT_EQ(RunJob(&EncodingJob::Probe, target, output), fault.expected);
+        EXPECT_EQ(RunJob(&EncodingJob::Probe, kPassphrase, target, output), fault.expected);
       }
       EXPECT_EQ(Snapshot(scene.folder.Path()), before);
     }
@@ -129,9 +114,10 @@ TEST(TransformFailure, RealFaultsLeaveEverythingAsItWas) {
 TEST(TransformFailure, DecodeOfAMismatchingHeaderLeavesNoTemporaryFile) {
   Scene scene(&EncodingJob::Encode);
   const auto before = Snapshot(scene.folder.Path());
-  EXPECT_EQ(RunJob(&EncodingJob::Decode, scene.folder["target"], scene.folder["old"]),
+  EXPECT_EQ(RunJob(&EncodingJob::Decode, kPassphrase, scene.folder["target"], scene.folder["old"]),
             JobStatus::HeaderMismatch);
-  EXPECT_EQ(RunJob(&EncodingJob::Decode, scene.folder["target"], ""), JobStatus::HeaderMismatch);
+  EXPECT_EQ(RunJob(&EncodingJob::Decode, kPassphrase, scene.folder["target"], ""),
+            JobStatus::HeaderMismatch);
   EXPECT_EQ(Snapshot(scene.folder.Path()), before);
 }
 
@@ -149,7 +135,8 @@ TEST(TransformFailure, FilesAtTheTemporaryNamesAreLeftAlone) {
           WriteBytes(scene.folder[output + suffix], Pattern(100 + n, 3));
         }
         auto expected = Snapshot(scene.folder.Path());
-        ASSERT_EQ(RunJob(op.operation, scene.folder["target"], inPlace ? "" : scene.folder["old"]),
+        ASSERT_EQ(RunJob(op.operation, kPassphrase, scene.folder["target"],
+                         inPlace ? "" : scene.folder["old"]),
                   JobStatus::Ok);
         expected[inPlace ? "target" : "old"] = scene.Expected(op.operation);
         EXPECT_TRUE(Snapshot(scene.folder.Path()) == expected);
@@ -163,7 +150,7 @@ TEST(TransformFailure, OutputNamedLikeTheTargetsOldTemporaryFileIsAnOrdinaryOutp
     SCOPED_TRACE(op.name);
     Scene scene(op.operation);
     auto expected = Snapshot(scene.folder.Path());
-    ASSERT_EQ(RunJob(op.operation, scene.folder["target"], scene.folder["target.tmp"]),
+    ASSERT_EQ(RunJob(op.operation, kPassphrase, scene.folder["target"], scene.folder["target.tmp"]),
               JobStatus::Ok);
     expected["target.tmp"] = scene.Expected(op.operation);
     EXPECT_TRUE(Snapshot(scene.folder.Path()) == expected);
@@ -196,7 +183,7 @@ TEST(TransformFailure, OutputOnAnotherVolumeIsWrittenThereAlone) {
                                      localNames = scene.folder.Names();
                                      remoteNames = remote.Names();
                                    }}});
-      ASSERT_EQ(RunJob(op.operation, scene.folder["target"], remote["out"], watched),
+      ASSERT_EQ(RunJob(op.operation, kPassphrase, scene.folder["target"], remote["out"], watched),
                 JobStatus::Ok);
       EXPECT_EQ(localNames, (std::vector<std::string>{"old", "target"}));
       EXPECT_EQ(remoteNames.size(), oldOutput ? 2u : 1u);
@@ -217,8 +204,9 @@ TEST(TransformFailure, TargetHeldOpenWithoutSharingCannotBeOpened) {
     HANDLE holder = CreateFileA(scene.folder["target"].c_str(), GENERIC_READ | GENERIC_WRITE, 0,
                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(holder, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(RunJob(&EncodingJob::Probe, scene.folder["target"], ""), JobStatus::OpenFailed);
-    EXPECT_EQ(RunJob(op.operation, scene.folder["target"], scene.folder["out"]),
+    EXPECT_EQ(RunJob(&EncodingJob::Probe, kPassphrase, scene.folder["target"], ""),
+              JobStatus::OpenFailed);
+    EXPECT_EQ(RunJob(op.operation, kPassphrase, scene.folder["target"], scene.folder["out"]),
               JobStatus::OpenFailed);
     CloseHandle(holder);
     EXPECT_EQ(Snapshot(scene.folder.Path()), before);
@@ -233,7 +221,7 @@ TEST(TransformFailure, OutputHeldOpenCannotBeReplaced) {
     HANDLE holder = CreateFileA(scene.folder["old"].c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(holder, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(RunJob(op.operation, scene.folder["target"], scene.folder["old"]),
+    EXPECT_EQ(RunJob(op.operation, kPassphrase, scene.folder["target"], scene.folder["old"]),
               JobStatus::ReplaceFailed);
     CloseHandle(holder);
     EXPECT_EQ(Snapshot(scene.folder.Path()), before);
@@ -360,8 +348,8 @@ TEST(TransformFailure, InjectedFaultsLeaveEverythingAsItWas) {
       Scene scene(fault.operation);
       const auto before = Snapshot(scene.folder.Path());
       FaultyFileServices files(fault.plans);
-      EXPECT_EQ(RunJob(fault.operation, scene.folder["target"], inPlace ? "" : scene.folder["old"],
-                       files),
+      EXPECT_EQ(RunJob(fault.operation, kPassphrase, scene.folder["target"],
+                       inPlace ? "" : scene.folder["old"], files),
                 fault.expected);
       EXPECT_TRUE(files.AllStruck());
       EXPECT_EQ(Snapshot(scene.folder.Path()), before);
@@ -380,9 +368,9 @@ TEST(TransformFailure, ShortTemporaryNameWhenNoneFitsBesideTheOutput) {
       FaultyFileServices files(
           {{Call::CreateNew, 1, Fault::NameTooLong},
            {Call::Flush, 1, Fault::Interject, [&] { during = scene.folder.Names(); }}});
-      ASSERT_EQ(
-          RunJob(op.operation, scene.folder["target"], inPlace ? "" : scene.folder["old"], files),
-          JobStatus::Ok);
+      ASSERT_EQ(RunJob(op.operation, kPassphrase, scene.folder["target"],
+                       inPlace ? "" : scene.folder["old"], files),
+                JobStatus::Ok);
       EXPECT_TRUE(files.AllStruck());
       EXPECT_EQ(during, (std::vector<std::string>{"karvel.1.tmp", "karvel.tmp", "old", "target"}));
       expected[inPlace ? "target" : "old"] = scene.Expected(op.operation);
@@ -394,7 +382,8 @@ TEST(TransformFailure, ShortTemporaryNameWhenNoneFitsBesideTheOutput) {
 TEST(TransformFailure, FailedCloseOfTheTargetLosesNothing) {
   Scene scene(kEncode);
   FaultyFileServices files({{Call::Close, 2, Fault::Fail}});
-  ASSERT_EQ(RunJob(kEncode, scene.folder["target"], scene.folder["out"], files), JobStatus::Ok);
+  ASSERT_EQ(RunJob(kEncode, kPassphrase, scene.folder["target"], scene.folder["out"], files),
+            JobStatus::Ok);
   EXPECT_TRUE(ReadBytes(scene.folder["out"]) == scene.Expected(kEncode));
 }
 

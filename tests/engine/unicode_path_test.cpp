@@ -10,8 +10,9 @@
 #include <vector>
 
 #include "engine/encoding_job.h"
-#include "tests/engine/reference_encoder.h"
-#include "tests/engine/test_files.h"
+#include "tests/support/reference_encoder.h"
+#include "tests/support/run_job.h"
+#include "tests/support/test_files.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -33,15 +34,6 @@ const char kSeparator[] = "\\";
 #else
 const char kSeparator[] = "/";
 #endif
-
-JobStatus RunJob(JobStatus (EncodingJob::*operation)(FileServices&, JobProgress*),
-                 const std::string& target, const std::string& output) {
-  EncodingJob job;
-  EXPECT_EQ(job.SetPassphrase(kPassphrase), JobStatus::Ok);
-  EXPECT_EQ(job.SetTargetPath(target.c_str()), JobStatus::Ok);
-  EXPECT_EQ(job.SetOutputPath(output.c_str()), JobStatus::Ok);
-  return (job.*operation)(SystemFileServices(), nullptr);
-}
 
 JobStatus Probe(const std::string& target) {
   EncodingJob job;
@@ -83,14 +75,14 @@ void RoundTrip(const std::string& folder) {
   EXPECT_TRUE(FileExists(target.c_str()));
   EXPECT_EQ(Probe(target), JobStatus::HeaderMismatch);
 
-  ASSERT_EQ(RunJob(&EncodingJob::Encode, target, other), JobStatus::Ok);
+  ASSERT_EQ(RunJob(&EncodingJob::Encode, kPassphrase, target, other), JobStatus::Ok);
   EXPECT_TRUE(ReadBytes(other) == encoded);
-  ASSERT_EQ(RunJob(&EncodingJob::Encode, target, ""), JobStatus::Ok);
+  ASSERT_EQ(RunJob(&EncodingJob::Encode, kPassphrase, target, ""), JobStatus::Ok);
   EXPECT_TRUE(ReadBytes(target) == encoded);
   EXPECT_EQ(Probe(target), JobStatus::Ok);
-  ASSERT_EQ(RunJob(&EncodingJob::Decode, target, ""), JobStatus::Ok);
+  ASSERT_EQ(RunJob(&EncodingJob::Decode, kPassphrase, target, ""), JobStatus::Ok);
   EXPECT_TRUE(ReadBytes(target) == plain);
-  ASSERT_EQ(RunJob(&EncodingJob::Decode, other, ""), JobStatus::Ok);
+  ASSERT_EQ(RunJob(&EncodingJob::Decode, kPassphrase, other, ""), JobStatus::Ok);
   EXPECT_TRUE(ReadBytes(other) == plain);
 
   std::vector<std::string> names = Names(folder);
@@ -175,9 +167,10 @@ TEST(UnicodePath, LongestNamesUseAShortTemporaryName) {
   const Bytes plain = Pattern(5000, 3);
   WriteBytes(scratch[longest], plain);
   WriteBytes(scratch["karvel.tmp"], Pattern(7, 4));
-  ASSERT_EQ(RunJob(&EncodingJob::Encode, scratch[longest], ""), JobStatus::Ok);
+  ASSERT_EQ(RunJob(&EncodingJob::Encode, kPassphrase, scratch[longest], ""), JobStatus::Ok);
   EXPECT_TRUE(ReadBytes(scratch[longest]) == ReferenceEncode(kPassphrase, plain));
-  ASSERT_EQ(RunJob(&EncodingJob::Decode, scratch[longest], scratch["short"]), JobStatus::Ok);
+  ASSERT_EQ(RunJob(&EncodingJob::Decode, kPassphrase, scratch[longest], scratch["short"]),
+            JobStatus::Ok);
   EXPECT_TRUE(ReadBytes(scratch["short"]) == plain);
   EXPECT_EQ(scratch.Names(), (std::vector<std::string>{"karvel.tmp", longest, "short"}));
   EXPECT_TRUE(ReadBytes(scratch["karvel.tmp"]) == Pattern(7, 4));

@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "tests/engine/test_files.h"
+#include "tests/support/test_files.h"
 
 namespace karvel {
 namespace {

@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "engine/encoding_job.h"
-#include "tests/engine/test_files.h"
 #include "tests/faults/tool_process.h"
+#include "tests/support/test_files.h"
 
 #ifdef _WIN32
 #include <windows.h>

@@ -9,11 +9,12 @@
 #include <string>
 
 #include "engine/encoding_job.h"
-#include "tests/engine/job_operation.h"
-#include "tests/engine/reference_encoder.h"
-#include "tests/engine/test_files.h"
 #include "tests/faults/fault_disks.h"
 #include "tests/faults/tool_process.h"
+#include "tests/support/job_operation.h"
+#include "tests/support/reference_encoder.h"
+#include "tests/support/run_job.h"
+#include "tests/support/test_files.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -29,22 +30,6 @@ namespace fs = std::filesystem;
 
 const char kPassphrase[] = "real fault";
 
-struct NamedOperation {
-  const char* name;
-  Operation operation;
-};
-const NamedOperation kTransforms[] = {{"Encode", &EncodingJob::Encode},
-                                      {"Decode", &EncodingJob::Decode}};
-
-JobStatus RunJob(Operation operation, const std::string& target, const std::string& output,
-                 const char* passphrase = kPassphrase) {
-  EncodingJob job;
-  job.SetPassphrase(passphrase);
-  job.SetTargetPath(target.c_str());
-  job.SetOutputPath(output.c_str());
-  return operation(job, SystemFileServices());
-}
-
 // What the operation takes as its target: the plain bytes for Encode, their encoding for Decode.
 Bytes TargetFor(Operation operation, const Bytes& plain) {
   return operation == &EncodingJob::Decode ? ReferenceEncode(kPassphrase, plain) : plain;
@@ -58,7 +43,7 @@ TEST(FullDisk, TemporaryFileFillingTheDiskFailsAndLeavesNothing) {
     // More than half the disk: the temporary file beside it cannot fit.
     WriteBytes(disk["target"], TargetFor(op.operation, Pattern(kSmallDiskSize * 6 / 10, 2)));
     const auto diskBefore = Snapshot(disk.Path());
-    EXPECT_EQ(RunJob(op.operation, disk["target"], ""), JobStatus::WriteFailed);
+    EXPECT_EQ(RunJob(op.operation, kPassphrase, disk["target"], ""), JobStatus::WriteFailed);
     EXPECT_EQ(Snapshot(disk.Path()), diskBefore);
     fs::remove(disk["target"]);
   }
@@ -74,7 +59,7 @@ TEST(FullDisk, TargetOnAFullDiskGoesToAnotherVolumeWithoutRoomBesideIt) {
     WriteBytes(disk["target"], TargetFor(op.operation, plain));
     WriteBytes(local["old"], Pattern(300, 1));
     const auto diskBefore = Snapshot(disk.Path());
-    ASSERT_EQ(RunJob(op.operation, disk["target"], local["old"]), JobStatus::Ok);
+    ASSERT_EQ(RunJob(op.operation, kPassphrase, disk["target"], local["old"]), JobStatus::Ok);
     EXPECT_EQ(Snapshot(disk.Path()), diskBefore);
     const Bytes expected =
         op.operation == &EncodingJob::Decode ? plain : ReferenceEncode(kPassphrase, plain);
@@ -94,7 +79,8 @@ TEST(FullDisk, OutputOnAFullOtherVolumeKeepsTheOldOutput) {
     WriteBytes(local["target"], TargetFor(op.operation, Pattern(kSmallDiskSize * 4 / 10, 4)));
     const auto diskBefore = Snapshot(disk.Path());
     const auto localBefore = Snapshot(local.Path());
-    EXPECT_EQ(RunJob(op.operation, local["target"], disk["old"]), JobStatus::WriteFailed);
+    EXPECT_EQ(RunJob(op.operation, kPassphrase, local["target"], disk["old"]),
+              JobStatus::WriteFailed);
     EXPECT_EQ(Snapshot(disk.Path()), diskBefore);
     EXPECT_EQ(Snapshot(local.Path()), localBefore);
   }
@@ -110,7 +96,7 @@ TEST(OtherVolume, ResultThatFitsReplacesTheOldOutputThere) {
     WriteBytes(disk["old"], Pattern(kSmallDiskSize / 10, 6));
     WriteBytes(local["target"], TargetFor(op.operation, plain));
     const auto localBefore = Snapshot(local.Path());
-    ASSERT_EQ(RunJob(op.operation, local["target"], disk["old"]), JobStatus::Ok);
+    ASSERT_EQ(RunJob(op.operation, kPassphrase, local["target"], disk["old"]), JobStatus::Ok);
     const Bytes expected =
         op.operation == &EncodingJob::Decode ? plain : ReferenceEncode(kPassphrase, plain);
     EXPECT_EQ(Snapshot(disk.Path()), (std::map<std::string, Bytes>{{"old", expected}}));
@@ -126,7 +112,7 @@ TEST(ReadOnlyDisk, NothingIsWrittenAndNothingIsLost) {
   WriteBytes(local["plain"], plain);
   WriteBytes(local["encoded"], ReferenceEncode(kReadOnlyDiskPassphrase, plain));
   WriteBytes(local["old"], Pattern(300, 5));
-  ASSERT_EQ(RunJob(&EncodingJob::Probe, disk["encoded"], "", kReadOnlyDiskPassphrase),
+  ASSERT_EQ(RunJob(&EncodingJob::Probe, kReadOnlyDiskPassphrase, disk["encoded"], ""),
             JobStatus::Ok);
 
   struct Case {
@@ -149,7 +135,7 @@ TEST(ReadOnlyDisk, NothingIsWrittenAndNothingIsLost) {
   const auto localBefore = Snapshot(local.Path());
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    EXPECT_EQ(RunJob(c.operation, c.target, c.output, kReadOnlyDiskPassphrase), c.expected);
+    EXPECT_EQ(RunJob(c.operation, kReadOnlyDiskPassphrase, c.target, c.output), c.expected);
     EXPECT_EQ(Snapshot(disk.Path()), diskBefore);
     EXPECT_EQ(Snapshot(local.Path()), localBefore);
   }
@@ -162,9 +148,9 @@ TEST(ReadOnlyDisk, DecodesAndEncodesToAWritableFolder) {
   const Bytes plain = ReadBytes(disk["plain"]);
   const auto diskBefore = Snapshot(disk.Path());
   EXPECT_EQ(
-      RunJob(&EncodingJob::Decode, disk["encoded"], local["decoded"], kReadOnlyDiskPassphrase),
+      RunJob(&EncodingJob::Decode, kReadOnlyDiskPassphrase, disk["encoded"], local["decoded"]),
       JobStatus::Ok);
-  EXPECT_EQ(RunJob(&EncodingJob::Encode, disk["plain"], local["encoded"], kReadOnlyDiskPassphrase),
+  EXPECT_EQ(RunJob(&EncodingJob::Encode, kReadOnlyDiskPassphrase, disk["plain"], local["encoded"]),
             JobStatus::Ok);
   EXPECT_EQ(Snapshot(disk.Path()), diskBefore);
   EXPECT_EQ(Snapshot(local.Path()),

@@ -1,4 +1,4 @@
-#include "tests/engine/test_files.h"
+#include "tests/support/test_files.h"
 
 #include <algorithm>
 #include <fstream>

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/engine/reference_encoder.h"
+#include "tests/support/reference_encoder.h"
 
 namespace karvel {
 

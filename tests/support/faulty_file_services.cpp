@@ -1,4 +1,4 @@
-#include "tests/engine/faulty_file_services.h"
+#include "tests/support/faulty_file_services.h"
 
 #include <utility>
 
