@@ -120,8 +120,10 @@ class TemporaryFile {
 
   // Beside output and named from it, so that the final move never leaves its volume: tries
   // output + ".tmp", ".1.tmp" to ".99.tmp", never touching a file already there; when the
-  // system takes no name that long, "karvel.tmp" and so on in the same folder.
-  JobStatus CreateFor(const char* output) {
+  // system takes no name that long, "karvel.tmp" and so on in the same folder. When none can
+  // be made, the output is what cannot be written: unless it is the target itself, that is
+  // said as the output's failure.
+  JobStatus CreateFor(const char* output, bool inPlace) {
     CreateResult created = CreateNumbered(output, std::strlen(output), "");
     if (created == CreateResult::NameTooLong) {
       created = CreateNumbered(output, FolderLength(output), kShortTemporaryName);
@@ -135,7 +137,7 @@ class TemporaryFile {
       case CreateResult::Failed:
         break;
     }
-    return JobStatus::OpenFailed;
+    return inPlace ? JobStatus::OpenFailed : JobStatus::ReplaceFailed;
   }
 
   // Flushes and closes the file so that it can go into place.
@@ -277,12 +279,11 @@ JobStatus Transform(EncodingJob& job, FileServices& files, Direction direction,
   if (status != JobStatus::Ok) return status;
   FileIdentity replaced;
   bool outputExists = files.IdentifyPath(job.outputPath, &replaced);
+  bool inPlace = outputExists && SameFile(read, replaced);
   // Replacing one name of a file would leave its old content under the others.
-  if (outputExists && SameFile(read, replaced) && read.links > 1) {
-    return JobStatus::TargetHasOtherNames;
-  }
+  if (inPlace && read.links > 1) return JobStatus::TargetHasOtherNames;
   TemporaryFile result(files);
-  status = result.CreateFor(job.outputPath);
+  status = result.CreateFor(job.outputPath, inPlace);
   if (status != JobStatus::Ok) return status;
 
   if (direction == Direction::Encode) {

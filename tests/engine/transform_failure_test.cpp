@@ -94,7 +94,7 @@ TEST(TransformFailure, RealFaultsLeaveEverythingAsItWas) {
          for (int n = 1; n <= 99; ++n) WriteBytes(f["out." + std::to_string(n) + ".tmp"], {'n'});
          return std::make_pair(f["target"], f["out"]);
        },
-       JobStatus::OpenFailed},
+       JobStatus::ReplaceFailed},
   };
   for (const RealFault& fault : faults) {
     for (const NamedOperation& op : kTransforms) {
@@ -259,10 +259,6 @@ const InjectedFault kInjectedFaults[] = {
      kEncode,
      {{Call::Identify, 1, Fault::Fail}},
      JobStatus::ReadFailed},
-    {"encode: temporary file not created",
-     kEncode,
-     {{Call::CreateNew, 1, Fault::Fail}},
-     JobStatus::OpenFailed},
     {"encode: first read fails", kEncode, {{Call::Read, 1, Fault::Fail}}, JobStatus::ReadFailed},
     {"encode: last read fails", kEncode, {{Call::Read, 2, Fault::Fail}}, JobStatus::ReadFailed},
     {"encode: short read before the end",
@@ -311,10 +307,6 @@ const InjectedFault kInjectedFaults[] = {
      JobStatus::ReadFailed},
     {"decode: header read fails", kDecode, {{Call::Read, 1, Fault::Fail}}, JobStatus::ReadFailed},
     {"decode: header read short", kDecode, {{Call::Read, 1, Fault::Short}}, JobStatus::ReadFailed},
-    {"decode: temporary file not created",
-     kDecode,
-     {{Call::CreateNew, 1, Fault::Fail}},
-     JobStatus::OpenFailed},
     {"decode: content read fails", kDecode, {{Call::Read, 2, Fault::Fail}}, JobStatus::ReadFailed},
     {"decode: content read short", kDecode, {{Call::Read, 2, Fault::Short}}, JobStatus::ReadFailed},
     {"decode: last read fails", kDecode, {{Call::Read, 3, Fault::Fail}}, JobStatus::ReadFailed},
@@ -351,6 +343,23 @@ TEST(TransformFailure, InjectedFaultsLeaveEverythingAsItWas) {
       EXPECT_EQ(RunJob(fault.operation, kPassphrase, scene.folder["target"],
                        inPlace ? "" : scene.folder["old"], files),
                 fault.expected);
+      EXPECT_TRUE(files.AllStruck());
+      EXPECT_EQ(Snapshot(scene.folder.Path()), before);
+    }
+  }
+}
+
+// Beside the target it is the target's folder that fails; beside another output, the output's.
+TEST(TransformFailure, TemporaryFileNotCreatedLeavesEverythingAsItWas) {
+  for (const NamedOperation& op : kTransforms) {
+    for (bool inPlace : {true, false}) {
+      SCOPED_TRACE(std::string(op.name) + (inPlace ? " in place" : " to an old output"));
+      Scene scene(op.operation);
+      const auto before = Snapshot(scene.folder.Path());
+      FaultyFileServices files({{Call::CreateNew, 1, Fault::Fail}});
+      EXPECT_EQ(RunJob(op.operation, kPassphrase, scene.folder["target"],
+                       inPlace ? "" : scene.folder["old"], files),
+                inPlace ? JobStatus::OpenFailed : JobStatus::ReplaceFailed);
       EXPECT_TRUE(files.AllStruck());
       EXPECT_EQ(Snapshot(scene.folder.Path()), before);
     }

@@ -123,13 +123,14 @@ TEST(ReadOnlyDisk, NothingIsWrittenAndNothingIsLost) {
     JobStatus expected;
   };
   const Case cases[] = {
-      // No temporary file can be made beside an output on the read-only disk.
+      // No temporary file can be made beside an output on the read-only disk: for the target
+      // itself that is the target's failure, for another output the output's.
       {"encode in place", &EncodingJob::Encode, disk["plain"], "", JobStatus::OpenFailed},
       {"decode in place", &EncodingJob::Decode, disk["encoded"], "", JobStatus::OpenFailed},
       {"encode over an old output there", &EncodingJob::Encode, local["plain"], disk["plain"],
-       JobStatus::OpenFailed},
+       JobStatus::ReplaceFailed},
       {"decode to a new output there", &EncodingJob::Decode, local["encoded"], disk["new"],
-       JobStatus::OpenFailed},
+       JobStatus::ReplaceFailed},
   };
   const auto diskBefore = Snapshot(disk.Path());
   const auto localBefore = Snapshot(local.Path());
@@ -211,10 +212,10 @@ TEST(AnotherUser, MissingRightsStopTheTransformAndLoseNothing) {
        1},
       {"encode over an old output nobody may not replace",
        {"encode", open["plain"], kPassphrase, locked["old"]},
-       1},
+       static_cast<int>(JobStatus::ReplaceFailed)},
       {"decode to a new output in a folder nobody may not write",
        {"decode", open["encoded"], kPassphrase, locked["new"]},
-       1},
+       static_cast<int>(JobStatus::ReplaceFailed)},
   };
   const auto lockedBefore = Snapshot(locked.Path());
   const auto openBefore = Snapshot(open.Path());
