@@ -33,13 +33,13 @@ constexpr size_t kMaxPathLength = kPathFieldSize - 1;  // bytes of UTF-8
 
 enum class JobStatus : int {
   Ok = 0,              // done; for Probe: the header matches the passphrase
-  OpenFailed = 1,      // the target could not be opened, or no temporary file could be created
+  OpenFailed = 1,      // the target could not be opened, or no temporary file made beside it
   NoTargetPath = 2,    // targetPath is empty
   NoPassphrase = 3,    // passphrase is empty
   HeaderMismatch = 4,  // the target's header does not unscramble to the signature
   ReadFailed = 5,      // reading the target failed or ended before the target's size
   WriteFailed = 6,     // writing, flushing or closing the temporary file failed (a full disk)
-  ReplaceFailed = 7,   // the finished result could not be moved over the output
+  ReplaceFailed = 7,   // no temporary file beside another output, or the result not moved over it
   OutputIsFolder = 8,  // outputPath names an existing directory
   OutputReadOnly = 9,  // outputPath names a read-only file
   OutputFolderMissing = 10,  // outputPath lies in a folder that does not exist
