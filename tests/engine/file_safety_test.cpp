@@ -45,11 +45,6 @@ bool Append(const std::string& path, const Bytes& bytes) {
   return static_cast<bool>(out.flush());
 }
 
-Bytes Joined(Bytes first, const Bytes& second) {
-  first.insert(first.end(), second.begin(), second.end());
-  return first;
-}
-
 // A folder holding "target" (plain for Encode, encoded for Decode) and an old output.
 struct Scene {
   explicit Scene(Operation operation) : plain(Pattern(300000, 1)) {
@@ -88,7 +83,8 @@ TEST(FileSafety, WriterDuringTheFlushIsKeptOutOrItsWriteIsKept) {
 #else
       EXPECT_TRUE(appended);
       EXPECT_EQ(status, JobStatus::TargetChanged);
-      expected["target"] = Joined(scene.TargetBytes(op.operation), kLateBytes);
+      expected["target"] = scene.TargetBytes(op.operation);
+      expected["target"].insert(expected["target"].end(), kLateBytes.begin(), kLateBytes.end());
 #endif
       EXPECT_TRUE(Snapshot(scene.folder.Path()) == expected);
     }
@@ -300,8 +296,8 @@ TEST(FileSafety, TargetsAndOutputsThatAreNoDiskFilesAreRefused) {
   EXPECT_EQ(Snapshot(folder.Path()), before);
 }
 
-// Another program holds the output open, as a scanner or a preview does for a moment.
-void HoldOutput(const std::string& path, std::chrono::milliseconds hold, HANDLE* ready) {
+// Another program holds path open, as a scanner or a preview does for a moment.
+void Hold(const std::string& path, std::chrono::milliseconds hold, HANDLE* ready) {
   HANDLE holder = CreateFileW(fs::u8path(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   SetEvent(*ready);
@@ -322,7 +318,7 @@ TEST(FileSafety, OutputHeldBrieflyIsReplacedOnceReleased) {
       std::string old = scene.folder["old"];
       // Held from just before the move on.
       FaultyFileServices files({{Call::IdentifyPath, 2, Fault::Interject, [&] {
-                                   std::thread(HoldOutput, old, hold, &ready).detach();
+                                   std::thread(Hold, old, hold, &ready).detach();
                                    WaitForSingleObject(ready, INFINITE);
                                  }}});
       EXPECT_EQ(RunJob(op.operation, kPassphrase, scene.folder["target"], old, files), expected);
@@ -330,6 +326,26 @@ TEST(FileSafety, OutputHeldBrieflyIsReplacedOnceReleased) {
       EXPECT_TRUE(Snapshot(scene.folder.Path()) == after);
       CloseHandle(ready);
     }
+  }
+}
+
+// The temporary file is removed on a refusal even when a scanner holds it for a moment.
+TEST(FileSafety, TemporaryFileHeldBrieflyIsStillRemoved) {
+  for (const NamedOperation& op : kTransforms) {
+    SCOPED_TRACE(op.name);
+    Scene scene(op.operation);
+    HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    const std::string temporary = scene.folder["old.tmp"];
+    FaultyFileServices files(
+        {{Call::IdentifyPath, 2, Fault::Interject, [&] {
+            std::thread(Hold, temporary, std::chrono::milliseconds(300), &ready).detach();
+            WaitForSingleObject(ready, INFINITE);
+            ASSERT_TRUE(Append(scene.folder["target"], kLateBytes));
+          }}});
+    EXPECT_EQ(RunJob(op.operation, kPassphrase, scene.folder["target"], scene.folder["old"], files),
+              JobStatus::TargetChanged);
+    EXPECT_EQ(scene.folder.Names(), (std::vector<std::string>{"old", "target"}));
+    CloseHandle(ready);
   }
 }
 
