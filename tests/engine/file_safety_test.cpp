@@ -286,10 +286,8 @@ TEST(FileSafety, TargetsAndOutputsThatAreNoDiskFilesAreRefused) {
                 c.expected);
     }
     if (c.expected == JobStatus::OpenFailed) {
-      EncodingJob job;
-      job.SetPassphrase(kPassphrase);
-      job.SetTargetPath(c.target.c_str());
-      EXPECT_EQ(job.Probe(), JobStatus::OpenFailed) << c.name;
+      EXPECT_EQ(RunJob(&EncodingJob::Probe, kPassphrase, c.target, ""), JobStatus::OpenFailed)
+          << c.name;
     }
   }
   CloseHandle(pipe);
@@ -418,10 +416,8 @@ TEST(FileSafety, TargetsAndOutputsThatAreNoRegularFilesAreRefused) {
                 c.expected);
     }
     if (c.expected == JobStatus::OpenFailed) {
-      EncodingJob job;
-      job.SetPassphrase(kPassphrase);
-      job.SetTargetPath(c.target.c_str());
-      EXPECT_EQ(job.Probe(), JobStatus::OpenFailed) << c.name;
+      EXPECT_EQ(RunJob(&EncodingJob::Probe, kPassphrase, c.target, ""), JobStatus::OpenFailed)
+          << c.name;
     }
   }
   EXPECT_EQ(Snapshot(folder.Path()), before);

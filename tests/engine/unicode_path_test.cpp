@@ -36,10 +36,7 @@ const char kSeparator[] = "/";
 #endif
 
 JobStatus Probe(const std::string& target) {
-  EncodingJob job;
-  EXPECT_EQ(job.SetPassphrase(kPassphrase), JobStatus::Ok);
-  EXPECT_EQ(job.SetTargetPath(target.c_str()), JobStatus::Ok);
-  return job.Probe();
+  return RunJob(&EncodingJob::Probe, kPassphrase, target, "");
 }
 
 // The sorted names in folder. On Windows the long form reaches folders beyond 260 characters,
