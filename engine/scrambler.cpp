@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "engine/wipe.h"
+
 namespace karvel {
 
 namespace {
@@ -47,13 +49,5 @@ void Scrambler::Apply(unsigned char* buffer, size_t size) {
     position_ = (position_ + run) % kKeyCycleLength;
   }
 }
-
-namespace {
-// Called through a volatile pointer, the compiler cannot know it is memset and drop the stores
-// as dead; unlike byte-wise volatile stores it clears a whole work buffer at memset's speed.
-void* (*const volatile clearBytes)(void*, int, size_t) = std::memset;
-}  // namespace
-
-void Wipe(void* data, size_t size) { clearBytes(data, 0, size); }
 
 }  // namespace karvel

@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "engine/key_stream.h"
+#include "engine/wipe.h"  // the front end wipes its copies of the passphrase through this header
 
 namespace karvel {
 
@@ -29,8 +30,5 @@ class Scrambler {
   size_t position_ = 0;  // draws used so far, modulo the cycle
   int32_t seed_;
 };
-
-// Overwrites size bytes at data with zeros in a way the compiler cannot drop.
-void Wipe(void* data, size_t size);
 
 }  // namespace karvel

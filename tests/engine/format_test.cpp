@@ -3,9 +3,10 @@
 #include <string>
 
 #include "engine/encoding_job.h"
-#include "tests/engine/job_operation.h"
-#include "tests/engine/reference_encoder.h"
-#include "tests/engine/test_files.h"
+#include "tests/support/job_operation.h"
+#include "tests/support/reference_encoder.h"
+#include "tests/support/run_job.h"
+#include "tests/support/test_files.h"
 
 namespace karvel {
 namespace {
@@ -14,11 +15,7 @@ class EncodedFormat : public ::testing::Test {
  protected:
   JobStatus Run(Operation operation, const std::string& passphrase, const std::string& target,
                 const std::string& output) {
-    EncodingJob job;
-    job.SetPassphrase(passphrase.c_str());
-    job.SetTargetPath(folder_[target].c_str());
-    job.SetOutputPath(output.empty() ? "" : folder_[output].c_str());
-    return operation(job, SystemFileServices());
+    return RunJob(operation, passphrase, folder_[target], output.empty() ? "" : folder_[output]);
   }
   JobStatus Encode(const std::string& passphrase, const std::string& target,
                    const std::string& output = "") {

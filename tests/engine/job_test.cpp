@@ -2,21 +2,15 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "engine/encoding_job.h"
-#include "tests/engine/job_operation.h"
-#include "tests/engine/test_files.h"
+#include "tests/support/job_operation.h"
+#include "tests/support/run_job.h"
+#include "tests/support/test_files.h"
 
 namespace karvel {
 namespace {
-
-struct NamedOperation {
-  const char* name;
-  Operation operation;
-};
-const NamedOperation kOperations[] = {{"Probe", &EncodingJob::Probe},
-                                      {"Encode", &EncodingJob::Encode},
-                                      {"Decode", &EncodingJob::Decode}};
 
 TEST(EncodingJob, StartsWithTheSignatureAndEmptyFields) {
   EncodingJob job;
@@ -35,8 +29,8 @@ TEST(EncodingJob, SettersTakeTextsUpToTheirLimitAndRefuseLongerOnesWhole) {
   };
   const Case cases[] = {
       {"passphrase", &EncodingJob::SetPassphrase, 127, JobStatus::PassphraseTooLong},
-      {"target", &EncodingJob::SetTargetPath, 255, JobStatus::PathTooLong},
-      {"output", &EncodingJob::SetOutputPath, 255, JobStatus::PathTooLong},
+      {"target", &EncodingJob::SetTargetPath, kMaxPathLength, JobStatus::PathTooLong},
+      {"output", &EncodingJob::SetOutputPath, kMaxPathLength, JobStatus::PathTooLong},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -59,36 +53,29 @@ TEST(EncodingJob, SettersTakeTextsUpToTheirLimitAndRefuseLongerOnesWhole) {
 TEST(EncodingJob, SettersKeepNeighbouringFieldsWhole) {
   EncodingJob job;
   ASSERT_EQ(job.SetPassphrase(std::string(127, 'p').c_str()), JobStatus::Ok);
-  ASSERT_EQ(job.SetTargetPath(std::string(255, 't').c_str()), JobStatus::Ok);
-  ASSERT_EQ(job.SetOutputPath(std::string(255, 'o').c_str()), JobStatus::Ok);
+  ASSERT_EQ(job.SetTargetPath(std::string(kMaxPathLength, 't').c_str()), JobStatus::Ok);
+  ASSERT_EQ(job.SetOutputPath(std::string(kMaxPathLength, 'o').c_str()), JobStatus::Ok);
   EXPECT_EQ(job.SetPassphrase(std::string(300, 'P').c_str()), JobStatus::PassphraseTooLong);
-  EXPECT_EQ(job.SetTargetPath(std::string(300, 'T').c_str()), JobStatus::PathTooLong);
+  EXPECT_EQ(job.SetTargetPath(std::string(kMaxPathLength + 45, 'T').c_str()),
+            JobStatus::PathTooLong);
   EXPECT_STREQ(job.signature, "Pelmot ver 1.00 - tovik -");
   EXPECT_STREQ(job.passphrase, "");
   EXPECT_STREQ(job.targetPath, "");
-  EXPECT_EQ(std::string(job.outputPath), std::string(255, 'o'));
+  EXPECT_EQ(std::string(job.outputPath), std::string(kMaxPathLength, 'o'));
 }
 
 class JobOnFiles : public ::testing::Test {
  protected:
   void SetUp() override { WriteBytes(folder_["plain"], Pattern(1000, 1)); }
-  JobStatus Run(Operation operation, const char* passphrase, const std::string& target,
-                const std::string& output = "") {
-    EncodingJob job;
-    job.SetPassphrase(passphrase);
-    job.SetTargetPath(target.c_str());
-    job.SetOutputPath(output.c_str());
-    return operation(job, SystemFileServices());
-  }
   ScratchFolder folder_;
 };
 
 TEST_F(JobOnFiles, EmptyFieldsAreReportedPassphraseFirst) {
   for (const NamedOperation& op : kOperations) {
     SCOPED_TRACE(op.name);
-    EXPECT_EQ(Run(op.operation, "", ""), JobStatus::NoPassphrase);
-    EXPECT_EQ(Run(op.operation, "", folder_["plain"]), JobStatus::NoPassphrase);
-    EXPECT_EQ(Run(op.operation, "key", ""), JobStatus::NoTargetPath);
+    EXPECT_EQ(RunJob(op.operation, "", "", ""), JobStatus::NoPassphrase);
+    EXPECT_EQ(RunJob(op.operation, "", folder_["plain"], ""), JobStatus::NoPassphrase);
+    EXPECT_EQ(RunJob(op.operation, "key", "", ""), JobStatus::NoTargetPath);
   }
   EXPECT_EQ(folder_.Names(), std::vector<std::string>{"plain"});
 }
@@ -114,26 +101,29 @@ TEST_F(JobOnFiles, FieldsFilledWithoutATerminatorAreRefused) {
       std::memset(field, 'z', size);
       EXPECT_EQ(op.operation(job, SystemFileServices()), c.expected);
     }
-    // A terminated path that is still longer than any the window passes on.
-    EncodingJob job;
-    job.SetPassphrase("key");
-    job.SetTargetPath(folder_["plain"].c_str());
-    std::memset(job.outputPath, 'z', 256);
-    job.outputPath[256] = '\0';
-    EXPECT_EQ(op.operation(job, SystemFileServices()), JobStatus::PathTooLong) << op.name;
+    // Terminated paths that fit their fields but are longer than the system takes.
+    for (Field field : {Target, Output}) {
+      EncodingJob job;
+      job.SetPassphrase("key");
+      job.SetTargetPath(folder_["plain"].c_str());
+      job.SetOutputPath(std::string(kMaxPathLength, 'z').c_str());
+      if (field == Target) std::swap(job.targetPath, job.outputPath);
+      EXPECT_EQ(op.operation(job, SystemFileServices()), JobStatus::PathTooLong) << op.name;
+    }
   }
   EXPECT_EQ(folder_.Names(), std::vector<std::string>{"plain"});
 }
 
 TEST_F(JobOnFiles, ProbeReportsWhetherTheHeaderMatches) {
-  ASSERT_EQ(Run(&EncodingJob::Encode, "secret", folder_["plain"], folder_["encoded"]),
+  ASSERT_EQ(RunJob(&EncodingJob::Encode, "secret", folder_["plain"], folder_["encoded"]),
             JobStatus::Ok);
   const Bytes plain = ReadBytes(folder_["plain"]), encoded = ReadBytes(folder_["encoded"]);
-  EXPECT_EQ(Run(&EncodingJob::Probe, "secret", folder_["plain"]), JobStatus::HeaderMismatch);
-  EXPECT_EQ(Run(&EncodingJob::Probe, "secret", folder_["encoded"]), JobStatus::Ok);
-  EXPECT_EQ(Run(&EncodingJob::Probe, "secretsecret", folder_["encoded"]), JobStatus::Ok);
-  EXPECT_EQ(Run(&EncodingJob::Probe, "Secret", folder_["encoded"]), JobStatus::HeaderMismatch);
-  EXPECT_EQ(Run(&EncodingJob::Probe, "secret", folder_["missing"]), JobStatus::OpenFailed);
+  EXPECT_EQ(RunJob(&EncodingJob::Probe, "secret", folder_["plain"], ""), JobStatus::HeaderMismatch);
+  EXPECT_EQ(RunJob(&EncodingJob::Probe, "secret", folder_["encoded"], ""), JobStatus::Ok);
+  EXPECT_EQ(RunJob(&EncodingJob::Probe, "secretsecret", folder_["encoded"], ""), JobStatus::Ok);
+  EXPECT_EQ(RunJob(&EncodingJob::Probe, "Secret", folder_["encoded"], ""),
+            JobStatus::HeaderMismatch);
+  EXPECT_EQ(RunJob(&EncodingJob::Probe, "secret", folder_["missing"], ""), JobStatus::OpenFailed);
   EXPECT_EQ(ReadBytes(folder_["plain"]), plain);
   EXPECT_EQ(ReadBytes(folder_["encoded"]), encoded);
   EXPECT_EQ(folder_.Names(), (std::vector<std::string>{"encoded", "plain"}));
@@ -150,7 +140,7 @@ TEST_F(JobOnFiles, EmptyOrSameOutputReplacesTheTarget) {
     ASSERT_EQ(job.Encode(), JobStatus::Ok);
     EXPECT_STREQ(job.outputPath, job.targetPath);
     EXPECT_EQ(ReadBytes(folder_["plain"]).size(), plain.size() + kHeaderSize);
-    ASSERT_EQ(Run(&EncodingJob::Decode, "in place", folder_["plain"]), JobStatus::Ok);
+    ASSERT_EQ(RunJob(&EncodingJob::Decode, "in place", folder_["plain"], ""), JobStatus::Ok);
     EXPECT_EQ(ReadBytes(folder_["plain"]), plain);
     EXPECT_EQ(folder_.Names(), std::vector<std::string>{"plain"});
   }
@@ -158,13 +148,13 @@ TEST_F(JobOnFiles, EmptyOrSameOutputReplacesTheTarget) {
 
 TEST_F(JobOnFiles, ExistingOutputIsReplaced) {
   WriteBytes(folder_["old"], Pattern(5000000, 2));
-  ASSERT_EQ(Run(&EncodingJob::Encode, "key", folder_["plain"], folder_["old"]), JobStatus::Ok);
+  ASSERT_EQ(RunJob(&EncodingJob::Encode, "key", folder_["plain"], folder_["old"]), JobStatus::Ok);
   EXPECT_EQ(ReadBytes(folder_["old"]).size(), 1000 + kHeaderSize);
 }
 
 TEST_F(JobOnFiles, FileExistsFindsFilesAndFolders) {
   EXPECT_TRUE(FileExists(folder_["plain"].c_str()));
-  EXPECT_TRUE(FileExists(folder_.Path().string().c_str()));
+  EXPECT_TRUE(FileExists(folder_.Path().u8string().c_str()));
   EXPECT_FALSE(FileExists(folder_["missing"].c_str()));
   EXPECT_FALSE(FileExists(folder_["missing/plain"].c_str()));
 }

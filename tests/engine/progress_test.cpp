@@ -4,9 +4,9 @@
 #include <vector>
 
 #include "engine/encoding_job.h"
-#include "tests/engine/faulty_file_services.h"
-#include "tests/engine/reference_encoder.h"
-#include "tests/engine/test_files.h"
+#include "tests/support/faulty_file_services.h"
+#include "tests/support/reference_encoder.h"
+#include "tests/support/test_files.h"
 
 namespace karvel {
 namespace {

@@ -8,8 +8,8 @@
 
 #include "engine/encoding_job.h"
 #include "engine/key_stream.h"
-#include "tests/engine/reference_encoder.h"
-#include "tests/engine/test_files.h"
+#include "tests/support/reference_encoder.h"
+#include "tests/support/test_files.h"
 
 namespace karvel {
 namespace {

@@ -7,10 +7,11 @@
 
 #include "engine/encoding_job.h"
 #include "engine/file_services.h"
-#include "tests/engine/faulty_file_services.h"
-#include "tests/engine/job_operation.h"
-#include "tests/engine/reference_encoder.h"
-#include "tests/engine/test_files.h"
+#include "tests/support/faulty_file_services.h"
+#include "tests/support/job_operation.h"
+#include "tests/support/reference_encoder.h"
+#include "tests/support/run_job.h"
+#include "tests/support/test_files.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -30,15 +31,6 @@ const char kOtherVolume[] = "Z:\\dev\\shm";
 const char kOtherVolume[] = "/dev/shm";
 #endif
 
-JobStatus RunJob(Operation operation, const std::string& target, const std::string& output,
-                 FileServices& files = SystemFileServices()) {
-  EncodingJob job;
-  job.SetPassphrase(kPassphrase);
-  job.SetTargetPath(target.c_str());
-  job.SetOutputPath(output.c_str());
-  return operation(job, files);
-}
-
 // A folder holding "target" (plain for Encode and Probe, encoded for Decode) and an old output.
 struct Scene {
   explicit Scene(Operation operation) : plain(Pattern(kTargetSize, 1)) {
@@ -55,13 +47,6 @@ struct Scene {
   ScratchFolder folder;
   Bytes plain;
 };
-
-struct NamedOperation {
-  const char* name;
-  Operation operation;
-};
-const NamedOperation kTransforms[] = {{"Encode", &EncodingJob::Encode},
-                                      {"Decode", &EncodingJob::Decode}};
 
 struct RealFault {
   const char* name;
@@ -103,21 +88,13 @@ TEST(TransformFailure, RealFaultsLeaveEverythingAsItWas) {
       {"output folder missing", false,
        [](const ScratchFolder& f) { return std::make_pair(f["target"], f["nowhere/out"]); },
        JobStatus::OutputFolderMissing},
-      {"output is the temporary file", false,
-       [](const ScratchFolder& f) { return std::make_pair(f["target"], f["target.tmp"]); },
-       JobStatus::OutputIsTemporary},
-      {"output is the temporary file spelled another way", false,
-       [](const ScratchFolder& f) {
-         return std::make_pair(f["target"], (f.Path() / "." / "target.tmp").string());
-       },
-       JobStatus::OutputIsTemporary},
       {"every temporary name taken", false,
        [](const ScratchFolder& f) {
-         WriteBytes(f["target.tmp"], {'t'});
-         for (int n = 1; n <= 99; ++n) WriteBytes(f["target." + std::to_string(n) + ".tmp"], {'n'});
+         WriteBytes(f["out.tmp"], {'t'});
+         for (int n = 1; n <= 99; ++n) WriteBytes(f["out." + std::to_string(n) + ".tmp"], {'n'});
          return std::make_pair(f["target"], f["out"]);
        },
-       JobStatus::OpenFailed},
+       JobStatus::ReplaceFailed},
   };
   for (const RealFault& fault : faults) {
     for (const NamedOperation& op : kTransforms) {
@@ -125,9 +102,9 @@ TEST(TransformFailure, RealFaultsLeaveEverythingAsItWas) {
       Scene scene(op.operation);
       auto [target, output] = fault.arrange(scene.folder);
       const auto before = Snapshot(scene.folder.Path());
-      EXPECT_EQ(RunJob(op.operation, target, output), fault.expected);
+      EXPECT_EQ(RunJob(op.operation, kPassphrase, target, output), fault.expected);
       if (fault.probeToo) {
-        EXPECT_EQ(RunJob(&EncodingJob::Probe, target, output), fault.expected);
+        EXPECT_EQ(RunJob(&EncodingJob::Probe, kPassphrase, target, output), fault.expected);
       }
       EXPECT_EQ(Snapshot(scene.folder.Path()), before);
     }
@@ -137,9 +114,10 @@ TEST(TransformFailure, RealFaultsLeaveEverythingAsItWas) {
 TEST(TransformFailure, DecodeOfAMismatchingHeaderLeavesNoTemporaryFile) {
   Scene scene(&EncodingJob::Encode);
   const auto before = Snapshot(scene.folder.Path());
-  EXPECT_EQ(RunJob(&EncodingJob::Decode, scene.folder["target"], scene.folder["old"]),
+  EXPECT_EQ(RunJob(&EncodingJob::Decode, kPassphrase, scene.folder["target"], scene.folder["old"]),
             JobStatus::HeaderMismatch);
-  EXPECT_EQ(RunJob(&EncodingJob::Decode, scene.folder["target"], ""), JobStatus::HeaderMismatch);
+  EXPECT_EQ(RunJob(&EncodingJob::Decode, kPassphrase, scene.folder["target"], ""),
+            JobStatus::HeaderMismatch);
   EXPECT_EQ(Snapshot(scene.folder.Path()), before);
 }
 
@@ -150,12 +128,15 @@ TEST(TransformFailure, FilesAtTheTemporaryNamesAreLeftAlone) {
         SCOPED_TRACE(std::string(op.name) + " names taken " + std::to_string(taken) +
                      (inPlace ? " in place" : ""));
         Scene scene(op.operation);
+        // The temporary file is named from the output.
+        const std::string output = inPlace ? "target" : "old";
         for (int n = 0; n < taken; ++n) {
           std::string suffix = n == 0 ? ".tmp" : "." + std::to_string(n) + ".tmp";
-          WriteBytes(scene.folder["target" + suffix], Pattern(100 + n, 3));
+          WriteBytes(scene.folder[output + suffix], Pattern(100 + n, 3));
         }
         auto expected = Snapshot(scene.folder.Path());
-        ASSERT_EQ(RunJob(op.operation, scene.folder["target"], inPlace ? "" : scene.folder["old"]),
+        ASSERT_EQ(RunJob(op.operation, kPassphrase, scene.folder["target"],
+                         inPlace ? "" : scene.folder["old"]),
                   JobStatus::Ok);
         expected[inPlace ? "target" : "old"] = scene.Expected(op.operation);
         EXPECT_TRUE(Snapshot(scene.folder.Path()) == expected);
@@ -164,19 +145,30 @@ TEST(TransformFailure, FilesAtTheTemporaryNamesAreLeftAlone) {
   }
 }
 
-// A folder on another volume, or none when the test folder's volume is the only one at hand.
-bool OtherVolumeAvailable(const ScratchFolder& local, const ScratchFolder& remote) {
-  WriteBytes(local["probe"], {'p'});
-  MoveResult moved = SystemFileServices().Move(local["probe"].c_str(), remote["probe"].c_str());
-  fs::remove(local["probe"]);
-  fs::remove(remote["probe"]);
-  return moved == MoveResult::OtherVolume;
+TEST(TransformFailure, OutputNamedLikeTheTargetsOldTemporaryFileIsAnOrdinaryOutput) {
+  for (const NamedOperation& op : kTransforms) {
+    SCOPED_TRACE(op.name);
+    Scene scene(op.operation);
+    auto expected = Snapshot(scene.folder.Path());
+    ASSERT_EQ(RunJob(op.operation, kPassphrase, scene.folder["target"], scene.folder["target.tmp"]),
+              JobStatus::Ok);
+    expected["target.tmp"] = scene.Expected(op.operation);
+    EXPECT_TRUE(Snapshot(scene.folder.Path()) == expected);
+  }
 }
 
-TEST(TransformFailure, OutputOnAnotherVolumeIsCopiedThenMovedIntoPlace) {
+// True when the two folders lie on different volumes.
+bool OnOtherVolumes(const ScratchFolder& local, const ScratchFolder& remote) {
+  FileIdentity here, there;
+  return SystemFileServices().IdentifyPath(local.Path().u8string().c_str(), &here) &&
+         SystemFileServices().IdentifyPath(remote.Path().u8string().c_str(), &there) &&
+         here.volume != there.volume;
+}
+
+TEST(TransformFailure, OutputOnAnotherVolumeIsWrittenThereAlone) {
   if (!fs::is_directory(kOtherVolume)) GTEST_SKIP() << kOtherVolume << " does not exist here";
   ScratchFolder local, remote(kOtherVolume);
-  if (!OtherVolumeAvailable(local, remote)) {
+  if (!OnOtherVolumes(local, remote)) {
     GTEST_SKIP() << kOtherVolume << " lies on the same volume as " << local.Path();
   }
   for (const NamedOperation& op : kTransforms) {
@@ -184,8 +176,17 @@ TEST(TransformFailure, OutputOnAnotherVolumeIsCopiedThenMovedIntoPlace) {
       SCOPED_TRACE(std::string(op.name) + (oldOutput ? " over an old output" : ""));
       Scene scene(op.operation);
       if (oldOutput) WriteBytes(remote["out"], Pattern(5, 4));
-      auto local = Snapshot(scene.folder.Path());
-      ASSERT_EQ(RunJob(op.operation, scene.folder["target"], remote["out"]), JobStatus::Ok);
+      const auto local = Snapshot(scene.folder.Path());
+      // Nothing of the result may pass through the target's volume.
+      std::vector<std::string> localNames, remoteNames;
+      FaultyFileServices watched({{Call::Flush, 1, Fault::Interject, [&] {
+                                     localNames = scene.folder.Names();
+                                     remoteNames = remote.Names();
+                                   }}});
+      ASSERT_EQ(RunJob(op.operation, kPassphrase, scene.folder["target"], remote["out"], watched),
+                JobStatus::Ok);
+      EXPECT_EQ(localNames, (std::vector<std::string>{"old", "target"}));
+      EXPECT_EQ(remoteNames.size(), oldOutput ? 2u : 1u);
       EXPECT_TRUE(Snapshot(scene.folder.Path()) == local);
       EXPECT_EQ(remote.Names(), std::vector<std::string>{"out"});
       EXPECT_TRUE(ReadBytes(remote["out"]) == scene.Expected(op.operation));
@@ -203,8 +204,9 @@ TEST(TransformFailure, TargetHeldOpenWithoutSharingCannotBeOpened) {
     HANDLE holder = CreateFileA(scene.folder["target"].c_str(), GENERIC_READ | GENERIC_WRITE, 0,
                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(holder, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(RunJob(&EncodingJob::Probe, scene.folder["target"], ""), JobStatus::OpenFailed);
-    EXPECT_EQ(RunJob(op.operation, scene.folder["target"], scene.folder["out"]),
+    EXPECT_EQ(RunJob(&EncodingJob::Probe, kPassphrase, scene.folder["target"], ""),
+              JobStatus::OpenFailed);
+    EXPECT_EQ(RunJob(op.operation, kPassphrase, scene.folder["target"], scene.folder["out"]),
               JobStatus::OpenFailed);
     CloseHandle(holder);
     EXPECT_EQ(Snapshot(scene.folder.Path()), before);
@@ -219,7 +221,7 @@ TEST(TransformFailure, OutputHeldOpenCannotBeReplaced) {
     HANDLE holder = CreateFileA(scene.folder["old"].c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(holder, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(RunJob(op.operation, scene.folder["target"], scene.folder["old"]),
+    EXPECT_EQ(RunJob(op.operation, kPassphrase, scene.folder["target"], scene.folder["old"]),
               JobStatus::ReplaceFailed);
     CloseHandle(holder);
     EXPECT_EQ(Snapshot(scene.folder.Path()), before);
@@ -237,11 +239,11 @@ struct InjectedFault {
 const Operation kProbe = &EncodingJob::Probe;
 const Operation kEncode = &EncodingJob::Encode;
 const Operation kDecode = &EncodingJob::Decode;
-const FaultPlan kOtherVolumeMove = {Call::Move, 1, Fault::OtherVolume};
 
 // Encode reads the target twice (a full chunk, then the rest) and writes the header and two
-// chunks; Decode reads the header first and writes only the two chunks. On another volume the
-// temporary file is then read back in two chunks and written to a second one.
+// chunks; Decode reads the header first and writes only the two chunks. The result is closed
+// before the target; the output is identified before the temporary file is made, the target
+// again just before the move.
 const InjectedFault kInjectedFaults[] = {
     {"probe: target will not open",
      kProbe,
@@ -253,11 +255,10 @@ const InjectedFault kInjectedFaults[] = {
      kEncode,
      {{Call::OpenForReading, 1, Fault::Fail}},
      JobStatus::OpenFailed},
-    {"encode: target size unknown", kEncode, {{Call::Size, 1, Fault::Fail}}, JobStatus::ReadFailed},
-    {"encode: temporary file not created",
+    {"encode: target size unknown",
      kEncode,
-     {{Call::CreateNew, 1, Fault::Fail}},
-     JobStatus::OpenFailed},
+     {{Call::Identify, 1, Fault::Fail}},
+     JobStatus::ReadFailed},
     {"encode: first read fails", kEncode, {{Call::Read, 1, Fault::Fail}}, JobStatus::ReadFailed},
     {"encode: last read fails", kEncode, {{Call::Read, 2, Fault::Fail}}, JobStatus::ReadFailed},
     {"encode: short read before the end",
@@ -280,21 +281,32 @@ const InjectedFault kInjectedFaults[] = {
     {"encode: flush fails", kEncode, {{Call::Flush, 1, Fault::Fail}}, JobStatus::WriteFailed},
     {"encode: closing the result fails",
      kEncode,
-     {{Call::Close, 2, Fault::Fail}},
+     {{Call::Close, 1, Fault::Fail}},
      JobStatus::WriteFailed},
+    {"encode: protection not copied",
+     kEncode,
+     {{Call::CopyProtection, 1, Fault::Fail}},
+     JobStatus::WriteFailed},
+    {"encode: target gone before the move",
+     kEncode,
+     {{Call::IdentifyPath, 2, Fault::Fail}},
+     JobStatus::TargetChanged},
+    {"encode: no temporary name fits",
+     kEncode,
+     {{Call::CreateNew, 1, Fault::NameTooLong}, {Call::CreateNew, 2, Fault::NameTooLong}},
+     JobStatus::PathTooLong},
     {"encode: move fails", kEncode, {{Call::Move, 1, Fault::Fail}}, JobStatus::ReplaceFailed},
 
     {"decode: target will not open",
      kDecode,
      {{Call::OpenForReading, 1, Fault::Fail}},
      JobStatus::OpenFailed},
-    {"decode: target size unknown", kDecode, {{Call::Size, 1, Fault::Fail}}, JobStatus::ReadFailed},
+    {"decode: target size unknown",
+     kDecode,
+     {{Call::Identify, 1, Fault::Fail}},
+     JobStatus::ReadFailed},
     {"decode: header read fails", kDecode, {{Call::Read, 1, Fault::Fail}}, JobStatus::ReadFailed},
     {"decode: header read short", kDecode, {{Call::Read, 1, Fault::Short}}, JobStatus::ReadFailed},
-    {"decode: temporary file not created",
-     kDecode,
-     {{Call::CreateNew, 1, Fault::Fail}},
-     JobStatus::OpenFailed},
     {"decode: content read fails", kDecode, {{Call::Read, 2, Fault::Fail}}, JobStatus::ReadFailed},
     {"decode: content read short", kDecode, {{Call::Read, 2, Fault::Short}}, JobStatus::ReadFailed},
     {"decode: last read fails", kDecode, {{Call::Read, 3, Fault::Fail}}, JobStatus::ReadFailed},
@@ -303,54 +315,22 @@ const InjectedFault kInjectedFaults[] = {
     {"decode: flush fails", kDecode, {{Call::Flush, 1, Fault::Fail}}, JobStatus::WriteFailed},
     {"decode: closing the result fails",
      kDecode,
-     {{Call::Close, 2, Fault::Fail}},
+     {{Call::Close, 1, Fault::Fail}},
      JobStatus::WriteFailed},
+    {"decode: protection not copied",
+     kDecode,
+     {{Call::CopyProtection, 1, Fault::Fail}},
+     JobStatus::WriteFailed},
+    {"decode: target gone before the move",
+     kDecode,
+     {{Call::IdentifyPath, 2, Fault::Fail}},
+     JobStatus::TargetChanged},
+    {"decode: no temporary name fits",
+     kDecode,
+     {{Call::CreateNew, 1, Fault::NameTooLong}, {Call::CreateNew, 2, Fault::NameTooLong}},
+     JobStatus::PathTooLong},
     {"decode: move fails", kDecode, {{Call::Move, 1, Fault::Fail}}, JobStatus::ReplaceFailed},
 
-    {"other volume: result will not open",
-     kEncode,
-     {kOtherVolumeMove, {Call::OpenForReading, 2, Fault::Fail}},
-     JobStatus::ReplaceFailed},
-    {"other volume: result size unknown",
-     kEncode,
-     {kOtherVolumeMove, {Call::Size, 2, Fault::Fail}},
-     JobStatus::ReplaceFailed},
-    {"other volume: copy not created",
-     kEncode,
-     {kOtherVolumeMove, {Call::CreateNew, 2, Fault::Fail}},
-     JobStatus::ReplaceFailed},
-    {"other volume: read fails",
-     kEncode,
-     {kOtherVolumeMove, {Call::Read, 3, Fault::Fail}},
-     JobStatus::ReplaceFailed},
-    {"other volume: short read",
-     kEncode,
-     {kOtherVolumeMove, {Call::Read, 3, Fault::Short}},
-     JobStatus::ReplaceFailed},
-    {"other volume: write fails",
-     kEncode,
-     {kOtherVolumeMove, {Call::Write, 4, Fault::Fail}},
-     JobStatus::WriteFailed},
-    {"other volume: last write short",
-     kEncode,
-     {kOtherVolumeMove, {Call::Write, 5, Fault::Short}},
-     JobStatus::WriteFailed},
-    {"other volume: flush fails",
-     kEncode,
-     {kOtherVolumeMove, {Call::Flush, 2, Fault::Fail}},
-     JobStatus::WriteFailed},
-    {"other volume: closing the copy fails",
-     kEncode,
-     {kOtherVolumeMove, {Call::Close, 4, Fault::Fail}},
-     JobStatus::WriteFailed},
-    {"other volume: final move fails",
-     kEncode,
-     {kOtherVolumeMove, {Call::Move, 2, Fault::Fail}},
-     JobStatus::ReplaceFailed},
-    {"other volume: decode's final move fails",
-     kDecode,
-     {kOtherVolumeMove, {Call::Move, 2, Fault::Fail}},
-     JobStatus::ReplaceFailed},
 };
 
 TEST(TransformFailure, InjectedFaultsLeaveEverythingAsItWas) {
@@ -360,8 +340,8 @@ TEST(TransformFailure, InjectedFaultsLeaveEverythingAsItWas) {
       Scene scene(fault.operation);
       const auto before = Snapshot(scene.folder.Path());
       FaultyFileServices files(fault.plans);
-      EXPECT_EQ(RunJob(fault.operation, scene.folder["target"], inPlace ? "" : scene.folder["old"],
-                       files),
+      EXPECT_EQ(RunJob(fault.operation, kPassphrase, scene.folder["target"],
+                       inPlace ? "" : scene.folder["old"], files),
                 fault.expected);
       EXPECT_TRUE(files.AllStruck());
       EXPECT_EQ(Snapshot(scene.folder.Path()), before);
@@ -369,17 +349,39 @@ TEST(TransformFailure, InjectedFaultsLeaveEverythingAsItWas) {
   }
 }
 
-TEST(TransformFailure, ReportedOtherVolumeIsCopiedBesideTheOutput) {
+// Beside the target it is the target's folder that fails; beside another output, the output's.
+TEST(TransformFailure, TemporaryFileNotCreatedLeavesEverythingAsItWas) {
+  for (const NamedOperation& op : kTransforms) {
+    for (bool inPlace : {true, false}) {
+      SCOPED_TRACE(std::string(op.name) + (inPlace ? " in place" : " to an old output"));
+      Scene scene(op.operation);
+      const auto before = Snapshot(scene.folder.Path());
+      FaultyFileServices files({{Call::CreateNew, 1, Fault::Fail}});
+      EXPECT_EQ(RunJob(op.operation, kPassphrase, scene.folder["target"],
+                       inPlace ? "" : scene.folder["old"], files),
+                inPlace ? JobStatus::OpenFailed : JobStatus::ReplaceFailed);
+      EXPECT_TRUE(files.AllStruck());
+      EXPECT_EQ(Snapshot(scene.folder.Path()), before);
+    }
+  }
+}
+
+TEST(TransformFailure, ShortTemporaryNameWhenNoneFitsBesideTheOutput) {
   for (const NamedOperation& op : kTransforms) {
     for (bool inPlace : {false, true}) {
       SCOPED_TRACE(std::string(op.name) + (inPlace ? " in place" : " over an old output"));
       Scene scene(op.operation);
+      WriteBytes(scene.folder["karvel.tmp"], Pattern(10, 5));
       auto expected = Snapshot(scene.folder.Path());
-      FaultyFileServices files({kOtherVolumeMove});
-      ASSERT_EQ(
-          RunJob(op.operation, scene.folder["target"], inPlace ? "" : scene.folder["old"], files),
-          JobStatus::Ok);
+      std::vector<std::string> during;
+      FaultyFileServices files(
+          {{Call::CreateNew, 1, Fault::NameTooLong},
+           {Call::Flush, 1, Fault::Interject, [&] { during = scene.folder.Names(); }}});
+      ASSERT_EQ(RunJob(op.operation, kPassphrase, scene.folder["target"],
+                       inPlace ? "" : scene.folder["old"], files),
+                JobStatus::Ok);
       EXPECT_TRUE(files.AllStruck());
+      EXPECT_EQ(during, (std::vector<std::string>{"karvel.1.tmp", "karvel.tmp", "old", "target"}));
       expected[inPlace ? "target" : "old"] = scene.Expected(op.operation);
       EXPECT_TRUE(Snapshot(scene.folder.Path()) == expected);
     }
@@ -388,8 +390,9 @@ TEST(TransformFailure, ReportedOtherVolumeIsCopiedBesideTheOutput) {
 
 TEST(TransformFailure, FailedCloseOfTheTargetLosesNothing) {
   Scene scene(kEncode);
-  FaultyFileServices files({{Call::Close, 1, Fault::Fail}});
-  ASSERT_EQ(RunJob(kEncode, scene.folder["target"], scene.folder["out"], files), JobStatus::Ok);
+  FaultyFileServices files({{Call::Close, 2, Fault::Fail}});
+  ASSERT_EQ(RunJob(kEncode, kPassphrase, scene.folder["target"], scene.folder["out"], files),
+            JobStatus::Ok);
   EXPECT_TRUE(ReadBytes(scene.folder["out"]) == scene.Expected(kEncode));
 }
 

@@ -10,7 +10,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "tests/engine/reference_encoder.h"
+#include "tests/support/reference_encoder.h"
 #endif
 
 namespace karvel {

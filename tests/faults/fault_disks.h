@@ -9,7 +9,7 @@
 #include <optional>
 #include <string>
 
-#include "tests/engine/test_files.h"
+#include "tests/support/test_files.h"
 
 namespace karvel {
 

@@ -1,6 +1,8 @@
 // A transform killed halfway through a large file, as a crash or the task
 // manager would end it: the target must come through whole, and the next
 // transform must leave the dead run's temporary file alone and still work.
+// And another program saving to the target while the finished result is
+// flushed: its save must not be lost.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -13,8 +15,8 @@
 #include <vector>
 
 #include "engine/encoding_job.h"
-#include "tests/engine/test_files.h"
 #include "tests/faults/tool_process.h"
+#include "tests/support/test_files.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -121,6 +123,45 @@ TEST(KilledTransform, TargetSurvivesAndTheNextRunLeavesTheLeftoverAlone) {
   EXPECT_EQ(folder.Names(), (std::vector<std::string>{"target", "target.tmp"}));
   EXPECT_EQ(SizeOf(leftover), leftoverSize);
   EXPECT_EQ(HashFile(leftover), leftoverHash);
+}
+
+// On a disk, where flushing the large result takes a while, unlike in RAM.
+TEST(LateWriter, SaveWhileTheResultIsFlushedIsNeverLost) {
+  ScratchFolder folder;
+  const std::string target = folder["target"];
+  const std::string temporary = folder["target.tmp"];
+  ASSERT_NO_FATAL_FAILURE(MakeLargeFile(target));
+  const uint64_t targetHash = HashFile(target);
+  const Bytes late = {'s', 'a', 'v', 'e', 'd'};
+
+  ToolProcess tool({"encode", target, kPassphrase, ""});
+  ASSERT_TRUE(tool.Started());
+  // Full size: every byte is written and the flush has begun or is about to.
+  while (tool.Running() && SizeOf(temporary) < kLargeSize + kHeaderSize) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  std::ofstream writer(target, std::ios::binary | std::ios::app);
+  writer.write(reinterpret_cast<const char*>(late.data()), late.size());
+  const bool saved = static_cast<bool>(writer.flush());
+  writer.close();
+  const int status = tool.Status();
+  EXPECT_EQ(folder.Names(), std::vector<std::string>{"target"});
+#ifdef _WIN32
+  // The target is still open, shared for reading only: the save is refused, so its program
+  // knows, and the transform goes ahead.
+  EXPECT_FALSE(saved);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(SizeOf(target), kLargeSize + kHeaderSize);
+  EXPECT_EQ(RunTool({"decode", target, kPassphrase, ""}), 0);
+  EXPECT_EQ(HashFile(target), targetHash);
+#else
+  // Nothing keeps the writer out; the change is seen before the move and nothing is replaced.
+  EXPECT_TRUE(saved);
+  EXPECT_EQ(status, static_cast<int>(JobStatus::TargetChanged));
+  EXPECT_EQ(SizeOf(target), kLargeSize + late.size());
+  fs::resize_file(target, kLargeSize);
+  EXPECT_EQ(HashFile(target), targetHash);
+#endif
 }
 
 }  // namespace

@@ -9,11 +9,12 @@
 #include <string>
 
 #include "engine/encoding_job.h"
-#include "tests/engine/job_operation.h"
-#include "tests/engine/reference_encoder.h"
-#include "tests/engine/test_files.h"
 #include "tests/faults/fault_disks.h"
 #include "tests/faults/tool_process.h"
+#include "tests/support/job_operation.h"
+#include "tests/support/reference_encoder.h"
+#include "tests/support/run_job.h"
+#include "tests/support/test_files.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -29,22 +30,6 @@ namespace fs = std::filesystem;
 
 const char kPassphrase[] = "real fault";
 
-struct NamedOperation {
-  const char* name;
-  Operation operation;
-};
-const NamedOperation kTransforms[] = {{"Encode", &EncodingJob::Encode},
-                                      {"Decode", &EncodingJob::Decode}};
-
-JobStatus RunJob(Operation operation, const std::string& target, const std::string& output,
-                 const char* passphrase = kPassphrase) {
-  EncodingJob job;
-  job.SetPassphrase(passphrase);
-  job.SetTargetPath(target.c_str());
-  job.SetOutputPath(output.c_str());
-  return operation(job, SystemFileServices());
-}
-
 // What the operation takes as its target: the plain bytes for Encode, their encoding for Decode.
 Bytes TargetFor(Operation operation, const Bytes& plain) {
   return operation == &EncodingJob::Decode ? ReferenceEncode(kPassphrase, plain) : plain;
@@ -53,21 +38,33 @@ Bytes TargetFor(Operation operation, const Bytes& plain) {
 TEST(FullDisk, TemporaryFileFillingTheDiskFailsAndLeavesNothing) {
   FaultDisk disk(DiskKind::Small);
   if (!disk.Missing().empty()) GTEST_SKIP() << disk.Missing();
-  ScratchFolder local;
-  WriteBytes(local["old"], Pattern(300, 1));
   for (const NamedOperation& op : kTransforms) {
-    for (bool inPlace : {true, false}) {
-      SCOPED_TRACE(std::string(op.name) + (inPlace ? " in place" : " to an old output"));
-      // More than half the disk: the temporary file beside it cannot fit.
-      WriteBytes(disk["target"], TargetFor(op.operation, Pattern(kSmallDiskSize * 6 / 10, 2)));
-      const auto diskBefore = Snapshot(disk.Path());
-      const auto localBefore = Snapshot(local.Path());
-      EXPECT_EQ(RunJob(op.operation, disk["target"], inPlace ? "" : local["old"]),
-                JobStatus::WriteFailed);
-      EXPECT_EQ(Snapshot(disk.Path()), diskBefore);
-      EXPECT_EQ(Snapshot(local.Path()), localBefore);
-      fs::remove(disk["target"]);
-    }
+    SCOPED_TRACE(op.name);
+    // More than half the disk: the temporary file beside it cannot fit.
+    WriteBytes(disk["target"], TargetFor(op.operation, Pattern(kSmallDiskSize * 6 / 10, 2)));
+    const auto diskBefore = Snapshot(disk.Path());
+    EXPECT_EQ(RunJob(op.operation, kPassphrase, disk["target"], ""), JobStatus::WriteFailed);
+    EXPECT_EQ(Snapshot(disk.Path()), diskBefore);
+    fs::remove(disk["target"]);
+  }
+}
+
+TEST(FullDisk, TargetOnAFullDiskGoesToAnotherVolumeWithoutRoomBesideIt) {
+  FaultDisk disk(DiskKind::Small);
+  if (!disk.Missing().empty()) GTEST_SKIP() << disk.Missing();
+  ScratchFolder local;
+  const Bytes plain = Pattern(kSmallDiskSize * 6 / 10, 2);
+  for (const NamedOperation& op : kTransforms) {
+    SCOPED_TRACE(op.name);
+    WriteBytes(disk["target"], TargetFor(op.operation, plain));
+    WriteBytes(local["old"], Pattern(300, 1));
+    const auto diskBefore = Snapshot(disk.Path());
+    ASSERT_EQ(RunJob(op.operation, kPassphrase, disk["target"], local["old"]), JobStatus::Ok);
+    EXPECT_EQ(Snapshot(disk.Path()), diskBefore);
+    const Bytes expected =
+        op.operation == &EncodingJob::Decode ? plain : ReferenceEncode(kPassphrase, plain);
+    EXPECT_EQ(Snapshot(local.Path()), (std::map<std::string, Bytes>{{"old", expected}}));
+    fs::remove(disk["target"]);
   }
 }
 
@@ -82,7 +79,8 @@ TEST(FullDisk, OutputOnAFullOtherVolumeKeepsTheOldOutput) {
     WriteBytes(local["target"], TargetFor(op.operation, Pattern(kSmallDiskSize * 4 / 10, 4)));
     const auto diskBefore = Snapshot(disk.Path());
     const auto localBefore = Snapshot(local.Path());
-    EXPECT_EQ(RunJob(op.operation, local["target"], disk["old"]), JobStatus::WriteFailed);
+    EXPECT_EQ(RunJob(op.operation, kPassphrase, local["target"], disk["old"]),
+              JobStatus::WriteFailed);
     EXPECT_EQ(Snapshot(disk.Path()), diskBefore);
     EXPECT_EQ(Snapshot(local.Path()), localBefore);
   }
@@ -98,7 +96,7 @@ TEST(OtherVolume, ResultThatFitsReplacesTheOldOutputThere) {
     WriteBytes(disk["old"], Pattern(kSmallDiskSize / 10, 6));
     WriteBytes(local["target"], TargetFor(op.operation, plain));
     const auto localBefore = Snapshot(local.Path());
-    ASSERT_EQ(RunJob(op.operation, local["target"], disk["old"]), JobStatus::Ok);
+    ASSERT_EQ(RunJob(op.operation, kPassphrase, local["target"], disk["old"]), JobStatus::Ok);
     const Bytes expected =
         op.operation == &EncodingJob::Decode ? plain : ReferenceEncode(kPassphrase, plain);
     EXPECT_EQ(Snapshot(disk.Path()), (std::map<std::string, Bytes>{{"old", expected}}));
@@ -114,7 +112,7 @@ TEST(ReadOnlyDisk, NothingIsWrittenAndNothingIsLost) {
   WriteBytes(local["plain"], plain);
   WriteBytes(local["encoded"], ReferenceEncode(kReadOnlyDiskPassphrase, plain));
   WriteBytes(local["old"], Pattern(300, 5));
-  ASSERT_EQ(RunJob(&EncodingJob::Probe, disk["encoded"], "", kReadOnlyDiskPassphrase),
+  ASSERT_EQ(RunJob(&EncodingJob::Probe, kReadOnlyDiskPassphrase, disk["encoded"], ""),
             JobStatus::Ok);
 
   struct Case {
@@ -125,12 +123,10 @@ TEST(ReadOnlyDisk, NothingIsWrittenAndNothingIsLost) {
     JobStatus expected;
   };
   const Case cases[] = {
-      // No temporary file can be made beside a target on the read-only disk.
+      // No temporary file can be made beside an output on the read-only disk: for the target
+      // itself that is the target's failure, for another output the output's.
       {"encode in place", &EncodingJob::Encode, disk["plain"], "", JobStatus::OpenFailed},
-      {"encode to another disk", &EncodingJob::Encode, disk["plain"], local["old"],
-       JobStatus::OpenFailed},
       {"decode in place", &EncodingJob::Decode, disk["encoded"], "", JobStatus::OpenFailed},
-      // The result cannot be copied beside an old output on the read-only disk.
       {"encode over an old output there", &EncodingJob::Encode, local["plain"], disk["plain"],
        JobStatus::ReplaceFailed},
       {"decode to a new output there", &EncodingJob::Decode, local["encoded"], disk["new"],
@@ -140,10 +136,27 @@ TEST(ReadOnlyDisk, NothingIsWrittenAndNothingIsLost) {
   const auto localBefore = Snapshot(local.Path());
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    EXPECT_EQ(RunJob(c.operation, c.target, c.output, kReadOnlyDiskPassphrase), c.expected);
+    EXPECT_EQ(RunJob(c.operation, kReadOnlyDiskPassphrase, c.target, c.output), c.expected);
     EXPECT_EQ(Snapshot(disk.Path()), diskBefore);
     EXPECT_EQ(Snapshot(local.Path()), localBefore);
   }
+}
+
+TEST(ReadOnlyDisk, DecodesAndEncodesToAWritableFolder) {
+  FaultDisk disk(DiskKind::ReadOnly);
+  if (!disk.Missing().empty()) GTEST_SKIP() << disk.Missing();
+  ScratchFolder local;
+  const Bytes plain = ReadBytes(disk["plain"]);
+  const auto diskBefore = Snapshot(disk.Path());
+  EXPECT_EQ(
+      RunJob(&EncodingJob::Decode, kReadOnlyDiskPassphrase, disk["encoded"], local["decoded"]),
+      JobStatus::Ok);
+  EXPECT_EQ(RunJob(&EncodingJob::Encode, kReadOnlyDiskPassphrase, disk["plain"], local["encoded"]),
+            JobStatus::Ok);
+  EXPECT_EQ(Snapshot(disk.Path()), diskBefore);
+  EXPECT_EQ(Snapshot(local.Path()),
+            (std::map<std::string, Bytes>{
+                {"decoded", plain}, {"encoded", ReferenceEncode(kReadOnlyDiskPassphrase, plain)}}));
 }
 
 #ifdef _WIN32
@@ -194,9 +207,6 @@ TEST(AnotherUser, MissingRightsStopTheTransformAndLoseNothing) {
   };
   const Case cases[] = {
       {"encode in a folder nobody may not write", {"encode", locked["plain"], kPassphrase, ""}, 1},
-      {"decode there to another folder",
-       {"decode", locked["encoded"], kPassphrase, open["new"]},
-       1},
       {"encode a file nobody may not read",
        {"encode", locked["secret"], kPassphrase, open["new"]},
        1},
@@ -215,6 +225,10 @@ TEST(AnotherUser, MissingRightsStopTheTransformAndLoseNothing) {
     EXPECT_EQ(Snapshot(locked.Path()), lockedBefore);
     EXPECT_EQ(Snapshot(open.Path()), openBefore);
   }
+  // Reading is all the target's folder must allow.
+  EXPECT_EQ(RunTool({"decode", locked["encoded"], kPassphrase, open["new"]}, true), 0);
+  EXPECT_EQ(Snapshot(locked.Path()), lockedBefore);
+  EXPECT_TRUE(ReadBytes(open["new"]) == plain);
 }
 
 #endif

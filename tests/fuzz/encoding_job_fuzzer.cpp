@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "engine/encoding_job.h"
-#include "tests/engine/job_operation.h"
+#include "tests/support/job_operation.h"
 
 namespace {
 

@@ -1,6 +1,9 @@
 // Probe and the two transforms under one type, so that a table of cases can
-// hold all three; the transforms run without progress reporting.
+// hold all three; the transforms run without progress reporting. The tables
+// name them for traces.
 #pragma once
+
+#include <iterator>
 
 #include "engine/encoding_job.h"
 
@@ -24,5 +27,20 @@ class Operation {
   Check check_ = nullptr;
   Transform transform_ = nullptr;
 };
+
+struct NamedOperation {
+  const char* name;
+  Operation operation;
+};
+
+inline const NamedOperation kOperations[] = {{"Probe", &EncodingJob::Probe},
+                                             {"Encode", &EncodingJob::Encode},
+                                             {"Decode", &EncodingJob::Decode}};
+// The two that write files: the last two of kOperations.
+struct Transforms {
+  const NamedOperation* begin() const { return std::begin(kOperations) + 1; }
+  const NamedOperation* end() const { return std::end(kOperations); }
+};
+inline constexpr Transforms kTransforms{};
 
 }  // namespace karvel

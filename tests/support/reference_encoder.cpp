@@ -1,6 +1,5 @@
-#include "tests/engine/reference_encoder.h"
+#include "tests/support/reference_encoder.h"
 
-#include "engine/encoding_job.h"
 #include "engine/key_stream.h"
 
 namespace karvel {
@@ -14,7 +13,7 @@ void ReferenceScramble(const std::string& passphrase, int32_t seed, Bytes& data)
 Bytes ReferenceEncode(const std::string& passphrase, const Bytes& plain) {
   const std::string signature = "Pelmot ver 1.00 - tovik -";
   Bytes header(signature.begin(), signature.end());
-  header.resize(kHeaderSize, 0);  // the terminator and the insignificant bytes
+  header.resize(128, 0);  // the terminator and the insignificant bytes
   ReferenceScramble(passphrase, 7, header);
   Bytes content = plain;
   ReferenceScramble(passphrase, 13, content);
