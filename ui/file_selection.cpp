@@ -11,7 +11,8 @@ namespace karvel {
 
 namespace {
 
-constexpr wchar_t kFilter[] = L"all files (*.*)\0*.*\0";  // the literal's own terminator ends the list
+constexpr wchar_t kFilter[] =
+    L"all files (*.*)\0*.*\0";  // the literal's own terminator ends the list
 
 wchar_t chosenPath[kPathUnitsSize];  // 64 KiB: kept off the window thread's stack
 

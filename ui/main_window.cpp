@@ -44,8 +44,7 @@ void OnViewHelp(HWND window) {
   const wchar_t* page = nullptr;
   if (IsFile(kHelpPage)) {
     page = kHelpPage;
-  } else if (ProgramFolderFile(kHelpName, besideProgram, kPathUnitsSize) &&
-             IsFile(besideProgram)) {
+  } else if (ProgramFolderFile(kHelpName, besideProgram, kPathUnitsSize) && IsFile(besideProgram)) {
     page = besideProgram;
   }
   if (page == nullptr || !OpenInShell(page)) {

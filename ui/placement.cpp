@@ -133,9 +133,9 @@ UINT WindowDpi(HWND window) {
 }
 
 void RestorePlacement(HWND window) {
-  RECT saved = {ReadSetting(L"WinLeft", kDefaultRect.left), ReadSetting(L"WinTop", kDefaultRect.top),
-                ReadSetting(L"WinRight", kDefaultRect.right),
-                ReadSetting(L"WinBottom", kDefaultRect.bottom)};
+  RECT saved = {
+      ReadSetting(L"WinLeft", kDefaultRect.left), ReadSetting(L"WinTop", kDefaultRect.top),
+      ReadSetting(L"WinRight", kDefaultRect.right), ReadSetting(L"WinBottom", kDefaultRect.bottom)};
   UINT dpi = WindowDpi(window);
   RECT rect = OntoScreen(Scaled(saved, dpi, kUnscaledDpi), dpi);
   MoveWindow(window, rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top, TRUE);

@@ -82,11 +82,11 @@ struct Move {
   Phase to;
 };
 constexpr Move kMoves[] = {
-    {Phase::Idle, Phase::Working},     {Phase::Working, Phase::Progress},
-    {Phase::Working, Phase::Closing},  {Phase::Progress, Phase::Closing},
-    {Phase::Working, Phase::Ended},    {Phase::Progress, Phase::Ended},
-    {Phase::Closing, Phase::Ended},    {Phase::Working, Phase::Idle},
-    {Phase::Progress, Phase::Idle},    {Phase::Closing, Phase::Idle},
+    {Phase::Idle, Phase::Working},    {Phase::Working, Phase::Progress},
+    {Phase::Working, Phase::Closing}, {Phase::Progress, Phase::Closing},
+    {Phase::Working, Phase::Ended},   {Phase::Progress, Phase::Ended},
+    {Phase::Closing, Phase::Ended},   {Phase::Working, Phase::Idle},
+    {Phase::Progress, Phase::Idle},   {Phase::Closing, Phase::Idle},
     {Phase::Ended, Phase::Idle},
 };
 

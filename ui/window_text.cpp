@@ -21,8 +21,8 @@ JobStatus ReadPathBox(HWND window, int id, char* utf8, size_t utf8Size) {
   if (GetWindowTextLengthW(box) > static_cast<int>(kMaxPathUnits)) return JobStatus::PathTooLong;
   static wchar_t wide[kPathUnitsSize];  // 64 KiB: kept off the window thread's stack
   GetWindowTextW(box, wide, kPathUnitsSize);
-  int written = WideCharToMultiByte(CP_UTF8, 0, wide, -1, utf8, static_cast<int>(utf8Size),
-                                    nullptr, nullptr);
+  int written =
+      WideCharToMultiByte(CP_UTF8, 0, wide, -1, utf8, static_cast<int>(utf8Size), nullptr, nullptr);
   return written == 0 ? JobStatus::PathTooLong : JobStatus::Ok;
 }
 
@@ -33,12 +33,11 @@ JobStatus ReadPathBox(HWND window, int id, char* utf8, size_t utf8Size) {
 JobStatus PassphraseBytes(const wchar_t* passphrase, char (&bytes)[kPassphraseFieldSize]) {
   BOOL usedDefault = FALSE;
   bool utf8System = GetACP() == CP_UTF8;
-  int written =
-      utf8System
-          ? WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, passphrase, -1, bytes,
-                                kPassphraseFieldSize, nullptr, nullptr)
-          : WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, passphrase, -1, bytes,
-                                kPassphraseFieldSize, nullptr, &usedDefault);
+  int written = utf8System
+                    ? WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, passphrase, -1, bytes,
+                                          kPassphraseFieldSize, nullptr, nullptr)
+                    : WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, passphrase, -1, bytes,
+                                          kPassphraseFieldSize, nullptr, &usedDefault);
   if (written != 0 && !usedDefault) return JobStatus::Ok;
   DWORD error = GetLastError();
   Wipe(bytes, sizeof bytes);

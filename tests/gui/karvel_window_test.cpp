@@ -4,6 +4,7 @@
 #include <windows.h>
 // Builds on the types of windows.h.
 #include <commctrl.h>
+#include <shlobj.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -25,7 +26,17 @@ constexpr char kMessageBoxClass[] = "#32770";
 constexpr int kMessageBoxTextId = 0xFFFF;
 using Bytes = std::vector<unsigned char>;
 
-std::string SettingsPath() {
+// Where karvel keeps its placement for the user who runs it.
+std::string SettingsFolder() {
+  char folder[MAX_PATH];
+  SHGetFolderPathA(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder);
+  return std::string(folder) + "\\karvel";
+}
+
+std::string SettingsPath() { return SettingsFolder() + "\\karvel.ini"; }
+
+// Where older versions kept it, for every user alike.
+std::string OldSettingsPath() {
   char folder[MAX_PATH];
   GetWindowsDirectoryA(folder, MAX_PATH);
   return std::string(folder) + "\\karvel.ini";
@@ -202,12 +213,15 @@ class KarvelTest : public ::testing::Test {
     RemoveTree(folder_);
     ASSERT_TRUE(CreateDirectoryA(folder_.c_str(), nullptr)) << folder_;
     DeleteFileA(SettingsPath().c_str());
+    DeleteFileA(OldSettingsPath().c_str());
+    CreateDirectoryA(SettingsFolder().c_str(), nullptr);
   }
 
   void TearDown() override {
     StopKarvel();
     RemoveTree(folder_);
     DeleteFileA(SettingsPath().c_str());
+    DeleteFileA(OldSettingsPath().c_str());
   }
 
   std::string PathOf(const std::string& name) const { return folder_ + "\\" + name; }

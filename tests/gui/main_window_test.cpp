@@ -12,6 +12,7 @@
 
 #include "res/resource.h"
 #include "ui/about_box.h"
+#include "ui/placement.h"
 #include "ui/transform_commands.h"
 
 namespace karvel {
@@ -221,8 +222,8 @@ TEST(ProgressTemplate, ClassicTemplateInTheAboutBoxStyle) {
   }
 }
 
-// Current visual styles and no elevation; no DPI awareness, so that placements stay in pixels.
-TEST(Resources, ManifestAsksForCommonControls6AsInvokerAndNoDpiAwareness) {
+// Current visual styles, no elevation, per-monitor DPI awareness and long paths.
+TEST(Resources, ManifestAsksForCommonControls6AsInvokerPerMonitorDpiAndLongPaths) {
   HRSRC found =
       FindResourceExA(nullptr, RT_MANIFEST, CREATEPROCESS_MANIFEST_RESOURCE_ID, kJapanese);
   ASSERT_NE(found, nullptr);
@@ -231,7 +232,9 @@ TEST(Resources, ManifestAsksForCommonControls6AsInvokerAndNoDpiAwareness) {
   EXPECT_NE(manifest.find("name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\""),
             std::string::npos);
   EXPECT_NE(manifest.find("level=\"asInvoker\""), std::string::npos);
-  EXPECT_EQ(manifest.find("dpiAware"), std::string::npos);
+  EXPECT_NE(manifest.find(">PerMonitorV2, PerMonitor</dpiAwareness>"), std::string::npos);
+  EXPECT_NE(manifest.find(">true/pm</dpiAware>"), std::string::npos);
+  EXPECT_NE(manifest.find(">true</longPathAware>"), std::string::npos);
 }
 
 TEST(Resources, AllTaggedJapanese) {
@@ -398,6 +401,8 @@ class MainWindowTest : public ::testing::Test {
     GetWindowsDirectoryA(settings, MAX_PATH);
     lstrcatA(settings, "\\karvel.ini");
     DeleteFileA(settings);  // the window opens at its default rectangle
+    LocateSettingsFile();
+    DeleteFileW(SettingsFilePath());
     window_ = StartMainWindow(GetModuleHandleA(nullptr));
     ASSERT_NE(window_, nullptr);
   }
