@@ -1654,4 +1654,109 @@ TEST_F(KarvelTest, HelpOpensBesideTheProgramOrSaysItCannot) {
   EXPECT_FALSE(MessageShown()) << "the help page beside the program opened";
 }
 
+// ---- The session's end, and names in the progress dialog.
+
+void SetBoxWide(HWND window, int id, const std::wstring& text) {
+  DWORD_PTR result;
+  ASSERT_TRUE(SendMessageTimeoutW(GetDlgItem(window, id), WM_SETTEXT, 0,
+                                  reinterpret_cast<LPARAM>(text.c_str()), SMTO_NORMAL, kPatienceMs,
+                                  &result));
+}
+
+// As logging off does: every program is asked, then told the session ends.
+void EndSession() {
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION wineboot = {};
+  char commandLine[] = "wineboot.exe --end-session";
+  ASSERT_TRUE(CreateProcessA(nullptr, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                             &startup, &wineboot));
+  EXPECT_EQ(WaitForSingleObject(wineboot.hProcess, kPatienceMs), WAIT_OBJECT_0);
+  CloseHandle(wineboot.hThread);
+  CloseHandle(wineboot.hProcess);
+}
+
+TEST_F(LongTransformTest, EndingTheSessionStopsTheTransformAndKeepsTheTarget) {
+  const auto before = Digest(target_);
+  StartKarvel();
+  ASSERT_NE(EncodeUntilProgressShows(), nullptr);
+  EndSession();
+  EXPECT_TRUE(WaitUntil([&] { return FolderNames() == std::vector<std::string>{"large.bin"}; }))
+      << "the temporary file is gone";
+  Sleep(300);
+  EXPECT_FALSE(MessageShown()) << "nothing more is shown";
+  StopKarvel();
+  EXPECT_EQ(Digest(target_), before);
+}
+
+// In Shift-JIS, "十", "ソ" and "表" end in the byte of "\": a name scanned as
+// code-page bytes showed as ".bin".
+TEST_F(LongTransformTest, UnicodeFileNameShowsWholeInTheProgressDialog) {
+  const std::wstring name = L"大きい十ソ表.bin";
+  const std::wstring target = Wide(folder_) + L"\\" + name;
+  ASSERT_TRUE(MoveFileW(Wide(target_).c_str(), target.c_str()));
+  StartKarvel();
+  SetBoxWide(main_, IDC_TARGET_FILE, target);
+  SetBoxWide(main_, IDC_PASSPHRASE, L"secret");
+  Command(IDC_ENCODE);
+  HWND dialog = WaitForWindow(kMessageBoxClass, kProgressCaption);
+  ASSERT_NE(dialog, nullptr);
+  wchar_t shown[64] = L"";
+  GetDlgItemTextW(dialog, IDC_PROGRESS_FILE, shown, 64);
+  EXPECT_EQ(std::wstring(shown), name);
+  SaveScreenshot(dialog, GetACP() == 932 ? "progress-dialog-cp932" : "progress-dialog-cp1252");
+  PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+  EXPECT_EQ(DismissMessage().text, "cancelled");
+}
+
+// ---- High DPI: the prefix's LogPixels, read by each program as it starts.
+
+class DpiTest : public KarvelTest {
+ protected:
+  void SetDpi(DWORD dpi) {
+    ASSERT_EQ(RegSetKeyValueA(HKEY_CURRENT_USER, "Control Panel\\Desktop", "LogPixels", REG_DWORD,
+                              &dpi, sizeof dpi),
+              ERROR_SUCCESS);
+  }
+  void TearDown() override {
+    KarvelTest::TearDown();
+    SetDpi(96);
+  }
+};
+
+TEST_F(DpiTest, TemplateScalesWithTheScreenAndPlacementStaysIn96DpiPixels) {
+  const struct {
+    DWORD dpi;
+    const char* screenshot;
+    const char* shown;
+  } scales[] = {{96, "main-window-96dpi", "80,40 350x230"},
+                {144, "main-window-144dpi", "120,60 525x345"}};
+  for (const auto& scale : scales) {
+    SCOPED_TRACE(scale.dpi);
+    SetDpi(scale.dpi);
+    WriteText(SettingsPath(), SettingsText(80, 40, 430, 270));
+    StartKarvel();
+    RECT rect;
+    GetWindowRect(main_, &rect);
+    EXPECT_EQ(Rect(rect), scale.shown);
+    RECT client;
+    GetClientRect(main_, &client);
+    MapWindowPoints(main_, nullptr, reinterpret_cast<POINT*>(&client), 2);
+    for (int id : {IDC_TARGET_FILE, IDC_PASSPHRASE, IDC_OUTPUT, IDC_ENCODE, IDC_DECODE}) {
+      RECT control;
+      GetWindowRect(GetDlgItem(main_, id), &control);
+      EXPECT_TRUE(control.right <= client.right && control.bottom <= client.bottom)
+          << id << " inside the window";
+    }
+    RedrawWindow(main_, nullptr, nullptr,
+                 RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN | RDW_FRAME);
+    Sync();
+    SaveScreenshot(main_, scale.screenshot);
+    PostMessageA(main_, WM_CLOSE, 0, 0);
+    EXPECT_EQ(WaitForExit(), 0u);
+    StopKarvel();
+    EXPECT_EQ(ReadText(SettingsPath()), SettingsText(80, 40, 430, 270));
+  }
+}
+
 }  // namespace
