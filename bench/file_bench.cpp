@@ -44,7 +44,7 @@ bool Copy(const char* source, const char* output) {
   ok = files.Flush(out) && ok;
   files.Close(in);
   ok = files.Close(out) && ok;
-  return ok && files.Move(temporary, output) == karvel::MoveResult::Moved;
+  return ok && files.Move(temporary, output);
 }
 
 bool Transform(const char* mode, const char* source, const char* output, const char* passphrase) {

@@ -13,8 +13,14 @@ namespace {
 
 constexpr size_t kSignatureCheckSize = kSignatureLength + 1;  // the terminator takes part
 constexpr int kMaxTemporaryNumber = 99;
-constexpr size_t kLongestTemporarySuffix = sizeof ".99.tmp" - 1;
-constexpr size_t kTemporaryPathSize = kMaxPathLength + kLongestTemporarySuffix + 1;
+constexpr char kShortTemporaryName[] = "karvel";
+constexpr size_t kLongestTemporaryEnding = sizeof "karvel.99.tmp" - 1;
+constexpr size_t kTemporaryPathSize = kMaxPathLength + kLongestTemporaryEnding + 1;
+#ifdef _WIN32
+constexpr char kSeparators[] = "\\/:";  // "C:name" lies in drive C's current folder
+#else
+constexpr char kSeparators[] = "/";
+#endif
 
 // The length of text, or limit when no terminator lies within the first limit bytes.
 size_t BoundedLength(const char* text, size_t limit) {
@@ -36,7 +42,7 @@ JobStatus CopyField(char* field, size_t fieldSize, size_t maxLength, const char*
 }
 
 // The fields may have been filled directly, so none is trusted to hold a terminator.
-JobStatus CheckFields(const EncodingJob& job) {
+JobStatus CheckFields(const EncodingJob& job, FileServices& files) {
   if (job.passphrase[0] == '\0') return JobStatus::NoPassphrase;
   if (job.targetPath[0] == '\0') return JobStatus::NoTargetPath;
   if (BoundedLength(job.passphrase, kPassphraseFieldSize) > kMaxPassphraseLength) {
@@ -44,6 +50,9 @@ JobStatus CheckFields(const EncodingJob& job) {
   }
   if (BoundedLength(job.targetPath, kPathFieldSize) > kMaxPathLength ||
       BoundedLength(job.outputPath, kPathFieldSize) > kMaxPathLength) {
+    return JobStatus::PathTooLong;
+  }
+  if (!files.Fits(job.targetPath) || (job.outputPath[0] != '\0' && !files.Fits(job.outputPath))) {
     return JobStatus::PathTooLong;
   }
   return JobStatus::Ok;
@@ -59,18 +68,21 @@ struct HeaderBuffer {
   unsigned char bytes[kHeaderSize];
 };
 
-// Writes beside + ".tmp" (number 0) or beside + "." + number + ".tmp" into path.
-bool NameTemporary(char* path, const char* beside, int number) {
-  size_t length = BoundedLength(beside, kMaxPathLength + 1);
-  if (length > kMaxPathLength) return false;
-  std::memcpy(path, beside, length);
-  if (number > 0) {
-    path[length++] = '.';
-    if (number >= 10) path[length++] = static_cast<char>('0' + number / 10);
-    path[length++] = static_cast<char>('0' + number % 10);
+// The length of the folder part of path, its last separator included; 0 for a bare name.
+size_t FolderLength(const char* path) {
+  size_t folder = 0;
+  for (size_t i = 0; path[i] != '\0'; ++i) {
+    if (std::strchr(kSeparators, path[i]) != nullptr) folder = i + 1;
   }
-  std::memcpy(path + length, ".tmp", sizeof ".tmp");
-  return true;
+  return folder;
+}
+
+bool SameFile(const FileIdentity& a, const FileIdentity& b) {
+  return a.volume == b.volume && a.index == b.index;
+}
+
+bool Unchanged(const FileIdentity& before, const FileIdentity& now) {
+  return SameFile(before, now) && before.size == now.size && before.lastWrite == now.lastWrite;
 }
 
 class InputFile {
@@ -105,21 +117,24 @@ class TemporaryFile {
   TemporaryFile(const TemporaryFile&) = delete;
   TemporaryFile& operator=(const TemporaryFile&) = delete;
 
-  // Tries beside + ".tmp", then ".1.tmp" to ".99.tmp", never touching a file already there.
-  bool CreateBeside(const char* beside) {
-    for (int number = 0; number <= kMaxTemporaryNumber; ++number) {
-      if (!NameTemporary(path_, beside, number)) return false;
-      switch (files_.CreateNew(path_, &handle_)) {
-        case CreateResult::Created:
-          created_ = true;
-          return true;
-        case CreateResult::NameTaken:
-          continue;
-        case CreateResult::Failed:
-          return false;
-      }
+  // Beside output and named from it, so that the final move never leaves its volume: tries
+  // output + ".tmp", ".1.tmp" to ".99.tmp", never touching a file already there; when the
+  // system takes no name that long, "karvel.tmp" and so on in the same folder.
+  JobStatus CreateFor(const char* output) {
+    CreateResult created = CreateNumbered(output, std::strlen(output), "");
+    if (created == CreateResult::NameTooLong) {
+      created = CreateNumbered(output, FolderLength(output), kShortTemporaryName);
     }
-    return false;
+    switch (created) {
+      case CreateResult::Created:
+        return JobStatus::Ok;
+      case CreateResult::NameTooLong:
+        return JobStatus::PathTooLong;
+      case CreateResult::NameTaken:
+      case CreateResult::Failed:
+        break;
+    }
+    return JobStatus::OpenFailed;
   }
 
   // Flushes and closes the file so that it can go into place.
@@ -135,6 +150,31 @@ class TemporaryFile {
   const char* Path() const { return path_; }
 
  private:
+  // Writes the first length bytes of stem, then name, "." number unless 0, and ".tmp".
+  void Name(const char* stem, size_t length, const char* name, int number) {
+    std::memcpy(path_, stem, length);
+    size_t nameLength = std::strlen(name);
+    std::memcpy(path_ + length, name, nameLength);
+    length += nameLength;
+    if (number > 0) {
+      path_[length++] = '.';
+      if (number >= 10) path_[length++] = static_cast<char>('0' + number / 10);
+      path_[length++] = static_cast<char>('0' + number % 10);
+    }
+    std::memcpy(path_ + length, ".tmp", sizeof ".tmp");
+  }
+
+  CreateResult CreateNumbered(const char* stem, size_t length, const char* name) {
+    CreateResult created = CreateResult::NameTaken;
+    for (int number = 0; number <= kMaxTemporaryNumber && created == CreateResult::NameTaken;
+         ++number) {
+      Name(stem, length, name, number);
+      created = files_.CreateNew(path_, &handle_);
+    }
+    created_ = created == CreateResult::Created;
+    return created;
+  }
+
   FileServices& files_;
   char path_[kTemporaryPathSize];
   FileHandle handle_ = kNoFile;
@@ -154,18 +194,17 @@ void CountDone(JobProgress* progress, uint64_t bytes) {
   if (progress != nullptr) progress->bytesDone.fetch_add(bytes, std::memory_order_relaxed);
 }
 
-// Copies from to to through buffer until a read comes up short, scrambling on the way when a
-// scrambler is given; *bytesRead grows by every byte read. A cancel request is honoured
-// between chunks.
+// Copies from to to through buffer until a read comes up short, scrambling on the way; *bytesRead
+// grows by every byte read. A cancel request is honoured between chunks.
 JobStatus Stream(FileServices& files, FileHandle from, FileHandle to, unsigned char* buffer,
-                 Scrambler* scrambler, uint64_t* bytesRead, JobProgress* progress) {
+                 Scrambler& scrambler, uint64_t* bytesRead, JobProgress* progress) {
   size_t chunk = 0;
   do {
     if (CancelRequested(progress)) return JobStatus::Cancelled;
     if (!files.Read(from, buffer, kChunkSize, &chunk)) return JobStatus::ReadFailed;
     *bytesRead += chunk;
     CountDone(progress, chunk);
-    if (scrambler != nullptr) scrambler->Apply(buffer, chunk);
+    scrambler.Apply(buffer, chunk);
     if (!WriteAll(files, to, buffer, chunk)) return JobStatus::WriteFailed;
   } while (chunk == kChunkSize);
   return JobStatus::Ok;
@@ -192,6 +231,8 @@ JobStatus CheckOutput(FileServices& files, const char* output) {
       return JobStatus::OutputReadOnly;
     case PathKind::FolderMissing:
       return JobStatus::OutputFolderMissing;
+    case PathKind::NotAFile:
+      return JobStatus::OutputNotAFile;
     case PathKind::Absent:
     case PathKind::File:
       break;
@@ -199,58 +240,22 @@ JobStatus CheckOutput(FileServices& files, const char* output) {
   return JobStatus::Ok;
 }
 
-// A move cannot cross volumes in one step, so the result is first copied beside the output and
-// then moved over it from there; the old output stays whole until that last move.
-JobStatus CopyOverOtherVolume(FileServices& files, const char* from, const char* output,
-                              unsigned char* buffer) {
-  InputFile source(files, from);
-  uint64_t size = 0;
-  if (!source.IsOpen() || !files.Size(source.Handle(), &size)) return JobStatus::ReplaceFailed;
-  TemporaryFile copy(files);
-  if (!copy.CreateBeside(output)) return JobStatus::ReplaceFailed;
-  uint64_t copied = 0;
-  // The transform is over: the copy runs to its end, so a cancel cannot leave the output half made.
-  JobStatus status =
-      Stream(files, source.Handle(), copy.Handle(), buffer, nullptr, &copied, nullptr);
-  if (status == JobStatus::ReadFailed || (status == JobStatus::Ok && copied != size)) {
-    return JobStatus::ReplaceFailed;
-  }
-  if (status != JobStatus::Ok) return status;
-  source.Close();
-  if (!copy.Finish()) return JobStatus::WriteFailed;
-  if (files.Move(copy.Path(), output) != MoveResult::Moved) return JobStatus::ReplaceFailed;
-  copy.HandOver();
-  return JobStatus::Ok;
-}
-
-JobStatus MoveIntoPlace(FileServices& files, TemporaryFile& result, const char* output,
-                        unsigned char* buffer) {
-  switch (files.Move(result.Path(), output)) {
-    case MoveResult::Moved:
-      result.HandOver();
-      return JobStatus::Ok;
-    case MoveResult::OtherVolume:
-      return CopyOverOtherVolume(files, result.Path(), output, buffer);
-    case MoveResult::Failed:
-      break;
-  }
-  return JobStatus::ReplaceFailed;
-}
-
 enum class Direction { Encode, Decode };
 
 JobStatus Transform(EncodingJob& job, FileServices& files, Direction direction,
                     JobProgress* progress) {
-  JobStatus status = CheckFields(job);
+  JobStatus status = CheckFields(job, files);
   if (status != JobStatus::Ok) return status;
-  if (job.outputPath[0] == '\0') std::memcpy(job.outputPath, job.targetPath, kPathFieldSize);
+  if (job.outputPath[0] == '\0') {
+    std::memcpy(job.outputPath, job.targetPath, std::strlen(job.targetPath) + 1);
+  }
   size_t length = std::strlen(job.passphrase);
 
   InputFile target(files, job.targetPath);
   if (!target.IsOpen()) return JobStatus::OpenFailed;
-  uint64_t targetSize = 0;
-  if (!files.Size(target.Handle(), &targetSize)) return JobStatus::ReadFailed;
-  if (progress != nullptr) progress->bytesTotal.store(targetSize, std::memory_order_relaxed);
+  FileIdentity read;
+  if (!files.Identify(target.Handle(), &read)) return JobStatus::ReadFailed;
+  if (progress != nullptr) progress->bytesTotal.store(read.size, std::memory_order_relaxed);
 
   WorkBuffer work;
   uint64_t bytesRead = 0;
@@ -260,7 +265,7 @@ JobStatus Transform(EncodingJob& job, FileServices& files, Direction direction,
       return JobStatus::ReadFailed;
     }
     // A header read may fall short only at the end of the file.
-    if (headerRead != kHeaderSize && headerRead != targetSize) return JobStatus::ReadFailed;
+    if (headerRead != kHeaderSize && headerRead != read.size) return JobStatus::ReadFailed;
     if (!HeaderMatches(work.bytes, job.signature)) return JobStatus::HeaderMismatch;
     bytesRead = headerRead;
     CountDone(progress, headerRead);
@@ -269,9 +274,15 @@ JobStatus Transform(EncodingJob& job, FileServices& files, Direction direction,
   // Checked before anything exists to replace it: a move would replace a read-only file silently.
   status = CheckOutput(files, job.outputPath);
   if (status != JobStatus::Ok) return status;
+  FileIdentity replaced;
+  bool outputExists = files.IdentifyPath(job.outputPath, &replaced);
+  // Replacing one name of a file would leave its old content under the others.
+  if (outputExists && SameFile(read, replaced) && read.links > 1) {
+    return JobStatus::TargetHasOtherNames;
+  }
   TemporaryFile result(files);
-  if (!result.CreateBeside(job.targetPath)) return JobStatus::OpenFailed;
-  if (files.IsSameFile(result.Handle(), job.outputPath)) return JobStatus::OutputIsTemporary;
+  status = result.CreateFor(job.outputPath);
+  if (status != JobStatus::Ok) return status;
 
   if (direction == Direction::Encode) {
     std::memset(work.bytes, 0, kHeaderSize);
@@ -282,15 +293,27 @@ JobStatus Transform(EncodingJob& job, FileServices& files, Direction direction,
   {
     Scrambler content(job.passphrase, length, kBodySeed);
     status =
-        Stream(files, target.Handle(), result.Handle(), work.bytes, &content, &bytesRead, progress);
+        Stream(files, target.Handle(), result.Handle(), work.bytes, content, &bytesRead, progress);
   }
   if (status != JobStatus::Ok) return status;
-  if (bytesRead != targetSize) return JobStatus::ReadFailed;
-  target.Close();
+  if (bytesRead != read.size) return JobStatus::ReadFailed;
+  // The result takes over what protected the file it replaces; a new output, the target's.
+  if (!files.CopyProtection(outputExists ? job.outputPath : job.targetPath, result.Path(),
+                            outputExists)) {
+    return JobStatus::WriteFailed;
+  }
+  // The target stays open, shared for reading only, until the result is safely on disk.
   if (!result.Finish()) return JobStatus::WriteFailed;
+  target.Close();
+  FileIdentity now;
+  if (!files.IdentifyPath(job.targetPath, &now) || !Unchanged(read, now)) {
+    return JobStatus::TargetChanged;
+  }
   // The last chance to stop: after the move the output has changed.
   if (CancelRequested(progress)) return JobStatus::Cancelled;
-  return MoveIntoPlace(files, result, job.outputPath, work.bytes);
+  if (!files.Move(result.Path(), job.outputPath)) return JobStatus::ReplaceFailed;
+  result.HandOver();
+  return JobStatus::Ok;
 }
 
 }  // namespace
@@ -319,7 +342,7 @@ JobStatus EncodingJob::SetOutputPath(const char* text) {
 }
 
 JobStatus EncodingJob::Probe(FileServices& files) {
-  JobStatus status = CheckFields(*this);
+  JobStatus status = CheckFields(*this, files);
   if (status != JobStatus::Ok) return status;
   InputFile target(files, targetPath);
   if (!target.IsOpen()) return JobStatus::OpenFailed;

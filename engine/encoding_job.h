@@ -4,9 +4,10 @@
 // terminator, scrambled from kHeaderSeed) followed by the whole plain
 // content (scrambled from kBodySeed). Scrambling combines each byte by
 // exclusive-or with passphrase[Next() % length]. Every result is written to
-// a new temporary file beside the target, flushed, and only then moved over
-// the output in one step; on any failure the target and an existing output
-// are left exactly as they were and the temporary file is removed.
+// a new temporary file beside the output, flushed, given the protection of
+// the file it replaces, and only then moved over the output in one step; on
+// any failure the target and an existing output are left exactly as they
+// were and the temporary file is removed. Paths are UTF-8 text.
 #pragma once
 
 #include <atomic>
@@ -15,48 +16,50 @@
 
 namespace karvel {
 
-constexpr size_t kHeaderSize = 128;               // scrambled header block at the start of every encoded file
-constexpr size_t kChunkSize = 262144;             // bytes read, scrambled and written per step
+constexpr size_t kHeaderSize = 128;    // scrambled header block at the start of every encoded file
+constexpr size_t kChunkSize = 262144;  // bytes read, scrambled and written per step
 constexpr char kSignatureText[] = "Pelmot ver 1.00 - tovik -";
-constexpr size_t kSignatureLength = sizeof kSignatureText - 1;  // 25; the check covers it and its terminator
+constexpr size_t kSignatureLength =
+    sizeof kSignatureText - 1;  // 25; the check covers it and its terminator
 constexpr size_t kSignatureFieldSize = 128;
 constexpr size_t kPassphraseFieldSize = 128;
 constexpr size_t kMaxPassphraseLength = kPassphraseFieldSize - 1;  // 127 bytes
-constexpr size_t kMaxPathUnits = 32767;        // the longest path Windows takes, in UTF-16 units
-constexpr size_t kPathFieldSize = 261;
-constexpr size_t kMaxPathLength = 255;            // the longest path the window passes on
+constexpr size_t kMaxPathUnits = 32767;  // the longest path Windows takes, in UTF-16 units
+constexpr size_t kPathFieldSize =
+    3 * kMaxPathUnits + 1;  // UTF-8 takes at most 3 bytes per UTF-16 unit
+constexpr size_t kMaxPathLength = kPathFieldSize - 1;  // bytes of UTF-8
 
 enum class JobStatus : int {
-  Ok = 0,                   // done; for Probe: the header matches the passphrase
-  OpenFailed = 1,           // the target could not be opened, or no temporary file could be created
-  NoTargetPath = 2,         // targetPath is empty
-  NoPassphrase = 3,         // passphrase is empty
-  HeaderMismatch = 4,       // the target's header does not unscramble to the signature
-  ReadFailed = 5,           // reading the target failed or ended before the target's size
-  WriteFailed = 6,          // writing, flushing or closing the temporary file failed (a full disk)
-  ReplaceFailed = 7,        // the finished result could not be moved over the output
-  OutputIsFolder = 8,       // outputPath names an existing directory
-  OutputReadOnly = 9,       // outputPath names a read-only file
-  OutputFolderMissing = 10, // outputPath lies in a folder that does not exist
-  OutputIsTemporary = 11,   // outputPath names the temporary file of this job
-  PassphraseTooLong = 12,   // the passphrase has more than kMaxPassphraseLength bytes
-  PathTooLong = 13,         // a path has more than kMaxPathLength bytes
-  Cancelled = 14,           // the transform was cancelled before its result was put in place
-  PassphraseUnusable = 15,  // the passphrase has a character the system's code page cannot hold
-  TargetChanged = 16,       // another program changed the target while it was transformed
-  TargetHasOtherNames = 17, // an in-place transform of a file that has more than one name
-  OutputNotAFile = 18,      // outputPath names a device, a pipe or a socket
+  Ok = 0,              // done; for Probe: the header matches the passphrase
+  OpenFailed = 1,      // the target could not be opened, or no temporary file could be created
+  NoTargetPath = 2,    // targetPath is empty
+  NoPassphrase = 3,    // passphrase is empty
+  HeaderMismatch = 4,  // the target's header does not unscramble to the signature
+  ReadFailed = 5,      // reading the target failed or ended before the target's size
+  WriteFailed = 6,     // writing, flushing or closing the temporary file failed (a full disk)
+  ReplaceFailed = 7,   // the finished result could not be moved over the output
+  OutputIsFolder = 8,  // outputPath names an existing directory
+  OutputReadOnly = 9,  // outputPath names a read-only file
+  OutputFolderMissing = 10,  // outputPath lies in a folder that does not exist
+  OutputIsTemporary = 11,    // outputPath names the temporary file of this job
+  PassphraseTooLong = 12,    // the passphrase has more than kMaxPassphraseLength bytes
+  PathTooLong = 13,          // a path is longer than its field or than the system takes
+  Cancelled = 14,            // the transform was cancelled before its result was put in place
+  PassphraseUnusable = 15,   // the passphrase has a character the system's code page cannot hold
+  TargetChanged = 16,        // another program changed the target while it was transformed
+  TargetHasOtherNames = 17,  // an in-place transform of a file that has more than one name
+  OutputNotAFile = 18,       // outputPath names a device, a pipe or a socket
 };
 
 // Shared by a running transform and the thread that watches it or stops it.
 struct JobProgress {
-  std::atomic<uint64_t> bytesDone{0};        // bytes of the target read so far
-  std::atomic<uint64_t> bytesTotal{0};       // the target's size, stored once the transform knows it
+  std::atomic<uint64_t> bytesDone{0};   // bytes of the target read so far
+  std::atomic<uint64_t> bytesTotal{0};  // the target's size, stored once the transform knows it
   std::atomic<bool> cancelRequested{false};  // stops the transform before its next chunk
 };
 
 class FileServices;
-FileServices& SystemFileServices();
+FileServices& SystemFileServices();  // defined in the platform's file layer
 
 class EncodingJob {
  public:
@@ -73,7 +76,8 @@ class EncodingJob {
 
   // Ok when the target's header matches the passphrase; reads the target, changes no file.
   JobStatus Probe(FileServices& files = SystemFileServices());
-  // Writes the header and the scrambled target to the output (the target itself when outputPath is empty).
+  // Writes the header and the scrambled target to the output (the target itself when outputPath is
+  // empty).
   JobStatus Encode(FileServices& files = SystemFileServices(), JobProgress* progress = nullptr);
   // Checks the header, then writes the unscrambled content after it to the output.
   JobStatus Decode(FileServices& files = SystemFileServices(), JobProgress* progress = nullptr);

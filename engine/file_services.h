@@ -1,6 +1,6 @@
-// The engine's only contact with the system: a narrow set of file calls,
-// implemented once on Win32 and once on POSIX. Tests wrap it to make a
-// chosen call fail.
+// The engine's only contact with the system: a narrow set of file calls on
+// UTF-8 paths, implemented once on Win32 and once on POSIX. Tests wrap it to
+// make a chosen call fail.
 #pragma once
 
 #include <cstddef>
@@ -11,34 +11,50 @@ namespace karvel {
 using FileHandle = intptr_t;
 constexpr FileHandle kNoFile = -1;
 
-enum class CreateResult { Created, NameTaken, Failed };
-enum class MoveResult { Moved, OtherVolume, Failed };
-enum class PathKind { Absent, File, ReadOnlyFile, Directory, FolderMissing };
+enum class CreateResult { Created, NameTaken, NameTooLong, Failed };
+enum class PathKind { Absent, File, ReadOnlyFile, Directory, FolderMissing, NotAFile };
+
+// What tells one state of a file from another: which file it is, how long, when last written.
+struct FileIdentity {
+  uint64_t volume;
+  uint64_t index;
+  uint64_t size;
+  uint64_t lastWrite;  // in the system's own units
+  uint32_t links;      // the number of names the file has
+};
 
 class FileServices {
  public:
   virtual ~FileServices() = default;
 
-  // Opens an existing regular file for reading, others may only read it meanwhile; kNoFile on failure.
+  // True unless path is longer than the system takes as a name, in its full form.
+  virtual bool Fits(const char* path) = 0;
+  // Opens an existing regular disk file for reading, others may only read it meanwhile; never
+  // blocks on a pipe or device; kNoFile on failure.
   virtual FileHandle OpenForReading(const char* path) = 0;
-  // Creates path only where nothing is, for writing, unshared; NameTaken when an entry already has the name.
+  // Creates path only where nothing is, for writing, unshared, readable by its owner alone;
+  // NameTaken when an entry already has the name, NameTooLong when the system refuses the name.
   virtual CreateResult CreateNew(const char* path, FileHandle* file) = 0;
   // Reads up to size bytes; false on an error. *bytesRead is 0 at the end of the file.
   virtual bool Read(FileHandle file, void* buffer, size_t size, size_t* bytesRead) = 0;
   // Writes size bytes; false on an error. *bytesWritten may fall short of size.
   virtual bool Write(FileHandle file, const void* buffer, size_t size, size_t* bytesWritten) = 0;
-  // The size of an open file in bytes.
-  virtual bool Size(FileHandle file, uint64_t* size) = 0;
+  virtual bool Identify(FileHandle file, FileIdentity* identity) = 0;
+  // The identity of the file path names now; false when there is none.
+  virtual bool IdentifyPath(const char* path, FileIdentity* identity) = 0;
   // Forces written data to the disk.
   virtual bool Flush(FileHandle file) = 0;
   virtual bool Close(FileHandle file) = 0;
+  // Gives to the permissions (and owner, where allowed) of from; with attributes, also its
+  // hidden, system and not-indexed marks.
+  virtual bool CopyProtection(const char* from, const char* to, bool attributes) = 0;
+  // Removes a file, waiting a little for others that hold it briefly.
   virtual bool Remove(const char* path) = 0;
-  // Puts from in place of to in one step, replacing a file at to; OtherVolume when they lie on different volumes.
-  virtual MoveResult Move(const char* from, const char* to) = 0;
+  // Puts from in place of to in one step within one volume, replacing a file at to, waiting a
+  // little for others that hold either briefly.
+  virtual bool Move(const char* from, const char* to) = 0;
   // What path names now, before anything is written to it.
   virtual PathKind Inspect(const char* path) = 0;
-  // True when path names the same file as the open file.
-  virtual bool IsSameFile(FileHandle file, const char* path) = 0;
   // True when a directory search for path, exactly as given, finds an entry.
   virtual bool Exists(const char* path) = 0;
 };

@@ -1,5 +1,6 @@
 #include <errno.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -36,11 +37,25 @@ bool IsFolder(const char* path) {
 
 int Descriptor(FileHandle file) { return static_cast<int>(file); }
 
+bool Identity(const struct stat& status, FileIdentity* identity) {
+  identity->volume = static_cast<uint64_t>(status.st_dev);
+  identity->index = static_cast<uint64_t>(status.st_ino);
+  identity->size = static_cast<uint64_t>(status.st_size);
+  identity->lastWrite = static_cast<uint64_t>(status.st_mtim.tv_sec) * 1000000000u +
+                        static_cast<uint64_t>(status.st_mtim.tv_nsec);
+  identity->links = static_cast<uint32_t>(status.st_nlink);
+  return true;
+}
+
 class PosixFileServices : public FileServices {
  public:
-  // POSIX has no share modes: others can still write the target while it is read.
+  bool Fits(const char* path) override { return std::strlen(path) < PATH_MAX; }
+
+  // POSIX has no share modes: others can still write the target while it is read, which the
+  // transform notices before it replaces anything. Opened without blocking, so that a FIFO
+  // with no writer is refused at once instead of hanging.
   FileHandle OpenForReading(const char* path) override {
-    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return kNoFile;
     struct stat status;
     if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
@@ -51,10 +66,11 @@ class PosixFileServices : public FileServices {
   }
 
   CreateResult CreateNew(const char* path, FileHandle* file) override {
-    int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     *file = fd < 0 ? kNoFile : fd;
     if (fd >= 0) return CreateResult::Created;
-    return errno == EEXIST ? CreateResult::NameTaken : CreateResult::Failed;
+    if (errno == EEXIST) return CreateResult::NameTaken;
+    return errno == ENAMETOOLONG ? CreateResult::NameTooLong : CreateResult::Failed;
   }
 
   bool Read(FileHandle file, void* buffer, size_t size, size_t* bytesRead) override {
@@ -82,22 +98,36 @@ class PosixFileServices : public FileServices {
     return true;
   }
 
-  bool Size(FileHandle file, uint64_t* size) override {
+  bool Identify(FileHandle file, FileIdentity* identity) override {
     struct stat status;
-    if (fstat(Descriptor(file), &status) != 0) return false;
-    *size = static_cast<uint64_t>(status.st_size);
-    return true;
+    return fstat(Descriptor(file), &status) == 0 && Identity(status, identity);
+  }
+
+  bool IdentifyPath(const char* path, FileIdentity* identity) override {
+    struct stat status;
+    return stat(path, &status) == 0 && Identity(status, identity);
   }
 
   bool Flush(FileHandle file) override { return fsync(Descriptor(file)) == 0; }
 
   bool Close(FileHandle file) override { return close(Descriptor(file)) == 0; }
 
+  // The owner and group are kept where the system lets this user set them (root; a group the
+  // user is in); the mode always.
+  bool CopyProtection(const char* from, const char* to, bool) override {
+    struct stat status;
+    if (stat(from, &status) != 0) return false;
+    if (chown(to, status.st_uid, status.st_gid) != 0 &&
+        chown(to, static_cast<uid_t>(-1), status.st_gid) != 0 && errno != EPERM) {
+      return false;
+    }
+    return chmod(to, status.st_mode & 07777) == 0;
+  }
+
   bool Remove(const char* path) override { return unlink(path) == 0; }
 
-  MoveResult Move(const char* from, const char* to) override {
-    if (std::rename(from, to) != 0)
-      return errno == EXDEV ? MoveResult::OtherVolume : MoveResult::Failed;
+  bool Move(const char* from, const char* to) override {
+    if (std::rename(from, to) != 0) return false;
     // The new name is only durable once its folder is; the file is in place either way.
     char folder[kFolderPathSize];
     if (ParentFolder(to, folder, sizeof folder)) {
@@ -107,7 +137,7 @@ class PosixFileServices : public FileServices {
         close(fd);
       }
     }
-    return MoveResult::Moved;
+    return true;
   }
 
   PathKind Inspect(const char* path) override {
@@ -120,15 +150,10 @@ class PosixFileServices : public FileServices {
       return folderExists ? PathKind::Absent : PathKind::FolderMissing;
     }
     if (S_ISDIR(status.st_mode)) return PathKind::Directory;
+    if (!S_ISREG(status.st_mode)) return PathKind::NotAFile;
     // Judged by the bits alone, so that a read-only file is refused even for root.
     if ((status.st_mode & 0222) == 0) return PathKind::ReadOnlyFile;
     return PathKind::File;
-  }
-
-  bool IsSameFile(FileHandle file, const char* path) override {
-    struct stat opened, named;
-    return fstat(Descriptor(file), &opened) == 0 && stat(path, &named) == 0 &&
-           opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
   }
 
   bool Exists(const char* path) override {

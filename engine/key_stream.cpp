@@ -9,7 +9,8 @@ int32_t keyStreamState = 0;
 void Seed(int32_t value) { keyStreamState = value; }
 
 int32_t Next() {
-  keyStreamState = (keyStreamState * kKeyStreamMultiplier + kKeyStreamIncrement) % kKeyStreamModulus;
+  keyStreamState =
+      (keyStreamState * kKeyStreamMultiplier + kKeyStreamIncrement) % kKeyStreamModulus;
   return keyStreamState;
 }
 

@@ -7,12 +7,12 @@
 
 namespace karvel {
 
-constexpr int32_t kHeaderSeed = 7;           // seeds the 128-byte header block
-constexpr int32_t kBodySeed = 13;            // seeds the file content
+constexpr int32_t kHeaderSeed = 7;  // seeds the 128-byte header block
+constexpr int32_t kBodySeed = 13;   // seeds the file content
 constexpr int32_t kKeyStreamMultiplier = 107;
 constexpr int32_t kKeyStreamIncrement = 1013;
 constexpr int32_t kKeyStreamModulus = 32768;
-constexpr int kKeyCycleLength = 16384;       // draws before either seed's sequence repeats
+constexpr int kKeyCycleLength = 16384;  // draws before either seed's sequence repeats
 
 // Sets the state word to value.
 void Seed(int32_t value);

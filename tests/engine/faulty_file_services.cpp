@@ -14,7 +14,8 @@ const FaultPlan* FaultyFileServices::Strike(Call call) {
   for (const FaultPlan& plan : plans_) {
     if (plan.call == call && plan.occurrence == occurrence) {
       ++struck_;
-      return &plan;
+      if (plan.fault != Fault::Interject) return &plan;
+      plan.action();
     }
   }
   return nullptr;
@@ -22,14 +23,16 @@ const FaultPlan* FaultyFileServices::Strike(Call call) {
 
 bool FaultyFileServices::AllStruck() const { return struck_ == plans_.size(); }
 
+bool FaultyFileServices::Fits(const char* path) { return system_.Fits(path); }
+
 FileHandle FaultyFileServices::OpenForReading(const char* path) {
   return Strike(Call::OpenForReading) ? kNoFile : system_.OpenForReading(path);
 }
 
 CreateResult FaultyFileServices::CreateNew(const char* path, FileHandle* file) {
-  if (Strike(Call::CreateNew)) {
+  if (const FaultPlan* plan = Strike(Call::CreateNew)) {
     *file = kNoFile;
-    return CreateResult::Failed;
+    return plan->fault == Fault::NameTooLong ? CreateResult::NameTooLong : CreateResult::Failed;
   }
   return system_.CreateNew(path, file);
 }
@@ -49,8 +52,12 @@ bool FaultyFileServices::Write(FileHandle file, const void* buffer, size_t size,
   return written && plan->fault == Fault::Short;
 }
 
-bool FaultyFileServices::Size(FileHandle file, uint64_t* size) {
-  return !Strike(Call::Size) && system_.Size(file, size);
+bool FaultyFileServices::Identify(FileHandle file, FileIdentity* identity) {
+  return !Strike(Call::Identify) && system_.Identify(file, identity);
+}
+
+bool FaultyFileServices::IdentifyPath(const char* path, FileIdentity* identity) {
+  return !Strike(Call::IdentifyPath) && system_.IdentifyPath(path, identity);
 }
 
 bool FaultyFileServices::Flush(FileHandle file) {
@@ -63,19 +70,17 @@ bool FaultyFileServices::Close(FileHandle file) {
   return !Strike(Call::Close) && closed;
 }
 
+bool FaultyFileServices::CopyProtection(const char* from, const char* to, bool attributes) {
+  return !Strike(Call::CopyProtection) && system_.CopyProtection(from, to, attributes);
+}
+
 bool FaultyFileServices::Remove(const char* path) { return system_.Remove(path); }
 
-MoveResult FaultyFileServices::Move(const char* from, const char* to) {
-  const FaultPlan* plan = Strike(Call::Move);
-  if (plan == nullptr) return system_.Move(from, to);
-  return plan->fault == Fault::OtherVolume ? MoveResult::OtherVolume : MoveResult::Failed;
+bool FaultyFileServices::Move(const char* from, const char* to) {
+  return !Strike(Call::Move) && system_.Move(from, to);
 }
 
 PathKind FaultyFileServices::Inspect(const char* path) { return system_.Inspect(path); }
-
-bool FaultyFileServices::IsSameFile(FileHandle file, const char* path) {
-  return system_.IsSameFile(file, path);
-}
 
 bool FaultyFileServices::Exists(const char* path) { return system_.Exists(path); }
 

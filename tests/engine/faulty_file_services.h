@@ -1,7 +1,9 @@
 // Wraps the system's file services and makes the Nth call of a chosen kind
-// fail or come up short, for the faults a test cannot make for real.
+// fail or come up short, or does something of its own just before that call,
+// for the faults a test cannot make for real or cannot time.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <vector>
 
@@ -9,42 +11,58 @@
 
 namespace karvel {
 
-enum class Call { OpenForReading, CreateNew, Read, Write, Size, Flush, Close, Move };
+enum class Call {
+  OpenForReading,
+  CreateNew,
+  Read,
+  Write,
+  Identify,
+  IdentifyPath,
+  Flush,
+  Close,
+  CopyProtection,
+  Move
+};
 
 enum class Fault {
   Fail,         // the call reports failure (a write or read may have moved some bytes first)
   Short,        // a read or write moves half the bytes asked for and reports success
-  OtherVolume,  // a move reports that the destination lies on another volume, moving nothing
+  NameTooLong,  // a creation reports that the system takes no name that long
+  Interject,    // the plan's action runs, then the call as usual
 };
 
 struct FaultPlan {
   Call call;
   int occurrence;  // 1 for the first call of that kind
   Fault fault;
+  std::function<void()> action = nullptr;  // for Interject
 };
 
 class FaultyFileServices : public FileServices {
  public:
   explicit FaultyFileServices(std::vector<FaultPlan> plans);
 
+  bool Fits(const char* path) override;
   FileHandle OpenForReading(const char* path) override;
   CreateResult CreateNew(const char* path, FileHandle* file) override;
   bool Read(FileHandle file, void* buffer, size_t size, size_t* bytesRead) override;
   bool Write(FileHandle file, const void* buffer, size_t size, size_t* bytesWritten) override;
-  bool Size(FileHandle file, uint64_t* size) override;
+  bool Identify(FileHandle file, FileIdentity* identity) override;
+  bool IdentifyPath(const char* path, FileIdentity* identity) override;
   bool Flush(FileHandle file) override;
   bool Close(FileHandle file) override;
+  bool CopyProtection(const char* from, const char* to, bool attributes) override;
   bool Remove(const char* path) override;
-  MoveResult Move(const char* from, const char* to) override;
+  bool Move(const char* from, const char* to) override;
   PathKind Inspect(const char* path) override;
-  bool IsSameFile(FileHandle file, const char* path) override;
   bool Exists(const char* path) override;
 
   // True when every planned fault has struck.
   bool AllStruck() const;
 
  private:
-  // Counts this call and returns the fault planned for it, if any.
+  // Counts this call and returns the fault planned for it, if any; an interjection runs here and
+  // counts as none.
   const FaultPlan* Strike(Call call);
 
   FileServices& system_;

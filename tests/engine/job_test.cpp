@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "engine/encoding_job.h"
 #include "tests/engine/job_operation.h"
@@ -35,8 +36,8 @@ TEST(EncodingJob, SettersTakeTextsUpToTheirLimitAndRefuseLongerOnesWhole) {
   };
   const Case cases[] = {
       {"passphrase", &EncodingJob::SetPassphrase, 127, JobStatus::PassphraseTooLong},
-      {"target", &EncodingJob::SetTargetPath, 255, JobStatus::PathTooLong},
-      {"output", &EncodingJob::SetOutputPath, 255, JobStatus::PathTooLong},
+      {"target", &EncodingJob::SetTargetPath, kMaxPathLength, JobStatus::PathTooLong},
+      {"output", &EncodingJob::SetOutputPath, kMaxPathLength, JobStatus::PathTooLong},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -59,14 +60,15 @@ TEST(EncodingJob, SettersTakeTextsUpToTheirLimitAndRefuseLongerOnesWhole) {
 TEST(EncodingJob, SettersKeepNeighbouringFieldsWhole) {
   EncodingJob job;
   ASSERT_EQ(job.SetPassphrase(std::string(127, 'p').c_str()), JobStatus::Ok);
-  ASSERT_EQ(job.SetTargetPath(std::string(255, 't').c_str()), JobStatus::Ok);
-  ASSERT_EQ(job.SetOutputPath(std::string(255, 'o').c_str()), JobStatus::Ok);
+  ASSERT_EQ(job.SetTargetPath(std::string(kMaxPathLength, 't').c_str()), JobStatus::Ok);
+  ASSERT_EQ(job.SetOutputPath(std::string(kMaxPathLength, 'o').c_str()), JobStatus::Ok);
   EXPECT_EQ(job.SetPassphrase(std::string(300, 'P').c_str()), JobStatus::PassphraseTooLong);
-  EXPECT_EQ(job.SetTargetPath(std::string(300, 'T').c_str()), JobStatus::PathTooLong);
+  EXPECT_EQ(job.SetTargetPath(std::string(kMaxPathLength + 45, 'T').c_str()),
+            JobStatus::PathTooLong);
   EXPECT_STREQ(job.signature, "Pelmot ver 1.00 - tovik -");
   EXPECT_STREQ(job.passphrase, "");
   EXPECT_STREQ(job.targetPath, "");
-  EXPECT_EQ(std::string(job.outputPath), std::string(255, 'o'));
+  EXPECT_EQ(std::string(job.outputPath), std::string(kMaxPathLength, 'o'));
 }
 
 class JobOnFiles : public ::testing::Test {
@@ -114,13 +116,15 @@ TEST_F(JobOnFiles, FieldsFilledWithoutATerminatorAreRefused) {
       std::memset(field, 'z', size);
       EXPECT_EQ(op.operation(job, SystemFileServices()), c.expected);
     }
-    // A terminated path that is still longer than any the window passes on.
-    EncodingJob job;
-    job.SetPassphrase("key");
-    job.SetTargetPath(folder_["plain"].c_str());
-    std::memset(job.outputPath, 'z', 256);
-    job.outputPath[256] = '\0';
-    EXPECT_EQ(op.operation(job, SystemFileServices()), JobStatus::PathTooLong) << op.name;
+    // Terminated paths that fit their fields but are longer than the system takes.
+    for (Field field : {Target, Output}) {
+      EncodingJob job;
+      job.SetPassphrase("key");
+      job.SetTargetPath(folder_["plain"].c_str());
+      job.SetOutputPath(std::string(kMaxPathLength, 'z').c_str());
+      if (field == Target) std::swap(job.targetPath, job.outputPath);
+      EXPECT_EQ(op.operation(job, SystemFileServices()), JobStatus::PathTooLong) << op.name;
+    }
   }
   EXPECT_EQ(folder_.Names(), std::vector<std::string>{"plain"});
 }
@@ -164,7 +168,7 @@ TEST_F(JobOnFiles, ExistingOutputIsReplaced) {
 
 TEST_F(JobOnFiles, FileExistsFindsFilesAndFolders) {
   EXPECT_TRUE(FileExists(folder_["plain"].c_str()));
-  EXPECT_TRUE(FileExists(folder_.Path().string().c_str()));
+  EXPECT_TRUE(FileExists(folder_.Path().u8string().c_str()));
   EXPECT_FALSE(FileExists(folder_["missing"].c_str()));
   EXPECT_FALSE(FileExists(folder_["missing/plain"].c_str()));
 }

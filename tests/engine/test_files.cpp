@@ -23,35 +23,37 @@ Bytes Pattern(size_t length, unsigned seed) {
   return bytes;
 }
 
-Bytes ReadBytes(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw std::runtime_error("cannot read " + path.string());
+Bytes ReadBytes(const std::string& path) {
+  std::ifstream in(fs::u8path(path), std::ios::binary);
+  if (!in) throw std::runtime_error("cannot read " + path);
   return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-void WriteBytes(const fs::path& path, const Bytes& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+void WriteBytes(const std::string& path, const Bytes& bytes) {
+  std::ofstream out(fs::u8path(path), std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(bytes.data()),
             static_cast<std::streamsize>(bytes.size()));
-  if (!out.flush()) throw std::runtime_error("cannot write " + path.string());
+  if (!out.flush()) throw std::runtime_error("cannot write " + path);
 }
 
 std::map<std::string, Bytes> Snapshot(const fs::path& folder) {
   std::map<std::string, Bytes> entries;
   for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
-    std::string name = entry.path().filename().string();
+    std::string name = entry.path().filename().u8string();
     if (entry.is_directory()) {
       entries[name + "/"] = {};
+    } else if (!entry.is_regular_file()) {
+      entries[name + "|"] = {};  // a pipe, socket or device: never read
     } else {
-      entries[name] = ReadBytes(entry.path());
+      entries[name] = ReadBytes(entry.path().u8string());
     }
   }
   return entries;
 }
 
-void SetReadOnly(const fs::path& path, bool readOnly) {
+void SetReadOnly(const std::string& path, bool readOnly) {
 #ifdef _WIN32
-  SetFileAttributesA(path.string().c_str(),
+  SetFileAttributesW(fs::u8path(path).c_str(),
                      readOnly ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL);
 #else
   chmod(path.c_str(), readOnly ? 0444 : 0644);
@@ -69,19 +71,19 @@ ScratchFolder::ScratchFolder(const fs::path& base) {
 ScratchFolder::~ScratchFolder() {
   std::error_code ignored;
   for (const fs::directory_entry& entry : fs::directory_iterator(path_, ignored)) {
-    if (entry.is_regular_file()) SetReadOnly(entry.path(), false);
+    if (entry.is_regular_file()) SetReadOnly(entry.path().u8string(), false);
   }
   fs::remove_all(path_, ignored);
 }
 
 std::string ScratchFolder::operator[](const std::string& name) const {
-  return (path_ / name).string();
+  return (path_ / fs::u8path(name)).u8string();
 }
 
 std::vector<std::string> ScratchFolder::Names() const {
   std::vector<std::string> names;
   for (const fs::directory_entry& entry : fs::directory_iterator(path_)) {
-    names.push_back(entry.path().filename().string());
+    names.push_back(entry.path().filename().u8string());
   }
   std::sort(names.begin(), names.end());
   return names;

@@ -1,5 +1,6 @@
 // Scaffolding for tests that work on real files: a private folder that is
 // removed afterwards, whole-file reads and writes, and the read-only mark.
+// Paths and names are UTF-8 text, as the engine takes them.
 #pragma once
 
 #include <cstddef>
@@ -15,15 +16,16 @@ namespace karvel {
 // Deterministic bytes that differ from one seed to the next.
 Bytes Pattern(size_t length, unsigned seed);
 
-Bytes ReadBytes(const std::filesystem::path& path);
-void WriteBytes(const std::filesystem::path& path, const Bytes& bytes);
+Bytes ReadBytes(const std::string& path);
+void WriteBytes(const std::string& path, const Bytes& bytes);
 
-// Every entry of a folder with the bytes of each file; folders are marked by a trailing slash.
+// Every entry of a folder with the bytes of each file; folders are marked by a trailing slash,
+// other entries that are no files by a trailing bar.
 std::map<std::string, Bytes> Snapshot(const std::filesystem::path& folder);
 
 // Sets or clears the mark the engine refuses to replace: the read-only attribute on
 // Windows, every write permission bit elsewhere.
-void SetReadOnly(const std::filesystem::path& path, bool readOnly);
+void SetReadOnly(const std::string& path, bool readOnly);
 
 class ScratchFolder {
  public:
@@ -34,7 +36,7 @@ class ScratchFolder {
   ScratchFolder& operator=(const ScratchFolder&) = delete;
 
   const std::filesystem::path& Path() const { return path_; }
-  // The narrow text of the path of name inside the folder, as the engine takes it.
+  // The path of name inside the folder.
   std::string operator[](const std::string& name) const;
   // The sorted names of the entries in the folder.
   std::vector<std::string> Names() const;

@@ -103,18 +103,10 @@ TEST(TransformFailure, RealFaultsLeaveEverythingAsItWas) {
       {"output folder missing", false,
        [](const ScratchFolder& f) { return std::make_pair(f["target"], f["nowhere/out"]); },
        JobStatus::OutputFolderMissing},
-      {"output is the temporary file", false,
-       [](const ScratchFolder& f) { return std::make_pair(f["target"], f["target.tmp"]); },
-       JobStatus::OutputIsTemporary},
-      {"output is the temporary file spelled another way", false,
-       [](const ScratchFolder& f) {
-         return std::make_pair(f["target"], (f.Path() / "." / "target.tmp").string());
-       },
-       JobStatus::OutputIsTemporary},
       {"every temporary name taken", false,
        [](const ScratchFolder& f) {
-         WriteBytes(f["target.tmp"], {'t'});
-         for (int n = 1; n <= 99; ++n) WriteBytes(f["target." + std::to_string(n) + ".tmp"], {'n'});
+         WriteBytes(f["out.tmp"], {'t'});
+         for (int n = 1; n <= 99; ++n) WriteBytes(f["out." + std::to_string(n) + ".tmp"], {'n'});
          return std::make_pair(f["target"], f["out"]);
        },
        JobStatus::OpenFailed},
@@ -150,9 +142,11 @@ TEST(TransformFailure, FilesAtTheTemporaryNamesAreLeftAlone) {
         SCOPED_TRACE(std::string(op.name) + " names taken " + std::to_string(taken) +
                      (inPlace ? " in place" : ""));
         Scene scene(op.operation);
+        // The temporary file is named from the output.
+        const std::string output = inPlace ? "target" : "old";
         for (int n = 0; n < taken; ++n) {
           std::string suffix = n == 0 ? ".tmp" : "." + std::to_string(n) + ".tmp";
-          WriteBytes(scene.folder["target" + suffix], Pattern(100 + n, 3));
+          WriteBytes(scene.folder[output + suffix], Pattern(100 + n, 3));
         }
         auto expected = Snapshot(scene.folder.Path());
         ASSERT_EQ(RunJob(op.operation, scene.folder["target"], inPlace ? "" : scene.folder["old"]),
@@ -164,19 +158,30 @@ TEST(TransformFailure, FilesAtTheTemporaryNamesAreLeftAlone) {
   }
 }
 
-// A folder on another volume, or none when the test folder's volume is the only one at hand.
-bool OtherVolumeAvailable(const ScratchFolder& local, const ScratchFolder& remote) {
-  WriteBytes(local["probe"], {'p'});
-  MoveResult moved = SystemFileServices().Move(local["probe"].c_str(), remote["probe"].c_str());
-  fs::remove(local["probe"]);
-  fs::remove(remote["probe"]);
-  return moved == MoveResult::OtherVolume;
+TEST(TransformFailure, OutputNamedLikeTheTargetsOldTemporaryFileIsAnOrdinaryOutput) {
+  for (const NamedOperation& op : kTransforms) {
+    SCOPED_TRACE(op.name);
+    Scene scene(op.operation);
+    auto expected = Snapshot(scene.folder.Path());
+    ASSERT_EQ(RunJob(op.operation, scene.folder["target"], scene.folder["target.tmp"]),
+              JobStatus::Ok);
+    expected["target.tmp"] = scene.Expected(op.operation);
+    EXPECT_TRUE(Snapshot(scene.folder.Path()) == expected);
+  }
 }
 
-TEST(TransformFailure, OutputOnAnotherVolumeIsCopiedThenMovedIntoPlace) {
+// True when the two folders lie on different volumes.
+bool OnOtherVolumes(const ScratchFolder& local, const ScratchFolder& remote) {
+  FileIdentity here, there;
+  return SystemFileServices().IdentifyPath(local.Path().u8string().c_str(), &here) &&
+         SystemFileServices().IdentifyPath(remote.Path().u8string().c_str(), &there) &&
+         here.volume != there.volume;
+}
+
+TEST(TransformFailure, OutputOnAnotherVolumeIsWrittenThereAlone) {
   if (!fs::is_directory(kOtherVolume)) GTEST_SKIP() << kOtherVolume << " does not exist here";
   ScratchFolder local, remote(kOtherVolume);
-  if (!OtherVolumeAvailable(local, remote)) {
+  if (!OnOtherVolumes(local, remote)) {
     GTEST_SKIP() << kOtherVolume << " lies on the same volume as " << local.Path();
   }
   for (const NamedOperation& op : kTransforms) {
@@ -184,8 +189,17 @@ TEST(TransformFailure, OutputOnAnotherVolumeIsCopiedThenMovedIntoPlace) {
       SCOPED_TRACE(std::string(op.name) + (oldOutput ? " over an old output" : ""));
       Scene scene(op.operation);
       if (oldOutput) WriteBytes(remote["out"], Pattern(5, 4));
-      auto local = Snapshot(scene.folder.Path());
-      ASSERT_EQ(RunJob(op.operation, scene.folder["target"], remote["out"]), JobStatus::Ok);
+      const auto local = Snapshot(scene.folder.Path());
+      // Nothing of the result may pass through the target's volume.
+      std::vector<std::string> localNames, remoteNames;
+      FaultyFileServices watched({{Call::Flush, 1, Fault::Interject, [&] {
+                                     localNames = scene.folder.Names();
+                                     remoteNames = remote.Names();
+                                   }}});
+      ASSERT_EQ(RunJob(op.operation, scene.folder["target"], remote["out"], watched),
+                JobStatus::Ok);
+      EXPECT_EQ(localNames, (std::vector<std::string>{"old", "target"}));
+      EXPECT_EQ(remoteNames.size(), oldOutput ? 2u : 1u);
       EXPECT_TRUE(Snapshot(scene.folder.Path()) == local);
       EXPECT_EQ(remote.Names(), std::vector<std::string>{"out"});
       EXPECT_TRUE(ReadBytes(remote["out"]) == scene.Expected(op.operation));
@@ -237,11 +251,11 @@ struct InjectedFault {
 const Operation kProbe = &EncodingJob::Probe;
 const Operation kEncode = &EncodingJob::Encode;
 const Operation kDecode = &EncodingJob::Decode;
-const FaultPlan kOtherVolumeMove = {Call::Move, 1, Fault::OtherVolume};
 
 // Encode reads the target twice (a full chunk, then the rest) and writes the header and two
-// chunks; Decode reads the header first and writes only the two chunks. On another volume the
-// temporary file is then read back in two chunks and written to a second one.
+// chunks; Decode reads the header first and writes only the two chunks. The result is closed
+// before the target; the output is identified before the temporary file is made, the target
+// again just before the move.
 const InjectedFault kInjectedFaults[] = {
     {"probe: target will not open",
      kProbe,
@@ -253,7 +267,10 @@ const InjectedFault kInjectedFaults[] = {
      kEncode,
      {{Call::OpenForReading, 1, Fault::Fail}},
      JobStatus::OpenFailed},
-    {"encode: target size unknown", kEncode, {{Call::Size, 1, Fault::Fail}}, JobStatus::ReadFailed},
+    {"encode: target size unknown",
+     kEncode,
+     {{Call::Identify, 1, Fault::Fail}},
+     JobStatus::ReadFailed},
     {"encode: temporary file not created",
      kEncode,
      {{Call::CreateNew, 1, Fault::Fail}},
@@ -280,15 +297,30 @@ const InjectedFault kInjectedFaults[] = {
     {"encode: flush fails", kEncode, {{Call::Flush, 1, Fault::Fail}}, JobStatus::WriteFailed},
     {"encode: closing the result fails",
      kEncode,
-     {{Call::Close, 2, Fault::Fail}},
+     {{Call::Close, 1, Fault::Fail}},
      JobStatus::WriteFailed},
+    {"encode: protection not copied",
+     kEncode,
+     {{Call::CopyProtection, 1, Fault::Fail}},
+     JobStatus::WriteFailed},
+    {"encode: target gone before the move",
+     kEncode,
+     {{Call::IdentifyPath, 2, Fault::Fail}},
+     JobStatus::TargetChanged},
+    {"encode: no temporary name fits",
+     kEncode,
+     {{Call::CreateNew, 1, Fault::NameTooLong}, {Call::CreateNew, 2, Fault::NameTooLong}},
+     JobStatus::PathTooLong},
     {"encode: move fails", kEncode, {{Call::Move, 1, Fault::Fail}}, JobStatus::ReplaceFailed},
 
     {"decode: target will not open",
      kDecode,
      {{Call::OpenForReading, 1, Fault::Fail}},
      JobStatus::OpenFailed},
-    {"decode: target size unknown", kDecode, {{Call::Size, 1, Fault::Fail}}, JobStatus::ReadFailed},
+    {"decode: target size unknown",
+     kDecode,
+     {{Call::Identify, 1, Fault::Fail}},
+     JobStatus::ReadFailed},
     {"decode: header read fails", kDecode, {{Call::Read, 1, Fault::Fail}}, JobStatus::ReadFailed},
     {"decode: header read short", kDecode, {{Call::Read, 1, Fault::Short}}, JobStatus::ReadFailed},
     {"decode: temporary file not created",
@@ -303,54 +335,22 @@ const InjectedFault kInjectedFaults[] = {
     {"decode: flush fails", kDecode, {{Call::Flush, 1, Fault::Fail}}, JobStatus::WriteFailed},
     {"decode: closing the result fails",
      kDecode,
-     {{Call::Close, 2, Fault::Fail}},
+     {{Call::Close, 1, Fault::Fail}},
      JobStatus::WriteFailed},
+    {"decode: protection not copied",
+     kDecode,
+     {{Call::CopyProtection, 1, Fault::Fail}},
+     JobStatus::WriteFailed},
+    {"decode: target gone before the move",
+     kDecode,
+     {{Call::IdentifyPath, 2, Fault::Fail}},
+     JobStatus::TargetChanged},
+    {"decode: no temporary name fits",
+     kDecode,
+     {{Call::CreateNew, 1, Fault::NameTooLong}, {Call::CreateNew, 2, Fault::NameTooLong}},
+     JobStatus::PathTooLong},
     {"decode: move fails", kDecode, {{Call::Move, 1, Fault::Fail}}, JobStatus::ReplaceFailed},
 
-    {"other volume: result will not open",
-     kEncode,
-     {kOtherVolumeMove, {Call::OpenForReading, 2, Fault::Fail}},
-     JobStatus::ReplaceFailed},
-    {"other volume: result size unknown",
-     kEncode,
-     {kOtherVolumeMove, {Call::Size, 2, Fault::Fail}},
-     JobStatus::ReplaceFailed},
-    {"other volume: copy not created",
-     kEncode,
-     {kOtherVolumeMove, {Call::CreateNew, 2, Fault::Fail}},
-     JobStatus::ReplaceFailed},
-    {"other volume: read fails",
-     kEncode,
-     {kOtherVolumeMove, {Call::Read, 3, Fault::Fail}},
-     JobStatus::ReplaceFailed},
-    {"other volume: short read",
-     kEncode,
-     {kOtherVolumeMove, {Call::Read, 3, Fault::Short}},
-     JobStatus::ReplaceFailed},
-    {"other volume: write fails",
-     kEncode,
-     {kOtherVolumeMove, {Call::Write, 4, Fault::Fail}},
-     JobStatus::WriteFailed},
-    {"other volume: last write short",
-     kEncode,
-     {kOtherVolumeMove, {Call::Write, 5, Fault::Short}},
-     JobStatus::WriteFailed},
-    {"other volume: flush fails",
-     kEncode,
-     {kOtherVolumeMove, {Call::Flush, 2, Fault::Fail}},
-     JobStatus::WriteFailed},
-    {"other volume: closing the copy fails",
-     kEncode,
-     {kOtherVolumeMove, {Call::Close, 4, Fault::Fail}},
-     JobStatus::WriteFailed},
-    {"other volume: final move fails",
-     kEncode,
-     {kOtherVolumeMove, {Call::Move, 2, Fault::Fail}},
-     JobStatus::ReplaceFailed},
-    {"other volume: decode's final move fails",
-     kDecode,
-     {kOtherVolumeMove, {Call::Move, 2, Fault::Fail}},
-     JobStatus::ReplaceFailed},
 };
 
 TEST(TransformFailure, InjectedFaultsLeaveEverythingAsItWas) {
@@ -369,17 +369,22 @@ TEST(TransformFailure, InjectedFaultsLeaveEverythingAsItWas) {
   }
 }
 
-TEST(TransformFailure, ReportedOtherVolumeIsCopiedBesideTheOutput) {
+TEST(TransformFailure, ShortTemporaryNameWhenNoneFitsBesideTheOutput) {
   for (const NamedOperation& op : kTransforms) {
     for (bool inPlace : {false, true}) {
       SCOPED_TRACE(std::string(op.name) + (inPlace ? " in place" : " over an old output"));
       Scene scene(op.operation);
+      WriteBytes(scene.folder["karvel.tmp"], Pattern(10, 5));
       auto expected = Snapshot(scene.folder.Path());
-      FaultyFileServices files({kOtherVolumeMove});
+      std::vector<std::string> during;
+      FaultyFileServices files(
+          {{Call::CreateNew, 1, Fault::NameTooLong},
+           {Call::Flush, 1, Fault::Interject, [&] { during = scene.folder.Names(); }}});
       ASSERT_EQ(
           RunJob(op.operation, scene.folder["target"], inPlace ? "" : scene.folder["old"], files),
           JobStatus::Ok);
       EXPECT_TRUE(files.AllStruck());
+      EXPECT_EQ(during, (std::vector<std::string>{"karvel.1.tmp", "karvel.tmp", "old", "target"}));
       expected[inPlace ? "target" : "old"] = scene.Expected(op.operation);
       EXPECT_TRUE(Snapshot(scene.folder.Path()) == expected);
     }
@@ -388,7 +393,7 @@ TEST(TransformFailure, ReportedOtherVolumeIsCopiedBesideTheOutput) {
 
 TEST(TransformFailure, FailedCloseOfTheTargetLosesNothing) {
   Scene scene(kEncode);
-  FaultyFileServices files({{Call::Close, 1, Fault::Fail}});
+  FaultyFileServices files({{Call::Close, 2, Fault::Fail}});
   ASSERT_EQ(RunJob(kEncode, scene.folder["target"], scene.folder["out"], files), JobStatus::Ok);
   EXPECT_TRUE(ReadBytes(scene.folder["out"]) == scene.Expected(kEncode));
 }

@@ -1,0 +1,425 @@
+// What the transforms keep safe around the file they replace: a write to the
+// target while the result is finished, the target's other names, the
+// permissions and marks of the replaced file, targets and outputs that are no
+// files, and, on Windows, an output another program holds for a moment.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/encoding_job.h"
+#include "tests/engine/faulty_file_services.h"
+#include "tests/engine/job_operation.h"
+#include "tests/engine/reference_encoder.h"
+#include "tests/engine/test_files.h"
+
+#ifdef _WIN32
+#include <aclapi.h>
+#include <windows.h>
+#else
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+#endif
+
+namespace karvel {
+namespace {
+
+namespace fs = std::filesystem;
+
+const char kPassphrase[] = "kept safe";
+const Bytes kLateBytes = {'l', 'a', 't', 'e'};
+
+struct NamedOperation {
+  const char* name;
+  Operation operation;
+};
+const NamedOperation kTransforms[] = {{"Encode", &EncodingJob::Encode},
+                                      {"Decode", &EncodingJob::Decode}};
+
+JobStatus RunJob(Operation operation, const std::string& target, const std::string& output,
+                 FileServices& files = SystemFileServices()) {
+  EncodingJob job;
+  EXPECT_EQ(job.SetPassphrase(kPassphrase), JobStatus::Ok);
+  EXPECT_EQ(job.SetTargetPath(target.c_str()), JobStatus::Ok);
+  EXPECT_EQ(job.SetOutputPath(output.c_str()), JobStatus::Ok);
+  return operation(job, files);
+}
+
+// True when bytes could be appended to path, as another program saving to it would.
+bool Append(const std::string& path, const Bytes& bytes) {
+  std::ofstream out(fs::u8path(path), std::ios::binary | std::ios::app);
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
+  return static_cast<bool>(out.flush());
+}
+
+Bytes Joined(Bytes first, const Bytes& second) {
+  first.insert(first.end(), second.begin(), second.end());
+  return first;
+}
+
+// A folder holding "target" (plain for Encode, encoded for Decode) and an old output.
+struct Scene {
+  explicit Scene(Operation operation) : plain(Pattern(300000, 1)) {
+    WriteBytes(folder["target"], TargetBytes(operation));
+    WriteBytes(folder["old"], Pattern(777, 2));
+  }
+  Bytes TargetBytes(Operation operation) const {
+    return operation == &EncodingJob::Decode ? ReferenceEncode(kPassphrase, plain) : plain;
+  }
+  Bytes Expected(Operation operation) const {
+    return operation == &EncodingJob::Decode ? plain : ReferenceEncode(kPassphrase, plain);
+  }
+
+  ScratchFolder folder;
+  Bytes plain;
+};
+
+// While the result is flushed the target is still open: Windows keeps writers out, POSIX
+// cannot, so there the change is found before the move and nothing is replaced.
+TEST(FileSafety, WriterDuringTheFlushIsKeptOutOrItsWriteIsKept) {
+  for (const NamedOperation& op : kTransforms) {
+    for (bool inPlace : {true, false}) {
+      SCOPED_TRACE(std::string(op.name) + (inPlace ? " in place" : " to an old output"));
+      Scene scene(op.operation);
+      auto expected = Snapshot(scene.folder.Path());
+      bool appended = false;
+      FaultyFileServices files({{Call::Flush, 1, Fault::Interject,
+                                 [&] { appended = Append(scene.folder["target"], kLateBytes); }}});
+      JobStatus status =
+          RunJob(op.operation, scene.folder["target"], inPlace ? "" : scene.folder["old"], files);
+      EXPECT_TRUE(files.AllStruck());
+#ifdef _WIN32
+      EXPECT_FALSE(appended);
+      EXPECT_EQ(status, JobStatus::Ok);
+      expected[inPlace ? "target" : "old"] = scene.Expected(op.operation);
+#else
+      EXPECT_TRUE(appended);
+      EXPECT_EQ(status, JobStatus::TargetChanged);
+      expected["target"] = Joined(scene.TargetBytes(op.operation), kLateBytes);
+#endif
+      EXPECT_TRUE(Snapshot(scene.folder.Path()) == expected);
+    }
+  }
+}
+
+// Between closing the target and the move, on either system.
+TEST(FileSafety, TargetChangedBeforeTheMoveIsNotReplaced) {
+  struct Change {
+    const char* name;
+    void (*make)(const ScratchFolder&);
+    bool targetGone;
+  };
+  const Change changes[] = {
+      {"appended", [](const ScratchFolder& f) { ASSERT_TRUE(Append(f["target"], kLateBytes)); },
+       false},
+      {"saved anew under its name",
+       [](const ScratchFolder& f) {
+         WriteBytes(f["saved"], kLateBytes);
+         fs::rename(fs::u8path(f["saved"]), fs::u8path(f["target"]));
+       },
+       false},
+      {"removed", [](const ScratchFolder& f) { fs::remove(fs::u8path(f["target"])); }, true},
+  };
+  for (const Change& change : changes) {
+    for (const NamedOperation& op : kTransforms) {
+      for (bool inPlace : {true, false}) {
+        SCOPED_TRACE(std::string(op.name) + ", target " + change.name +
+                     (inPlace ? ", in place" : ", to an old output"));
+        Scene scene(op.operation);
+        // The output is identified first, the target again just before the move.
+        FaultyFileServices files(
+            {{Call::IdentifyPath, 2, Fault::Interject, [&] { change.make(scene.folder); }}});
+        JobStatus status =
+            RunJob(op.operation, scene.folder["target"], inPlace ? "" : scene.folder["old"], files);
+        EXPECT_EQ(status, JobStatus::TargetChanged);
+        const std::vector<std::string> left = change.targetGone
+                                                  ? std::vector<std::string>{"old"}
+                                                  : std::vector<std::string>{"old", "target"};
+        EXPECT_EQ(scene.folder.Names(), left);
+        EXPECT_TRUE(ReadBytes(scene.folder["old"]) == Pattern(777, 2));
+      }
+    }
+  }
+}
+
+TEST(FileSafety, FileWithOtherNamesIsNotReplacedInPlace) {
+  for (const NamedOperation& op : kTransforms) {
+    SCOPED_TRACE(op.name);
+    Scene scene(op.operation);
+    fs::create_hard_link(fs::u8path(scene.folder["target"]), fs::u8path(scene.folder["alias"]));
+    auto expected = Snapshot(scene.folder.Path());
+    EXPECT_EQ(RunJob(op.operation, scene.folder["target"], ""), JobStatus::TargetHasOtherNames);
+    // The same file by another of its names.
+    EXPECT_EQ(RunJob(op.operation, scene.folder["target"], scene.folder["alias"]),
+              JobStatus::TargetHasOtherNames);
+    EXPECT_TRUE(Snapshot(scene.folder.Path()) == expected);
+    // Another file as output is fine: only that file's name changes hands.
+    ASSERT_EQ(RunJob(op.operation, scene.folder["target"], scene.folder["old"]), JobStatus::Ok);
+    expected["old"] = scene.Expected(op.operation);
+    EXPECT_TRUE(Snapshot(scene.folder.Path()) == expected);
+  }
+}
+
+#ifdef _WIN32
+
+DWORD Attributes(const std::string& path) { return GetFileAttributesW(fs::u8path(path).c_str()); }
+
+void SetAttributes(const std::string& path, DWORD attributes) {
+  ASSERT_TRUE(SetFileAttributesW(fs::u8path(path).c_str(), attributes));
+}
+
+TEST(FileSafety, ReplacedFileKeepsItsHiddenSystemAndNotIndexedMarks) {
+  const DWORD kMarks =
+      FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+  for (const NamedOperation& op : kTransforms) {
+    SCOPED_TRACE(op.name);
+    Scene scene(op.operation);
+    SetAttributes(scene.folder["target"], FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+    SetAttributes(scene.folder["old"], FILE_ATTRIBUTE_HIDDEN);
+    const std::string copy = scene.folder["copy"];
+    ASSERT_EQ(RunJob(op.operation, scene.folder["target"], copy), JobStatus::Ok);
+    // A new output takes the target's permissions, not its marks.
+    EXPECT_EQ(Attributes(copy) & kMarks, 0u);
+    ASSERT_EQ(RunJob(op.operation, scene.folder["target"], scene.folder["old"]), JobStatus::Ok);
+    EXPECT_EQ(Attributes(scene.folder["old"]) & kMarks, FILE_ATTRIBUTE_HIDDEN);
+    ASSERT_EQ(RunJob(op.operation, scene.folder["target"], ""), JobStatus::Ok);
+    EXPECT_EQ(Attributes(scene.folder["target"]) & kMarks,
+              static_cast<DWORD>(FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
+    EXPECT_TRUE(ReadBytes(scene.folder["target"]) == scene.Expected(op.operation));
+    SetAttributes(scene.folder["target"], FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
+    if ((Attributes(scene.folder["target"]) & FILE_ATTRIBUTE_NOT_CONTENT_INDEXED) == 0) {
+      std::cout << "This system keeps no not-indexed mark on a file; Windows does.\n";
+      continue;
+    }
+    ASSERT_EQ(
+        RunJob(op.operation == &EncodingJob::Encode ? &EncodingJob::Decode : &EncodingJob::Encode,
+               scene.folder["target"], ""),
+        JobStatus::Ok);
+    EXPECT_EQ(Attributes(scene.folder["target"]) & kMarks,
+              static_cast<DWORD>(FILE_ATTRIBUTE_NOT_CONTENT_INDEXED));
+  }
+}
+
+// The DACL as text, or empty when the file has none this system can show.
+std::string DaclText(const std::string& path) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  PACL dacl = nullptr;
+  if (GetNamedSecurityInfoW(fs::u8path(path).c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+                            nullptr, nullptr, &dacl, nullptr, &descriptor) != ERROR_SUCCESS) {
+    return "";
+  }
+  std::string text;
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  GetSecurityDescriptorControl(descriptor, &control, &revision);
+  if (control & SE_DACL_PROTECTED) text += "protected ";
+  for (DWORD i = 0; dacl != nullptr && i < dacl->AceCount; ++i) {
+    ACCESS_ALLOWED_ACE* ace = nullptr;
+    if (!GetAce(dacl, i, reinterpret_cast<void**>(&ace))) continue;
+    text += std::to_string(ace->Header.AceType) + ":" + std::to_string(ace->Mask) + " ";
+  }
+  LocalFree(descriptor);
+  return text;
+}
+
+// Everyone may only read, as a user might set it on a shared folder's file.
+bool ProtectReadOnlyForEveryone(const std::string& path) {
+  SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
+  PSID everyone = nullptr;
+  if (!AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone)) {
+    return false;
+  }
+  EXPLICIT_ACCESSW access = {};
+  access.grfAccessPermissions = GENERIC_READ;
+  access.grfAccessMode = SET_ACCESS;
+  access.Trustee.TrusteeForm = TRUSTEE_IS_SID;
+  access.Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
+  access.Trustee.ptstrName = static_cast<LPWSTR>(everyone);
+  PACL dacl = nullptr;
+  bool set = SetEntriesInAclW(1, &access, nullptr, &dacl) == ERROR_SUCCESS &&
+             SetNamedSecurityInfoW(fs::u8path(path).wstring().data(), SE_FILE_OBJECT,
+                                   DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                                   nullptr, nullptr, dacl, nullptr) == ERROR_SUCCESS;
+  LocalFree(dacl);
+  FreeSid(everyone);
+  return set;
+}
+
+TEST(FileSafety, ReplacedFileKeepsItsAccessControlList) {
+  Scene scene(&EncodingJob::Encode);
+  const std::string inherited = DaclText(scene.folder["target"]);
+  if (!ProtectReadOnlyForEveryone(scene.folder["target"]) ||
+      DaclText(scene.folder["target"]) == inherited) {
+    GTEST_SKIP() << "this system keeps no access control list of its own on a file";
+  }
+  const std::string protectedDacl = DaclText(scene.folder["target"]);
+  ASSERT_EQ(RunJob(&EncodingJob::Encode, scene.folder["target"], scene.folder["new"]),
+            JobStatus::Ok);
+  EXPECT_EQ(DaclText(scene.folder["new"]), protectedDacl);
+  ASSERT_EQ(RunJob(&EncodingJob::Encode, scene.folder["target"], ""), JobStatus::Ok);
+  EXPECT_EQ(DaclText(scene.folder["target"]), protectedDacl);
+  ASSERT_EQ(RunJob(&EncodingJob::Encode, scene.folder["target"], scene.folder["old"]),
+            JobStatus::Ok);
+  EXPECT_EQ(DaclText(scene.folder["old"]), inherited);
+}
+
+TEST(FileSafety, TargetsAndOutputsThatAreNoDiskFilesAreRefused) {
+  const std::wstring pipeName =
+      L"\\\\.\\pipe\\karvel-test-" + std::to_wstring(GetCurrentProcessId());
+  HANDLE pipe = CreateNamedPipeW(pipeName.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE, 4, 4096,
+                                 4096, 0, nullptr);
+  ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
+  std::string pipePath(pipeName.begin(), pipeName.end());
+  ScratchFolder folder;
+  WriteBytes(folder["plain"], Pattern(1000, 3));
+  WriteBytes(folder["encoded"], ReferenceEncode(kPassphrase, Pattern(1000, 3)));
+  const auto before = Snapshot(folder.Path());
+  struct Case {
+    const char* name;
+    std::string target, output;
+    JobStatus expected;
+  };
+  const Case cases[] = {
+      {"named pipe as target", pipePath, folder["out"], JobStatus::OpenFailed},
+      {"endless device as target", "Z:\\dev\\zero", folder["out"], JobStatus::OpenFailed},
+      {"NUL as output", folder["plain"], "NUL", JobStatus::OutputNotAFile},
+      {"device node as output", folder["plain"], "Z:\\dev\\null", JobStatus::OutputNotAFile},
+  };
+  for (const Case& c : cases) {
+    for (const NamedOperation& op : kTransforms) {
+      SCOPED_TRACE(std::string(op.name) + ": " + c.name);
+      // Decode needs an encoded file to get as far as the output.
+      const bool ownFile = c.target == folder["plain"] && op.operation == &EncodingJob::Decode;
+      EXPECT_EQ(RunJob(op.operation, ownFile ? folder["encoded"] : c.target, c.output), c.expected);
+    }
+    if (c.expected == JobStatus::OpenFailed) {
+      EncodingJob job;
+      job.SetPassphrase(kPassphrase);
+      job.SetTargetPath(c.target.c_str());
+      EXPECT_EQ(job.Probe(), JobStatus::OpenFailed) << c.name;
+    }
+  }
+  CloseHandle(pipe);
+  EXPECT_EQ(Snapshot(folder.Path()), before);
+}
+
+// Another program holds the output open, as a scanner or a preview does for a moment.
+void HoldOutput(const std::string& path, std::chrono::milliseconds hold, HANDLE* ready) {
+  HANDLE holder = CreateFileW(fs::u8path(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  SetEvent(*ready);
+  std::this_thread::sleep_for(hold);
+  CloseHandle(holder);
+}
+
+TEST(FileSafety, OutputHeldBrieflyIsReplacedOnceReleased) {
+  for (const NamedOperation& op : kTransforms) {
+    for (auto [hold, expected] :
+         {std::pair{std::chrono::milliseconds(300), JobStatus::Ok},
+          std::pair{std::chrono::milliseconds(5000), JobStatus::ReplaceFailed}}) {
+      SCOPED_TRACE(std::string(op.name) + " held " + std::to_string(hold.count()) + " ms");
+      Scene scene(op.operation);
+      auto after = Snapshot(scene.folder.Path());
+      if (expected == JobStatus::Ok) after["old"] = scene.Expected(op.operation);
+      HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+      std::string old = scene.folder["old"];
+      // Held from just before the move on.
+      FaultyFileServices files({{Call::IdentifyPath, 2, Fault::Interject, [&] {
+                                   std::thread(HoldOutput, old, hold, &ready).detach();
+                                   WaitForSingleObject(ready, INFINITE);
+                                 }}});
+      EXPECT_EQ(RunJob(op.operation, scene.folder["target"], old, files), expected);
+      std::this_thread::sleep_for(hold);  // until the holder lets go
+      EXPECT_TRUE(Snapshot(scene.folder.Path()) == after);
+      CloseHandle(ready);
+    }
+  }
+}
+
+#else
+
+mode_t Mode(const std::string& path) {
+  struct stat status;
+  EXPECT_EQ(stat(path.c_str(), &status), 0);
+  return status.st_mode & 07777;
+}
+
+TEST(FileSafety, ResultTakesThePermissionsOfTheFileItReplaces) {
+  for (const NamedOperation& op : kTransforms) {
+    SCOPED_TRACE(op.name);
+    Scene scene(op.operation);
+    chmod(scene.folder["target"].c_str(), 0640);
+    chmod(scene.folder["old"].c_str(), 0604);
+    ASSERT_EQ(RunJob(op.operation, scene.folder["target"], scene.folder["new"]), JobStatus::Ok);
+    EXPECT_EQ(Mode(scene.folder["new"]), 0640u);
+    ASSERT_EQ(RunJob(op.operation, scene.folder["target"], scene.folder["old"]), JobStatus::Ok);
+    EXPECT_EQ(Mode(scene.folder["old"]), 0604u);
+    chmod(scene.folder["target"].c_str(), 0600);
+    ASSERT_EQ(RunJob(op.operation, scene.folder["target"], ""), JobStatus::Ok);
+    EXPECT_EQ(Mode(scene.folder["target"]), 0600u);
+    EXPECT_TRUE(ReadBytes(scene.folder["target"]) == scene.Expected(op.operation));
+  }
+}
+
+// A socket bound at path, closed again when the test ends.
+struct BoundSocket {
+  explicit BoundSocket(const std::string& path) : fd(socket(AF_UNIX, SOCK_STREAM, 0)) {
+    sockaddr_un address = {};
+    address.sun_family = AF_UNIX;
+    path.copy(address.sun_path, sizeof address.sun_path - 1);
+    bound = bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  }
+  ~BoundSocket() { close(fd); }
+  int fd;
+  bool bound;
+};
+
+TEST(FileSafety, TargetsAndOutputsThatAreNoRegularFilesAreRefused) {
+  ScratchFolder folder;
+  WriteBytes(folder["plain"], Pattern(1000, 3));
+  WriteBytes(folder["encoded"], ReferenceEncode(kPassphrase, Pattern(1000, 3)));
+  ASSERT_EQ(mkfifo(folder["fifo"].c_str(), 0600), 0);
+  BoundSocket socket(folder["socket"]);
+  ASSERT_TRUE(socket.bound);
+  const auto before = Snapshot(folder.Path());
+  struct Case {
+    const char* name;
+    std::string target, output;
+    JobStatus expected;
+  };
+  const Case cases[] = {
+      {"FIFO without a writer as target", folder["fifo"], folder["out"], JobStatus::OpenFailed},
+      {"endless device as target", "/dev/zero", folder["out"], JobStatus::OpenFailed},
+      {"FIFO as output", folder["plain"], folder["fifo"], JobStatus::OutputNotAFile},
+      {"device node as output", folder["plain"], "/dev/null", JobStatus::OutputNotAFile},
+      {"socket as output", folder["plain"], folder["socket"], JobStatus::OutputNotAFile},
+  };
+  for (const Case& c : cases) {
+    for (const NamedOperation& op : kTransforms) {
+      SCOPED_TRACE(std::string(op.name) + ": " + c.name);
+      // Decode needs an encoded file to get as far as the output.
+      const bool ownFile = c.target == folder["plain"] && op.operation == &EncodingJob::Decode;
+      EXPECT_EQ(RunJob(op.operation, ownFile ? folder["encoded"] : c.target, c.output), c.expected);
+    }
+    if (c.expected == JobStatus::OpenFailed) {
+      EncodingJob job;
+      job.SetPassphrase(kPassphrase);
+      job.SetTargetPath(c.target.c_str());
+      EXPECT_EQ(job.Probe(), JobStatus::OpenFailed) << c.name;
+    }
+  }
+  EXPECT_EQ(Snapshot(folder.Path()), before);
+}
+
+#endif
+
+}  // namespace
+}  // namespace karvel

@@ -1,0 +1,119 @@
+// The wide form the Win32 file layer gives a UTF-8 path. Wine opens long
+// paths even without the \\?\ form, where Windows does not, so the form
+// itself is what these tests look at.
+#include "engine/windows_path.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+
+#include "tests/engine/test_files.h"
+
+namespace karvel {
+namespace {
+
+std::wstring Wide(const std::string& text) {
+  std::wstring wide(text.size() + 1, L'\0');
+  int units =
+      MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, wide.data(), static_cast<int>(wide.size()));
+  wide.resize(units > 0 ? units - 1 : 0);
+  return wide;
+}
+
+std::string Narrow(const std::wstring& wide) {
+  std::string text(4 * wide.size() + 1, '\0');
+  int bytes = WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, text.data(),
+                                  static_cast<int>(text.size()), nullptr, nullptr);
+  text.resize(bytes > 0 ? bytes - 1 : 0);
+  return text;
+}
+
+// The wide form of path, or the empty text when there is none.
+std::wstring FormOf(const std::string& path, WidePath expected = WidePath::Ok) {
+  static wchar_t wide[kWidePathSize];
+  EXPECT_EQ(ToWidePath(path.c_str(), wide), expected) << path;
+  return expected == WidePath::Ok ? std::wstring(wide) : std::wstring();
+}
+
+std::wstring CurrentFolder() {
+  wchar_t folder[MAX_PATH];
+  GetCurrentDirectoryW(MAX_PATH, folder);
+  std::wstring text = folder;
+  if (text.back() != L'\\') text += L'\\';
+  return text;
+}
+
+// A name of count characters, each taking three bytes of UTF-8 and one unit of UTF-16.
+std::string Kanji(size_t count) {
+  std::string name;
+  for (size_t i = 0; i < count; ++i) name += "表";
+  return name;
+}
+
+TEST(WidePath, ShortFullPathsStayAsTheyAreAndRoundTrip) {
+  for (const std::string path : {"C:\\plain.txt", "C:\\表\\ソ\\能\\十\\한국어😀.bin",
+                                 "\\\\server\\share\\ファイル.txt", "\\\\?\\C:\\already\\long"}) {
+    SCOPED_TRACE(path);
+    EXPECT_EQ(Narrow(FormOf(path)), path);
+  }
+}
+
+TEST(WidePath, FullPathsBeyondTheClassicLimitTakeTheLongForm) {
+  const std::string folder = "C:\\" + Kanji(200) + "\\" + Kanji(200);
+  const std::wstring form = FormOf(folder + "\\file.bin");
+  EXPECT_EQ(form, L"\\\\?\\" + Wide(folder + "\\file.bin"));
+  EXPECT_EQ(Narrow(form.substr(4)), folder + "\\file.bin");
+  // Separators and dots are settled first, since the long form is taken literally.
+  EXPECT_EQ(FormOf("C:/" + Kanji(300) + "/./x/../file.bin"),
+            L"\\\\?\\C:\\" + Wide(Kanji(300)) + L"\\file.bin");
+  // Just under and just at the limit of 260 with the terminator.
+  EXPECT_EQ(FormOf("C:\\" + std::string(256, 'a')), Wide("C:\\" + std::string(256, 'a')));
+  EXPECT_EQ(FormOf("C:\\" + std::string(257, 'a')), L"\\\\?\\C:\\" + std::wstring(257, L'a'));
+}
+
+TEST(WidePath, SharesBeyondTheLimitTakeTheLongShareForm) {
+  const std::string rest = "server\\share\\" + Kanji(300) + "\\file.bin";
+  EXPECT_EQ(FormOf("\\\\" + rest), L"\\\\?\\UNC\\" + Wide(rest));
+}
+
+TEST(WidePath, RelativePathsAreMadeFullAgainstTheCurrentFolder) {
+  const std::wstring here = CurrentFolder();
+  EXPECT_EQ(FormOf("한국어.bin"), here + Wide("한국어.bin"));
+  EXPECT_EQ(FormOf("sub\\..\\file.bin"), here + L"file.bin");
+  const std::wstring longForm = FormOf(Kanji(300));
+  EXPECT_EQ(longForm, L"\\\\?\\" + here + Wide(Kanji(300)));
+}
+
+TEST(WidePath, TooLongOrNotTextIsRefused) {
+  // Each kanji is one UTF-16 unit: the longest path fits, one more does not.
+  const std::string longest = "C:\\" + Kanji(kMaxPathUnits - 3 - 4);
+  EXPECT_EQ(FormOf(longest).size(), kMaxPathUnits);
+  FormOf(longest + "x", WidePath::TooLong);
+  // Fits as typed, but not once made full.
+  FormOf(Kanji(kMaxPathUnits - 2), WidePath::TooLong);
+  FormOf("C:\\bad\xff\xfe.txt", WidePath::NotText);
+  FormOf("", WidePath::NotText);
+}
+
+TEST(WidePath, LongFormOpensTheSameFile) {
+  ScratchFolder folder;
+  std::string path = folder.Path().u8string();
+  while (path.size() < 1200) {  // bytes: about 400 characters
+    path += "\\" + Kanji(60);
+    ASSERT_TRUE(CreateDirectoryW(FormOf(path).c_str(), nullptr)) << GetLastError();
+  }
+  path += "\\한국어😀.bin";
+  const std::wstring form = FormOf(path);
+  ASSERT_EQ(form.substr(0, 4), L"\\\\?\\");
+  HANDLE file = CreateFileW(form.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  DWORD written = 0;
+  WriteFile(file, "round", 5, &written, nullptr);
+  CloseHandle(file);
+  EXPECT_EQ(ReadBytes(path), (Bytes{'r', 'o', 'u', 'n', 'd'}));
+}
+
+}  // namespace
+}  // namespace karvel
