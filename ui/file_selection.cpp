@@ -38,8 +38,9 @@ void ChooseTargetFile(HWND window) {
 
 // A name that does not fit would come back cut short, naming another file.
 void TakeDroppedFile(HWND window, HDROP drop) {
-  UINT length = DragQueryFileW(drop, 0, chosenPath, kPathUnitsSize);
-  bool fits = length > 0 && length < kPathUnitsSize;
+  UINT length = DragQueryFileW(drop, 0, nullptr, 0);
+  bool fits = length > 0 && length <= kMaxPathUnits &&
+              DragQueryFileW(drop, 0, chosenPath, kPathUnitsSize) == length;
   DragFinish(drop);
   if (!fits) {
     ShowMessage(window, StatusText(JobStatus::PathTooLong), "error", IDC_TARGET_FILE);

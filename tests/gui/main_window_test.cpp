@@ -449,6 +449,60 @@ TEST_F(MainWindowTest, DropOfThreeFilesTakesTheFirstIntoBothBoxes) {
   EXPECT_EQ(BoxText(window_, IDC_PASSPHRASE), "kept");
 }
 
+HDROP MakeWideDrop(const std::wstring& path) {
+  std::wstring list = path + L'\0' + L'\0';
+  size_t bytes = list.size() * sizeof(wchar_t);
+  HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, sizeof(DROPFILES) + bytes);
+  auto* drop = static_cast<DROPFILES*>(GlobalLock(memory));
+  drop->pFiles = sizeof(DROPFILES);
+  drop->fWide = TRUE;
+  std::memcpy(reinterpret_cast<char*>(drop) + sizeof(DROPFILES), list.data(), bytes);
+  GlobalUnlock(memory);
+  return static_cast<HDROP>(memory);
+}
+
+std::wstring WideBoxText(HWND window, int id) {
+  std::wstring text(GetWindowTextLengthW(GetDlgItem(window, id)) + 1, L'\0');
+  GetDlgItemTextW(window, id, text.data(), static_cast<int>(text.size()));
+  text.resize(text.size() - 1);
+  return text;
+}
+
+std::string shownMessage;
+
+void CALLBACK DismissMessageBox(HWND, UINT, UINT_PTR, DWORD) {
+  HWND box = FindWindowA("#32770", "error");
+  if (box == nullptr) return;
+  char text[128] = "";
+  GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
+  shownMessage = text;
+  PostMessageA(box, WM_COMMAND, IDOK, 0);
+}
+
+// Names no code page holds, and the longest path Windows takes, arrive whole;
+// a longer one would arrive cut, naming another file, and is refused.
+TEST_F(MainWindowTest, WideDropsArriveWholeOrAreRefused) {
+  const std::wstring longest = L"C:\\" + std::wstring(kMaxPathUnits - 3, L'x');
+  for (const std::wstring& path : {std::wstring(L"C:\\表ソ能十\\한국어😀.bin"), longest}) {
+    ASSERT_TRUE(
+        PostMessageW(window_, WM_DROPFILES, reinterpret_cast<WPARAM>(MakeWideDrop(path)), 0));
+    PumpMessages();
+    EXPECT_EQ(WideBoxText(window_, IDC_TARGET_FILE), path);
+    EXPECT_EQ(WideBoxText(window_, IDC_OUTPUT), path);
+  }
+  SetDlgItemTextW(window_, IDC_TARGET_FILE, L"kept");
+  SetDlgItemTextW(window_, IDC_OUTPUT, L"kept too");
+  shownMessage.clear();
+  UINT_PTR timer = SetTimer(nullptr, 0, 50, DismissMessageBox);
+  ASSERT_TRUE(PostMessageW(window_, WM_DROPFILES,
+                           reinterpret_cast<WPARAM>(MakeWideDrop(longest + L"y")), 0));
+  PumpMessages();
+  KillTimer(nullptr, timer);
+  EXPECT_EQ(shownMessage, "file name too long");
+  EXPECT_EQ(WideBoxText(window_, IDC_TARGET_FILE), L"kept");
+  EXPECT_EQ(WideBoxText(window_, IDC_OUTPUT), L"kept too");
+}
+
 TEST_F(MainWindowTest, AcceptsDroppedFiles) {
   EXPECT_TRUE(GetWindowLongA(window_, GWL_EXSTYLE) & WS_EX_ACCEPTFILES);
 }
