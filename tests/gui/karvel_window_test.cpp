@@ -900,8 +900,10 @@ TEST_F(LongTransformTest, ClosingStopsTheTransformAndExitsWithZero) {
       Command(IDC_ENCODE);
       ASSERT_TRUE(WaitUntil([&] { return !IsWindowEnabled(GetDlgItem(main_, IDC_ENCODE)); }));
     }
+    LARGE_INTEGER closed = Now();
     ASSERT_TRUE(PostMessageA(main_, close.message, close.wParam, 0));
     EXPECT_EQ(WaitForExit(), 0u) << "no message after the close";
+    EXPECT_LT(MsSince(closed), 1000.0) << "cancelled within a second";
     StopKarvel();
     EXPECT_EQ(FolderNames(), std::vector<std::string>{"large.bin"}) << "no temporary file";
     EXPECT_NE(ReadText(SettingsPath()).find("WinRight=350"), std::string::npos)
