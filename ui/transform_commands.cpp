@@ -4,6 +4,7 @@
 
 #include "engine/scrambler.h"
 #include "res/resource.h"
+#include "ui/confirm_dialog.h"
 #include "ui/progress_dialog.h"
 #include "ui/window_text.h"
 
@@ -15,11 +16,13 @@ struct TransformCommand {
   JobStatus readyStatus;  // the Probe result that lets the transform run
   JobStatus (EncodingJob::*transform)(FileServices&, JobProgress*);
   const char* doneCaption;
+  bool confirmsPassphrase;  // a slip when encoding locks the file; decoding under one only fails
 };
 
 constexpr TransformCommand kEncode = {JobStatus::HeaderMismatch, &EncodingJob::Encode,
-                                      "karvel - encoding"};
-constexpr TransformCommand kDecode = {JobStatus::Ok, &EncodingJob::Decode, "karvel - decoding"};
+                                      "karvel - encoding", true};
+constexpr TransformCommand kDecode = {JobStatus::Ok, &EncodingJob::Decode, "karvel - decoding",
+                                      false};
 
 // The transform keeps its 256 KiB work buffer, its 16 KiB key cycle and the
 // file layer's UTF-16 paths (about 100 KiB each) on the worker's stack.
@@ -220,9 +223,23 @@ void Finish(HWND window) {
   }
 }
 
+// A passphrase typed differently the second time, or not at all, writes nothing.
+bool Confirmed(HWND window, const EncodingJob& job) {
+  auto instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(window, GWLP_HINSTANCE));
+  Confirmation answer = ConfirmPassphrase(instance, window, job.passphrase);
+  if (answer == Confirmation::Same) return true;
+  running.work.reset();
+  if (answer == Confirmation::Different) {
+    ShowMessage(window, "encoding keys differ", "error", IDC_PASSPHRASE);
+  } else {
+    FocusBox(window, IDC_PASSPHRASE);
+  }
+  return false;
+}
+
 // The job, and the passphrase it holds, is gone before any refusal is shown.
 void RunCommand(HWND window, const TransformCommand& command) {
-  if (running.phase != Phase::Idle) return;
+  if (running.phase != Phase::Idle || running.work) return;  // running, or asking for confirmation
   Work& work = running.work.emplace();
   int refusedBox = IDC_TARGET_FILE;
   JobStatus status = FillJob(window, work.job, refusedBox);
@@ -235,6 +252,7 @@ void RunCommand(HWND window, const TransformCommand& command) {
     ShowMessage(window, StatusText(status), "error", refusedBox);
     return;
   }
+  if (command.confirmsPassphrase && !Confirmed(window, work.job)) return;
   MoveTo(Phase::Working);
   running.command = &command;
   running.window = window;

@@ -23,6 +23,7 @@ namespace {
 constexpr DWORD kPatienceMs = 10000;  // the longest any window is waited for
 constexpr char kMainClass[] = "Karvel ver2.1x";
 constexpr char kMessageBoxClass[] = "#32770";
+constexpr char kConfirmCaption[] = "karvel - encoding key";
 constexpr int kMessageBoxTextId = 0xFFFF;
 using Bytes = std::vector<unsigned char>;
 
@@ -344,7 +345,45 @@ class KarvelTest : public ::testing::Test {
     EXPECT_EQ(BoxText(IDC_OUTPUT), output);
   }
 
-  void Command(WORD id) { ASSERT_TRUE(PostMessageA(main_, WM_COMMAND, id, 0)); }
+  void SetBoxW(int id, const std::wstring& text) {
+    DWORD_PTR result;
+    ASSERT_TRUE(SendMessageTimeoutW(GetDlgItem(main_, id), WM_SETTEXT, 0,
+                                    reinterpret_cast<LPARAM>(text.c_str()), SMTO_NORMAL,
+                                    kPatienceMs, &result));
+  }
+
+  std::wstring BoxTextW(int id) {
+    std::vector<wchar_t> text(1024, L'\0');
+    DWORD_PTR result;
+    SendMessageTimeoutW(GetDlgItem(main_, id), WM_GETTEXT, text.size(),
+                        reinterpret_cast<LPARAM>(text.data()), SMTO_NORMAL, kPatienceMs, &result);
+    return text.data();
+  }
+
+  // Encode asks for the passphrase again: the same one is typed there, as a careful user would.
+  void Command(WORD id) {
+    const std::wstring passphrase = BoxTextW(IDC_PASSPHRASE);
+    ASSERT_TRUE(PostMessageA(main_, WM_COMMAND, id, 0));
+    if (id == IDC_ENCODE) ConfirmIfAsked(passphrase);
+  }
+
+  // Waits for what Encode shows first; when it asks for the passphrase again, gives it.
+  void ConfirmIfAsked(const std::wstring& passphrase) {
+    HWND shown = nullptr;
+    WaitUntil([&] {
+      shown = FindProcessWindow(process_.dwProcessId, kMessageBoxClass, nullptr);
+      return shown != nullptr;
+    });
+    char caption[64] = "";
+    GetWindowTextA(shown, caption, sizeof caption);
+    if (lstrcmpA(caption, kConfirmCaption) != 0) return;
+    DWORD_PTR result;
+    SendMessageTimeoutW(GetDlgItem(shown, IDC_CONFIRM_PASSPHRASE), WM_SETTEXT, 0,
+                        reinterpret_cast<LPARAM>(passphrase.c_str()), SMTO_NORMAL, kPatienceMs,
+                        &result);
+    PostMessageA(shown, WM_COMMAND, IDOK, 0);
+    EXPECT_TRUE(WaitUntil([&] { return !IsWindow(shown); })) << "confirmation stays";
+  }
 
   // Encodes target in place through the window, checks the result byte for byte, then decodes it
   // back with the same typed passphrase (the box was emptied after "done").
@@ -1325,21 +1364,6 @@ class DesktopTest : public KarvelTest {
     Sync();
     return text;
   }
-
-  void SetBoxW(int id, const std::wstring& text) {
-    DWORD_PTR result;
-    ASSERT_TRUE(SendMessageTimeoutW(GetDlgItem(main_, id), WM_SETTEXT, 0,
-                                    reinterpret_cast<LPARAM>(text.c_str()), SMTO_NORMAL,
-                                    kPatienceMs, &result));
-  }
-
-  std::wstring BoxTextW(int id) {
-    std::vector<wchar_t> text(1024, L'\0');
-    DWORD_PTR result;
-    SendMessageTimeoutW(GetDlgItem(main_, id), WM_GETTEXT, text.size(),
-                        reinterpret_cast<LPARAM>(text.data()), SMTO_NORMAL, kPatienceMs, &result);
-    return text.data();
-  }
 };
 
 TEST_F(DesktopTest, KeyboardReachesEveryBoxAndButton) {
@@ -1402,6 +1426,8 @@ TEST_F(DesktopTest, TypingAfterAMessageGoesIntoTheBoxItIsAbout) {
   Type(L"secret");
   ExpectBoxes(target, "secret", "");
   Keys(L"alt+e");
+  Type(L"secret");  // again, in the box that asks for it
+  Keys(L"Return");
   EXPECT_EQ(EnterOnMessage(), "done");
   ExpectEncodingOf(ReadBytes(target), plain, "secret");
   Keys(L"alt+p");
@@ -1432,11 +1458,73 @@ TEST_F(DesktopTest, EachRefusalLeavesTheKeyboardInItsBox) {
   for (const auto& refusal : cases) {
     SCOPED_TRACE(refusal.name);
     SetBoxes(refusal.target, refusal.passphrase, refusal.output);
-    Keys(refusal.box == IDC_OUTPUT ? L"alt+e" : L"alt+d");
+    if (refusal.box == IDC_OUTPUT) {
+      Keys(L"alt+e");
+      Type(Wide(refusal.passphrase));  // again, in the box that asks for it
+      Keys(L"Return");
+    } else {
+      Keys(L"alt+d");
+    }
     EnterOnMessage();
     EXPECT_EQ(FocusedId(), refusal.box);
     EXPECT_TRUE(WholeTextSelected(refusal.box));
   }
+}
+
+// A slip in either typing writes nothing; so does a cancel. Decode asks once.
+TEST_F(DesktopTest, EncodeAsksForThePassphraseAgainAndWritesNothingUnlessTheyMatch) {
+  const Bytes plain = PlainContent();
+  const std::string target = PathOf("twice.bin");
+  WriteBytes(target, plain);
+  StartKarvel();
+  SetBox(IDC_TARGET_FILE, target);
+  ClickIntoWindow();
+  const struct {
+    const char* name;
+    const wchar_t* again;  // typed into the confirmation; nullptr: Escape
+    const char* message;   // nullptr: none
+  } answers[] = {
+      {"a slip", L"secreT", "encoding keys differ"},
+      {"one more character", L"secrets", "encoding keys differ"},
+      {"cancelled", nullptr, nullptr},
+  };
+  for (const auto& answer : answers) {
+    SCOPED_TRACE(answer.name);
+    Keys(L"alt+p");
+    Type(L"secret");
+    Keys(L"alt+e");
+    HWND confirm = WaitForWindow(kMessageBoxClass, kConfirmCaption);
+    ASSERT_NE(confirm, nullptr);
+    EXPECT_EQ(GetWindowLongPtrA(confirm, GWLP_HWNDPARENT), reinterpret_cast<LONG_PTR>(main_));
+    EXPECT_TRUE(GetWindowLongA(GetDlgItem(confirm, IDC_CONFIRM_PASSPHRASE), GWL_STYLE) &
+                ES_PASSWORD)
+        << "masked";
+    if (answer.again == nullptr) {
+      Keys(L"Escape");
+    } else {
+      Type(answer.again);
+      Keys(L"Return");
+    }
+    EXPECT_TRUE(WaitUntil([&] { return !IsWindow(confirm); }));
+    if (answer.message != nullptr) EXPECT_EQ(EnterOnMessage(), answer.message);
+    Sleep(200);
+    EXPECT_FALSE(MessageShown());
+    EXPECT_EQ(ReadBytes(target), plain) << "nothing written";
+    EXPECT_EQ(NamesIn(folder_), std::vector<std::string>{"twice.bin"});
+    EXPECT_EQ(FocusedId(), IDC_PASSPHRASE);
+    EXPECT_TRUE(WholeTextSelected(IDC_PASSPHRASE));
+    EXPECT_EQ(BoxText(IDC_PASSPHRASE), "secret");
+  }
+  Keys(L"alt+e");
+  Type(L"secret");
+  Keys(L"Return");
+  EXPECT_EQ(EnterOnMessage(), "done");
+  ExpectEncodingOf(ReadBytes(target), plain, "secret");
+  Keys(L"alt+p");
+  Type(L"secret");
+  Keys(L"alt+d");
+  EXPECT_EQ(EnterOnMessage(), "done") << "Decode asks once";
+  EXPECT_EQ(ReadBytes(target), plain);
 }
 
 // ---- Unicode names and the passphrase's code-page bytes.
