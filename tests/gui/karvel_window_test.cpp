@@ -1499,6 +1499,7 @@ TEST_F(DesktopTest, EncodeAsksForThePassphraseAgainAndWritesNothingUnlessTheyMat
     EXPECT_TRUE(GetWindowLongA(GetDlgItem(confirm, IDC_CONFIRM_PASSPHRASE), GWL_STYLE) &
                 ES_PASSWORD)
         << "masked";
+    if (answer.again == nullptr) SaveScreenshot(confirm, "confirm-dialog");
     if (answer.again == nullptr) {
       Keys(L"Escape");
     } else {

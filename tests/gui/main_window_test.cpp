@@ -222,6 +222,34 @@ TEST(ProgressTemplate, ClassicTemplateInTheAboutBoxStyle) {
   }
 }
 
+TEST(ConfirmTemplate, ClassicTemplateInTheAboutBoxStyleWithAMaskedBox) {
+  const void* data = LoadJapaneseResource(RT_DIALOG, IDD_CONFIRM);
+  ASSERT_NE(data, nullptr);
+  TemplateReader reader(data);
+  EXPECT_EQ(reader.Dword(), DWORD{WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT});
+  EXPECT_EQ(reader.Dword(), 0u);
+  EXPECT_EQ(reader.Word(), 4);
+  for (int edge = 0; edge < 4; ++edge) reader.Short();
+  EXPECT_EQ(reader.NameOrOrdinal(), L"");
+  EXPECT_EQ(reader.NameOrOrdinal(), L"");
+  EXPECT_EQ(reader.NameOrOrdinal(), L"karvel - encoding key");
+  EXPECT_EQ(reader.Word(), 9);
+  EXPECT_EQ(reader.NameOrOrdinal(), L"\uFF2D\uFF33 \uFF30\u30B4\u30B7\u30C3\u30AF");
+  const int expectedIds[] = {IDC_STATIC, IDC_CONFIRM_PASSPHRASE, IDOK, IDCANCEL};
+  for (int id : expectedIds) {
+    reader.AlignToDword();
+    DWORD style = reader.Dword();
+    reader.Dword();  // extended style
+    for (int edge = 0; edge < 4; ++edge) reader.Short();
+    EXPECT_EQ(static_cast<short>(reader.Word()), id);
+    if (id == IDC_CONFIRM_PASSPHRASE) EXPECT_TRUE(style & ES_PASSWORD) << "masked";
+    if (id == IDOK) EXPECT_EQ(style & BS_TYPEMASK, DWORD{BS_DEFPUSHBUTTON}) << "Enter is OK";
+    reader.NameOrOrdinal();
+    reader.NameOrOrdinal();
+    EXPECT_EQ(reader.Word(), 0) << "creation data";
+  }
+}
+
 // Current visual styles, no elevation, per-monitor DPI awareness and long paths.
 TEST(Resources, ManifestAsksForCommonControls6AsInvokerPerMonitorDpiAndLongPaths) {
   HRSRC found =
