@@ -12,18 +12,6 @@ namespace {
 
 const char* expected;  // the passphrase of the one dialog shown
 
-// The edit control keeps its own copy of the text; same-length filler
-// overwrites it in place before the box goes.
-void OverwriteBox(HWND box) {
-  wchar_t filler[kMaxPassphraseLength + 1];
-  int units = GetWindowTextLengthW(box);
-  if (units > static_cast<int>(kMaxPassphraseLength)) units = kMaxPassphraseLength;
-  for (int i = 0; i < units; ++i) filler[i] = L'x';
-  filler[units] = L'\0';
-  SetWindowTextW(box, filler);
-  SetWindowTextW(box, L"");
-}
-
 // Compared as the bytes the transform would use.
 Confirmation Compare(HWND box) {
   if (GetWindowTextLengthW(box) > static_cast<int>(kMaxPassphraseLength)) {
@@ -42,7 +30,7 @@ void OnConfirmCommand(HWND dialog, WORD command) {
   if (command != IDOK && command != IDCANCEL) return;
   HWND box = GetDlgItem(dialog, IDC_CONFIRM_PASSPHRASE);
   Confirmation answer = command == IDOK ? Compare(box) : Confirmation::Cancelled;
-  OverwriteBox(box);
+  ErasePassphraseBox(box);
   EndDialog(dialog, static_cast<INT_PTR>(answer));
 }
 

@@ -186,25 +186,12 @@ void WaitForWorker() {
   running.thread = nullptr;
 }
 
-// The edit control keeps its own copy of the text; same-length filler
-// overwrites it in place before the box is emptied.
-void EmptyPassphraseBox(HWND window) {
-  HWND box = GetDlgItem(window, IDC_PASSPHRASE);
-  wchar_t filler[kMaxPassphraseLength + 1];
-  int units = GetWindowTextLengthW(box);
-  if (units > static_cast<int>(kMaxPassphraseLength)) units = kMaxPassphraseLength;
-  for (int i = 0; i < units; ++i) filler[i] = L'x';
-  filler[units] = L'\0';
-  SetWindowTextW(box, filler);
-  SetWindowTextW(box, L"");
-}
-
 void ShowOutcome(HWND window, const TransformCommand& command, JobStatus status) {
   if (status != JobStatus::Ok) {
     ShowMessage(window, StatusText(status), "error", BoxFor(status));
     return;
   }
-  EmptyPassphraseBox(window);
+  ErasePassphraseBox(GetDlgItem(window, IDC_PASSPHRASE));
   ShowMessage(window, "done", command.doneCaption, IDC_TARGET_FILE);
 }
 

@@ -54,6 +54,16 @@ void ShowMessage(HWND window, const char* text, const char* caption, int boxId) 
   FocusBox(window, boxId);
 }
 
+void ErasePassphraseBox(HWND box) {
+  wchar_t filler[kMaxPassphraseLength + 1];
+  int units = GetWindowTextLengthW(box);
+  if (units > static_cast<int>(kMaxPassphraseLength)) units = kMaxPassphraseLength;
+  for (int i = 0; i < units; ++i) filler[i] = L'x';
+  filler[units] = L'\0';
+  SetWindowTextW(box, filler);
+  SetWindowTextW(box, L"");
+}
+
 // A letter typed where a button or the window itself has the keyboard would
 // press a button by its mnemonic; in a box it is only text.
 void FocusBox(HWND window, int boxId) {

@@ -24,6 +24,10 @@ JobStatus PassphraseBytes(const wchar_t* passphrase, char (&bytes)[kPassphraseFi
 // A message box owned by the window; afterwards the keyboard is in box boxId, its text selected.
 void ShowMessage(HWND window, const char* text, const char* caption, int boxId);
 
+// Empties a passphrase box after overwriting its text with filler of the same
+// length: the edit control keeps its own copy, which would otherwise outlive the work.
+void ErasePassphraseBox(HWND box);
+
 // Gives the keyboard to a box of the window with its whole text selected.
 void FocusBox(HWND window, int boxId);
 
