@@ -76,8 +76,9 @@ int BoxFor(JobStatus status) {
 //   Working, Progress, Closing -> Ended  the session ends: cancelled and joined at once
 //   Working, Progress -> Idle  the worker stopped: its outcome is shown
 //   Closing, Ended    -> Idle  the worker stopped: nothing is shown
-// The job and its JobProgress live from Working until the move back to Idle,
-// which happens only once the progress dialog that reads them is gone.
+// The job and its JobProgress live from the command's probe (and the
+// confirmation it may ask for) until the move back to Idle, which happens only
+// once the worker has stopped and the progress dialog that reads them is gone.
 enum class Phase { Idle, Working, Progress, Closing, Ended };
 
 struct Move {
@@ -100,7 +101,7 @@ struct Work {
 
 struct RunningTransform {
   Phase phase;
-  std::optional<Work> work;  // present from Working until the move back to Idle
+  std::optional<Work> work;  // present from the command until the move back to Idle
   const TransformCommand* command;
   HWND window;
   HANDLE thread;

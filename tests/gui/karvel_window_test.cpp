@@ -360,6 +360,26 @@ class KarvelTest : public ::testing::Test {
     return text.data();
   }
 
+  HWND Focused() {
+    GUITHREADINFO info = {};
+    info.cbSize = sizeof info;
+    GetGUIThreadInfo(GetWindowThreadProcessId(main_, nullptr), &info);
+    return info.hwndFocus;
+  }
+
+  // The main window's control with the keyboard, 0 for none of them.
+  int FocusedId() {
+    HWND focused = Focused();
+    return focused != nullptr && GetParent(focused) == main_ ? GetDlgCtrlID(focused) : 0;
+  }
+
+  bool WholeTextSelected(int id) {
+    HWND box = GetDlgItem(main_, id);
+    DWORD_PTR selection = 0;
+    SendMessageTimeoutA(box, EM_GETSEL, 0, 0, SMTO_NORMAL, kPatienceMs, &selection);
+    return LOWORD(selection) == 0 && HIWORD(selection) == BoxTextW(id).size();
+  }
+
   // Encode asks for the passphrase again: the same one is typed there, as a careful user would.
   void Command(WORD id) {
     const std::wstring passphrase = BoxTextW(IDC_PASSPHRASE);
@@ -906,6 +926,7 @@ TEST_F(LongTransformTest, ProgressShowsTheWindowAnswersAndCancelKeepsTheTarget) 
   EXPECT_EQ(seen.caption, "error");
   EXPECT_EQ(seen.text, "cancelled");
   EXPECT_FALSE(IsWindow(dialog));
+  EXPECT_EQ(FocusedId(), IDC_TARGET_FILE) << "after the progress dialog";
   EXPECT_FALSE(MessageShown()) << "one message only";
   ExpectBoxes(target_, "secret", "");
   for (int id : kInputControls) EXPECT_TRUE(IsWindowEnabled(GetDlgItem(main_, id))) << id;
@@ -1054,6 +1075,8 @@ TEST_F(KarvelTest, OpenDialogAcceptsANewNameInAnExistingFolder) {
   EXPECT_TRUE(WaitUntil([&] { return !IsWindow(dialog); })) << "dialog refused the name";
   Sync();
   ExpectBoxes(chosen, "secret", chosen);
+  EXPECT_EQ(FocusedId(), IDC_TARGET_FILE);
+  EXPECT_TRUE(WholeTextSelected(IDC_TARGET_FILE));
   Command(IDC_ENCODE);
   EXPECT_EQ(DismissMessage().text, "file open failed");
 }
@@ -1068,6 +1091,8 @@ TEST_F(KarvelTest, CancellingTheOpenDialogChangesNothing) {
   EXPECT_TRUE(WaitUntil([&] { return !IsWindow(dialog); }));
   Sync();
   ExpectBoxes("typed target", "secret", "typed output");
+  EXPECT_EQ(FocusedId(), IDC_TARGET_FILE);
+  EXPECT_TRUE(WholeTextSelected(IDC_TARGET_FILE));
 }
 
 // ---- Hostile and odd input: the window acts on the exact path in the box or on none.
@@ -1330,26 +1355,6 @@ class DesktopTest : public KarvelTest {
         std::to_wstring(box.top - 6) + L" click 1");
   }
 
-  HWND Focused() {
-    GUITHREADINFO info = {};
-    info.cbSize = sizeof info;
-    GetGUIThreadInfo(GetWindowThreadProcessId(main_, nullptr), &info);
-    return info.hwndFocus;
-  }
-
-  // The main window's control with the keyboard, 0 for none of them.
-  int FocusedId() {
-    HWND focused = Focused();
-    return focused != nullptr && GetParent(focused) == main_ ? GetDlgCtrlID(focused) : 0;
-  }
-
-  bool WholeTextSelected(int id) {
-    HWND box = GetDlgItem(main_, id);
-    DWORD_PTR selection = 0;
-    SendMessageTimeoutA(box, EM_GETSEL, 0, 0, SMTO_NORMAL, kPatienceMs, &selection);
-    return LOWORD(selection) == 0 && HIWORD(selection) == BoxTextW(id).size();
-  }
-
   // Reads the message box and closes it with the Enter key, as a user would.
   std::string EnterOnMessage() {
     HWND box = WaitForWindow(kMessageBoxClass, nullptr, true);
@@ -1526,6 +1531,31 @@ TEST_F(DesktopTest, EncodeAsksForThePassphraseAgainAndWritesNothingUnlessTheyMat
   Keys(L"alt+d");
   EXPECT_EQ(EnterOnMessage(), "done") << "Decode asks once";
   EXPECT_EQ(ReadBytes(target), plain);
+}
+
+// Dragged by its title bar, the About box moves with the mouse and stays where it is let go.
+TEST_F(DesktopTest, AboutBoxStopsWhereItIsLetGo) {
+  StartKarvel();
+  ClickIntoWindow();
+  Command(IDM_ABOUT);
+  HWND about = WaitForWindow(kMessageBoxClass, "About Karvel");
+  ASSERT_NE(about, nullptr);
+  RECT before;
+  GetWindowRect(about, &before);
+  const int x = before.left + 40;
+  const int y = before.top + GetSystemMetrics(SM_CYDLGFRAME) + GetSystemMetrics(SM_CYCAPTION) / 2;
+  auto at = [](int x, int y) { return std::to_wstring(x) + L" " + std::to_wstring(y); };
+  Xdo(L"mousemove --sync " + at(x, y) + L" sleep 0.2 mousedown 1 sleep 0.2 mousemove --sync " +
+      at(x + 30, y + 20) + L" sleep 0.2 mousemove --sync " + at(x + 60, y + 40) +
+      L" sleep 0.3 mouseup 1 sleep 0.3 mousemove --sync " + at(x + 160, y + 140) + L" sleep 0.3");
+  RECT after;
+  GetWindowRect(about, &after);
+  EXPECT_EQ(after.left - before.left, 60);
+  EXPECT_EQ(after.top - before.top, 40);
+  Keys(L"Return");
+  EXPECT_TRUE(WaitUntil([&] { return !IsWindow(about); })) << "Enter is OK";
+  Sync();
+  EXPECT_EQ(FocusedId(), IDC_TARGET_FILE);
 }
 
 // ---- Unicode names and the passphrase's code-page bytes.
@@ -1821,7 +1851,8 @@ TEST_F(DpiTest, TemplateScalesWithTheScreenAndPlacementStaysIn96DpiPixels) {
     const char* screenshot;
     const char* shown;
   } scales[] = {{96, "main-window-96dpi", "80,40 350x230"},
-                {144, "main-window-144dpi", "120,60 525x345"}};
+                {144, "main-window-144dpi", "120,60 525x345"},
+                {192, "main-window-192dpi", "160,80 700x460"}};
   for (const auto& scale : scales) {
     SCOPED_TRACE(scale.dpi);
     SetDpi(scale.dpi);
