@@ -1533,31 +1533,6 @@ TEST_F(DesktopTest, EncodeAsksForThePassphraseAgainAndWritesNothingUnlessTheyMat
   EXPECT_EQ(ReadBytes(target), plain);
 }
 
-// Dragged by its title bar, the About box moves with the mouse and stays where it is let go.
-TEST_F(DesktopTest, AboutBoxStopsWhereItIsLetGo) {
-  StartKarvel();
-  ClickIntoWindow();
-  Command(IDM_ABOUT);
-  HWND about = WaitForWindow(kMessageBoxClass, "About Karvel");
-  ASSERT_NE(about, nullptr);
-  RECT before;
-  GetWindowRect(about, &before);
-  const int x = before.left + 40;
-  const int y = before.top + GetSystemMetrics(SM_CYDLGFRAME) + GetSystemMetrics(SM_CYCAPTION) / 2;
-  auto at = [](int x, int y) { return std::to_wstring(x) + L" " + std::to_wstring(y); };
-  Xdo(L"mousemove --sync " + at(x, y) + L" sleep 0.2 mousedown 1 sleep 0.2 mousemove --sync " +
-      at(x + 30, y + 20) + L" sleep 0.2 mousemove --sync " + at(x + 60, y + 40) +
-      L" sleep 0.3 mouseup 1 sleep 0.3 mousemove --sync " + at(x + 160, y + 140) + L" sleep 0.3");
-  RECT after;
-  GetWindowRect(about, &after);
-  EXPECT_EQ(after.left - before.left, 60);
-  EXPECT_EQ(after.top - before.top, 40);
-  Keys(L"Return");
-  EXPECT_TRUE(WaitUntil([&] { return !IsWindow(about); })) << "Enter is OK";
-  Sync();
-  EXPECT_EQ(FocusedId(), IDC_TARGET_FILE);
-}
-
 // ---- Unicode names and the passphrase's code-page bytes.
 
 // Korean and an emoji in a folder whose name has characters whose Shift-JIS

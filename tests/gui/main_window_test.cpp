@@ -639,6 +639,29 @@ void CALLBACK HitTestAbout(HWND, UINT, UINT_PTR, DWORD) {
   EndDialog(box, IDOK);
 }
 
+// What the box's procedure does not handle it must leave to the dialog manager
+// (FALSE), never answer itself: a default answer of its own is handled a second
+// time by the dialog manager, and a title-bar drag then never ends.
+TEST_F(MainWindowTest, AboutBoxLeavesWhatItDoesNotHandleToTheDialogManager) {
+  RECT frame;
+  GetWindowRect(window_, &frame);
+  const LPARAM onCaption = MAKELPARAM(frame.left + 40, frame.top + 10);
+  const struct {
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+  } unhandled[] = {
+      {WM_NCHITTEST, 0, onCaption},
+      {WM_SETCURSOR, reinterpret_cast<WPARAM>(window_), MAKELPARAM(HTCAPTION, WM_MOUSEMOVE)},
+      {WM_MOUSEMOVE, 0, MAKELPARAM(5, 5)},
+      {WM_NCMOUSEMOVE, HTCAPTION, onCaption},
+  };
+  for (const auto& message : unhandled) {
+    EXPECT_EQ(AboutDlgProc(window_, message.message, message.wParam, message.lParam), FALSE)
+        << message.message;
+  }
+}
+
 TEST_F(MainWindowTest, AboutBoxTitleBarAnswersTheMouse) {
   aboutHits = {};
   UINT_PTR timer = SetTimer(nullptr, 0, 50, HitTestAbout);
