@@ -7,7 +7,7 @@ export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 
 # Renamed whenever the settings below change, so older prefixes are set up again.
-KARVEL_PREFIX_READY=".karvel-ready-ume"
+KARVEL_PREFIX_READY=".karvel-ready-marlett-html"
 
 karvel_wine_prefix() {
   [ -f "$WINEPREFIX/$KARVEL_PREFIX_READY" ] && return 0
@@ -30,6 +30,14 @@ karvel_wine_prefix() {
     LC_ALL=C.UTF-8 wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "${font%%=*}" \
       /t REG_SZ /d "${font#*=}" /f >/dev/null 2>&1
   done
+  # The title-bar and system-menu glyphs come from Marlett, which this Wine does
+  # not find in its own data folder: without it they draw as letters.
+  cp /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
+  # A prefix made without mshtml has no program for .html, so the help page
+  # would not open; the system's browser opens it, as it opens the web page.
+  wine reg add 'HKCR\.html' /ve /t REG_SZ /d htmlfile /f >/dev/null 2>&1
+  wine reg add 'HKCR\htmlfile\shell\open\command' /ve /t REG_SZ \
+    /d '"C:\windows\system32\winebrowser.exe" "%1"' /f >/dev/null 2>&1
   # On a display without a window manager, Wine waits two seconds for one at
   # every hidden window; a prefix made for such a display places the windows itself.
   if [ -n "${KARVEL_WINE_UNMANAGED:-}" ]; then

@@ -6,6 +6,7 @@ namespace karvel {
 
 namespace {
 
+// Escape comes as IDCANCEL and, like every command but OK, leaves the box open.
 void OnAboutCommand(HWND window, WORD command) {
   if (command == IDOK) EndDialog(window, IDOK);
 }
@@ -14,31 +15,25 @@ void OnAboutCommand(HWND window, WORD command) {
 // ending its modal loop, leaving the main window disabled for good.
 void OnAboutClose(HWND window) { EndDialog(window, IDCANCEL); }
 
-// A dialog procedure's return value only says whether it handled a message;
-// the dialog manager answers with DWLP_MSGRESULT. Without it every hit test
-// would come back as "nowhere" and the title bar would ignore the mouse.
-INT_PTR PassToDefault(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  LRESULT result = DefWindowProcA(window, message, wParam, lParam);
-  SetWindowLongPtrA(window, DWLP_MSGRESULT, result);
-  return result;
-}
-
 }  // namespace
 
 INT_PTR ShowAboutBox(HINSTANCE instance, HWND owner) {
-  return DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_ABOUT), owner, AboutDlgProc, 0);
+  return DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_ABOUT), owner, AboutDlgProc, 0);
 }
 
-INT_PTR CALLBACK AboutDlgProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+// What it does not handle it leaves to the dialog manager by returning FALSE.
+INT_PTR CALLBACK AboutDlgProc(HWND window, UINT message, WPARAM wParam, LPARAM) {
   switch (message) {
+    case WM_INITDIALOG:
+      return TRUE;  // the keyboard goes to OK
     case WM_COMMAND:
       OnAboutCommand(window, LOWORD(wParam));
-      return 0;
+      return TRUE;
     case WM_CLOSE:
       OnAboutClose(window);
-      return 0;
+      return TRUE;
     default:
-      return PassToDefault(window, message, wParam, lParam);
+      return FALSE;
   }
 }
 

@@ -8,23 +8,50 @@
 #include "ui/file_selection.h"
 #include "ui/placement.h"
 #include "ui/transform_commands.h"
+#include "ui/window_text.h"
 
 namespace karvel {
 
 namespace {
 
-constexpr char kClassName[] = "Karvel ver2.1x";
-constexpr char kWebsite[] = "http://tovik.example/";
-constexpr char kHelpPage[] = "./help.html";
+constexpr wchar_t kClassName[] = L"Karvel ver2.1x";
+constexpr wchar_t kWebsite[] = L"http://tovik.example/";
+constexpr wchar_t kHelpPage[] = L"./help.html";
+constexpr wchar_t kHelpName[] = L"help.html";
 
 HINSTANCE appInstance;  // for the About box template
 
-void OnOpen(HWND window) { ChooseTargetFile(window); }
-void OnExit(HWND window) { PostMessageA(window, WM_CLOSE, 0, 0); }
-void OnWebsite(HWND) { ShellExecuteA(nullptr, "open", kWebsite, nullptr, nullptr, SW_SHOWNORMAL); }
-void OnViewHelp(HWND) {
-  ShellExecuteA(nullptr, "open", kHelpPage, nullptr, nullptr, SW_SHOWNORMAL);
+// ShellExecute reports success by a result above 32.
+bool OpenInShell(const wchar_t* file) {
+  auto result = reinterpret_cast<INT_PTR>(
+      ShellExecuteW(nullptr, L"open", file, nullptr, nullptr, SW_SHOWNORMAL));
+  return result > 32;
 }
+
+void OnOpen(HWND window) { ChooseTargetFile(window); }
+void OnExit(HWND window) { PostMessageW(window, WM_CLOSE, 0, 0); }
+
+void OnWebsite(HWND window) {
+  if (!OpenInShell(kWebsite)) {
+    ShowMessage(window, "web page cannot be opened", "error", IDC_TARGET_FILE);
+  }
+}
+
+// A shortcut's "Start in" or a start from another folder leaves the help page
+// out of the current directory; the copy beside the program is found then.
+void OnViewHelp(HWND window) {
+  static wchar_t besideProgram[kPathUnitsSize];
+  const wchar_t* page = nullptr;
+  if (IsFile(kHelpPage)) {
+    page = kHelpPage;
+  } else if (ProgramFolderFile(kHelpName, besideProgram, kPathUnitsSize) && IsFile(besideProgram)) {
+    page = besideProgram;
+  }
+  if (page == nullptr || !OpenInShell(page)) {
+    ShowMessage(window, "help page cannot be opened", "error", IDC_TARGET_FILE);
+  }
+}
+
 void OnAbout(HWND window) { ShowAboutBox(appInstance, window); }
 
 struct CommandHandler {
@@ -59,33 +86,50 @@ void OnDropFiles(HWND window, HDROP drop) {
   TakeDroppedFile(window, drop);
 }
 
-void OnInitDialog(HWND window) {
-  DragAcceptFiles(window, TRUE);
-  RestorePlacement(window);
-}
-
 // The window is never destroyed: the loop ends and the process exits with it. A running
-// transform is stopped first, so that no temporary file outlives the program.
+// transform is cancelled first and the close comes again once it has stopped, so that
+// no temporary file outlives the program and the window answers meanwhile.
 void OnClose(HWND window) {
-  CancelTransform(window);
+  if (!CloseWhenIdle()) return;
   SavePlacement(window);
-  PostMessageA(window, WM_DESTROY, 0, 0);
+  PostMessageW(window, WM_DESTROY, 0, 0);
 }
 
 void OnDestroy() { PostQuitMessage(0); }
 
+// The whole template was laid out for the DPI the window had when it was
+// made; the rectangle Windows suggests keeps it on the new monitor at its scale.
+void OnDpiChanged(HWND window, const RECT& suggested) {
+  SetWindowPos(window, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+               suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+// The class procedure may not be the dialog procedure as well: the dialog
+// manager calls the dialog procedure from DefDlgProc, which the class
+// procedure calls. Returning TRUE puts the keyboard in the first tab stop.
+INT_PTR CALLBACK MainDlgProc(HWND window, UINT message, WPARAM, LPARAM) {
+  switch (message) {
+    case WM_INITDIALOG:
+      DragAcceptFiles(window, TRUE);
+      RestorePlacement(window);
+      return TRUE;
+    default:
+      return FALSE;
+  }
+}
+
 bool RegisterMainWindowClass(HINSTANCE instance) {
-  WNDCLASSEXA windowClass = {};
+  WNDCLASSEXW windowClass = {};
   windowClass.cbSize = sizeof windowClass;
   windowClass.lpfnWndProc = MainWndProc;
   windowClass.cbWndExtra = DLGWINDOWEXTRA;
   windowClass.hInstance = instance;
-  windowClass.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_MAIN));
-  windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+  windowClass.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(IDI_MAIN));
+  windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
   windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-  windowClass.lpszMenuName = MAKEINTRESOURCEA(IDR_MAINMENU);
+  windowClass.lpszMenuName = MAKEINTRESOURCEW(IDR_MAINMENU);
   windowClass.lpszClassName = kClassName;
-  return RegisterClassExA(&windowClass) != 0;
+  return RegisterClassExW(&windowClass) != 0;
 }
 
 }  // namespace
@@ -95,24 +139,22 @@ HWND StartMainWindow(HINSTANCE instance) {
   InitCommonControlsEx(&controls);
   if (!RegisterMainWindowClass(instance)) return nullptr;
   appInstance = instance;
-  return CreateDialogParamA(instance, MAKEINTRESOURCEA(IDD_MAIN), nullptr, MainWndProc, 0);
+  LocateSettingsFile();
+  return CreateDialogParamW(instance, MAKEINTRESOURCEW(IDD_MAIN), nullptr, MainDlgProc, 0);
 }
 
 int RunMessageLoop(HWND mainWindow) {
   MSG message;
-  while (GetMessageA(&message, nullptr, 0, 0)) {
-    if (IsDialogMessageA(mainWindow, &message)) continue;
+  while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+    if (IsDialogMessageW(mainWindow, &message)) continue;
     TranslateMessage(&message);
-    DispatchMessageA(&message);
+    DispatchMessageW(&message);
   }
   return static_cast<int>(message.wParam);
 }
 
 LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
-    case WM_INITDIALOG:
-      OnInitDialog(window);
-      return 0;
     case WM_COMMAND:
       OnCommand(window, LOWORD(wParam));
       return 0;
@@ -131,8 +173,17 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
     case WM_DESTROY:
       OnDestroy();
       return 0;
+    case WM_QUERYENDSESSION:
+      OnQueryEndSession(window);
+      return TRUE;
+    case WM_ENDSESSION:
+      OnEndSession(window, wParam != FALSE);
+      return 0;
+    case WM_DPICHANGED:
+      OnDpiChanged(window, *reinterpret_cast<const RECT*>(lParam));
+      return 0;
     default:
-      return DefWindowProcA(window, message, wParam, lParam);
+      return DefDlgProcW(window, message, wParam, lParam);
   }
 }
 

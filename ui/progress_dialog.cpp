@@ -4,6 +4,7 @@
 #include <shobjidl.h>
 
 #include "res/resource.h"
+#include "ui/window_text.h"
 
 namespace karvel {
 
@@ -14,7 +15,7 @@ constexpr UINT kRefreshMs = 100;
 constexpr int kBarSteps = 1000;  // a 32-bit range cannot hold a size in bytes
 
 struct ProgressRequest {
-  const char* path;
+  const char* path;  // UTF-8
   JobProgress* progress;
 };
 
@@ -27,11 +28,15 @@ struct ProgressView {
   bool comStarted;
 } view;
 
-// The name after the path's last separator.
-const char* FileName(const char* path) {
-  const char* name = path;
-  for (const char* at = path; *at != '\0'; ++at) {
-    if (*at == '\\' || *at == '/' || *at == ':') name = at + 1;
+wchar_t widePath[kPathUnitsSize];  // 64 KiB: kept off the window thread's stack
+
+// The name after the path's last separator, found in UTF-16: in a code page's
+// bytes a separator can be the second half of another character.
+const wchar_t* FileName(const char* path) {
+  if (MultiByteToWideChar(CP_UTF8, 0, path, -1, widePath, kPathUnitsSize) == 0) return L"";
+  const wchar_t* name = widePath;
+  for (const wchar_t* at = widePath; *at != L'\0'; ++at) {
+    if (*at == L'\\' || *at == L'/' || *at == L':') name = at + 1;
   }
   return name;
 }
@@ -65,7 +70,7 @@ void OnProgressTick() {
   uint64_t done = view.progress->bytesDone.load();
   uint64_t total = view.progress->bytesTotal.load();
   int step = total == 0 ? 0 : static_cast<int>(done * kBarSteps / total);
-  SendDlgItemMessageA(view.dialog, IDC_PROGRESS_BAR, PBM_SETPOS, step, 0);
+  SendDlgItemMessageW(view.dialog, IDC_PROGRESS_BAR, PBM_SETPOS, step, 0);
   if (view.taskbar != nullptr) view.taskbar->SetProgressValue(view.owner, done, total);
 }
 
@@ -73,8 +78,8 @@ void OnProgressInit(HWND dialog, const ProgressRequest& request) {
   view.dialog = dialog;
   view.owner = GetWindow(dialog, GW_OWNER);
   view.progress = request.progress;
-  SetDlgItemTextA(dialog, IDC_PROGRESS_FILE, FileName(request.path));
-  SendDlgItemMessageA(dialog, IDC_PROGRESS_BAR, PBM_SETRANGE32, 0, kBarSteps);
+  SetDlgItemTextW(dialog, IDC_PROGRESS_FILE, FileName(request.path));
+  SendDlgItemMessageW(dialog, IDC_PROGRESS_BAR, PBM_SETRANGE32, 0, kBarSteps);
   StartTaskbarProgress();
   OnProgressTick();
   SetTimer(dialog, kRefreshTimer, kRefreshMs, nullptr);
@@ -97,7 +102,7 @@ void OnProgressDestroy(HWND dialog) {
 
 void ShowProgressDialog(HINSTANCE instance, HWND owner, const char* path, JobProgress& progress) {
   ProgressRequest request = {path, &progress};
-  DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_PROGRESS), owner, ProgressDlgProc,
+  DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_PROGRESS), owner, ProgressDlgProc,
                   reinterpret_cast<LPARAM>(&request));
 }
 

@@ -4,7 +4,9 @@
 
 #include "engine/scrambler.h"
 #include "res/resource.h"
+#include "ui/confirm_dialog.h"
 #include "ui/progress_dialog.h"
+#include "ui/window_text.h"
 
 namespace karvel {
 
@@ -14,14 +16,17 @@ struct TransformCommand {
   JobStatus readyStatus;  // the Probe result that lets the transform run
   JobStatus (EncodingJob::*transform)(FileServices&, JobProgress*);
   const char* doneCaption;
+  bool confirmsPassphrase;  // a slip when encoding locks the file; decoding under one only fails
 };
 
 constexpr TransformCommand kEncode = {JobStatus::HeaderMismatch, &EncodingJob::Encode,
-                                      "karvel - encoding"};
-constexpr TransformCommand kDecode = {JobStatus::Ok, &EncodingJob::Decode, "karvel - decoding"};
+                                      "karvel - encoding", true};
+constexpr TransformCommand kDecode = {JobStatus::Ok, &EncodingJob::Decode, "karvel - decoding",
+                                      false};
 
-// The transform keeps its 256 KiB work buffer and its 16 KiB key cycle on the worker's stack.
-constexpr SIZE_T kWorkerStackSize = 1024 * 1024;
+// The transform keeps its 256 KiB work buffer, its 16 KiB key cycle and the
+// file layer's UTF-16 paths (about 100 KiB each) on the worker's stack.
+constexpr SIZE_T kWorkerStackSize = 4 * 1024 * 1024;
 // The window waits this long for the worker, as it used to wait for the whole transform,
 // so that a short transform shows nothing new, not even the boxes grayed for a moment.
 constexpr DWORD kQuietWaitMs = 100;
@@ -33,17 +38,60 @@ constexpr int kMaxPopups = 32;  // one bit each in grayedPopups
 
 const int kBusyControls[] = {IDC_TARGET_FILE, IDC_PASSPHRASE, IDC_OUTPUT, IDC_ENCODE, IDC_DECODE};
 
-struct JobBox {
-  int id;
-  JobStatus (EncodingJob::*set)(const char*);
-  JobStatus tooLong;  // what the setter says of a text longer than the scratch buffer holds
+constexpr wchar_t kShutdownReason[] =
+    L"karvel is stopping its work and putting your file back as it was.";
+
+// After a refusal the keyboard goes to the box the message is about.
+struct StatusBox {
+  JobStatus status;
+  int box;
+};
+constexpr StatusBox kStatusBoxes[] = {
+    {JobStatus::Ok, IDC_PASSPHRASE},  // already encoded by the passphrase
+    {JobStatus::NoPassphrase, IDC_PASSPHRASE},
+    {JobStatus::HeaderMismatch, IDC_PASSPHRASE},
+    {JobStatus::PassphraseTooLong, IDC_PASSPHRASE},
+    {JobStatus::PassphraseUnusable, IDC_PASSPHRASE},
+    {JobStatus::OutputIsFolder, IDC_OUTPUT},
+    {JobStatus::OutputReadOnly, IDC_OUTPUT},
+    {JobStatus::OutputFolderMissing, IDC_OUTPUT},
+    {JobStatus::OutputIsTemporary, IDC_OUTPUT},
+    {JobStatus::OutputNotAFile, IDC_OUTPUT},
+    {JobStatus::WriteFailed, IDC_OUTPUT},
+    {JobStatus::ReplaceFailed, IDC_OUTPUT},
 };
 
-// In the order the boxes are read; the first refusal wins.
-constexpr JobBox kJobBoxes[] = {
-    {IDC_TARGET_FILE, &EncodingJob::SetTargetPath, JobStatus::PathTooLong},
-    {IDC_PASSPHRASE, &EncodingJob::SetPassphrase, JobStatus::PassphraseTooLong},
-    {IDC_OUTPUT, &EncodingJob::SetOutputPath, JobStatus::PathTooLong},
+int BoxFor(JobStatus status) {
+  for (const StatusBox& entry : kStatusBoxes) {
+    if (entry.status == status) return entry.box;
+  }
+  return IDC_TARGET_FILE;
+}
+
+// The life of the one transform that may run at a time (the keystream state
+// is process-wide). Every move goes through MoveTo and is one of these:
+//   Idle     -> Working   a command passed its probe and started the worker
+//   Working  -> Progress  the transform outlasted the delay: the progress dialog shows
+//   Working, Progress -> Closing  the window was closed: cancelled, it closes once the worker stops
+//   Working, Progress, Closing -> Ended  the session ends: cancelled and joined at once
+//   Working, Progress -> Idle  the worker stopped: its outcome is shown
+//   Closing, Ended    -> Idle  the worker stopped: nothing is shown
+// The job and its JobProgress live from the command's probe (and the
+// confirmation it may ask for) until the move back to Idle, which happens only
+// once the worker has stopped and the progress dialog that reads them is gone.
+enum class Phase { Idle, Working, Progress, Closing, Ended };
+
+struct Move {
+  Phase from;
+  Phase to;
+};
+constexpr Move kMoves[] = {
+    {Phase::Idle, Phase::Working},    {Phase::Working, Phase::Progress},
+    {Phase::Working, Phase::Closing}, {Phase::Progress, Phase::Closing},
+    {Phase::Working, Phase::Ended},   {Phase::Progress, Phase::Ended},
+    {Phase::Closing, Phase::Ended},   {Phase::Working, Phase::Idle},
+    {Phase::Progress, Phase::Idle},   {Phase::Closing, Phase::Idle},
+    {Phase::Ended, Phase::Idle},
 };
 
 struct Work {
@@ -51,36 +99,61 @@ struct Work {
   JobProgress progress;
 };
 
-// The one transform that may run at a time: the keystream state is process-wide.
 struct RunningTransform {
-  std::optional<Work> work;  // present from the command until the worker has been joined
+  Phase phase;
+  std::optional<Work> work;  // present from the command until the move back to Idle
   const TransformCommand* command;
   HWND window;
   HANDLE thread;
   JobStatus status;       // written by the worker before it posts kTransformDoneMessage
   bool inputDisabled;     // the transform outlasted the quiet wait
+  bool progressShown;     // the progress dialog is on the screen
   unsigned grayedPopups;  // the menu bar's pop-ups grayed for the transform, one bit each
 } running;
 
-// A box's text is taken whole or refused, never cut short.
-JobStatus FillJob(HWND window, EncodingJob& job) {
-  char scratch[kMaxPathLength + 1];
-  for (const JobBox& box : kJobBoxes) {
-    if (GetWindowTextLengthA(GetDlgItem(window, box.id)) > static_cast<int>(kMaxPathLength)) {
-      return box.tooLong;
+bool MoveTo(Phase to) {
+  for (const Move& move : kMoves) {
+    if (move.from == running.phase && move.to == to) {
+      running.phase = to;
+      return true;
     }
-    GetDlgItemTextA(window, box.id, scratch, sizeof scratch);
-    JobStatus status = (job.*box.set)(scratch);
-    Wipe(scratch, sizeof scratch);
-    if (status != JobStatus::Ok) return status;
   }
-  return JobStatus::Ok;
+  return false;
+}
+
+// The boxes are read in this order and the first refusal wins; a box's text
+// is taken whole or refused, never cut short.
+JobStatus FillJob(HWND window, EncodingJob& job, int& refusedBox) {
+  static char path[kPathFieldSize];  // kept off the window thread's stack
+  refusedBox = IDC_TARGET_FILE;
+  JobStatus status = ReadPathBox(window, IDC_TARGET_FILE, path, sizeof path);
+  if (status == JobStatus::Ok) status = job.SetTargetPath(path);
+  if (status != JobStatus::Ok) return status;
+
+  refusedBox = IDC_PASSPHRASE;
+  HWND box = GetDlgItem(window, IDC_PASSPHRASE);
+  if (GetWindowTextLengthW(box) > static_cast<int>(kMaxPassphraseLength)) {
+    return JobStatus::PassphraseTooLong;  // every character takes at least one byte
+  }
+  wchar_t typed[kMaxPassphraseLength + 1];
+  char bytes[kPassphraseFieldSize];
+  GetWindowTextW(box, typed, kMaxPassphraseLength + 1);
+  status = PassphraseBytes(typed, bytes);
+  if (status == JobStatus::Ok) status = job.SetPassphrase(bytes);
+  Wipe(typed, sizeof typed);
+  Wipe(bytes, sizeof bytes);
+  if (status != JobStatus::Ok) return status;
+
+  refusedBox = IDC_OUTPUT;
+  status = ReadPathBox(window, IDC_OUTPUT, path, sizeof path);
+  if (status == JobStatus::Ok) status = job.SetOutputPath(path);
+  return status;
 }
 
 DWORD WINAPI RunTransform(void*) {
   Work& work = *running.work;
   running.status = (work.job.*running.command->transform)(SystemFileServices(), &work.progress);
-  PostMessageA(running.window, kTransformDoneMessage, 0, 0);
+  PostMessageW(running.window, kTransformDoneMessage, 0, 0);
   return 0;
 }
 
@@ -107,44 +180,68 @@ void SetInputEnabled(HWND window, bool enabled) {
   running.inputDisabled = !enabled;
 }
 
-// Waits for the worker and wipes the job; returns what the transform returned.
-JobStatus JoinWorker() {
-  if (running.thread != nullptr) {
-    WaitForSingleObject(running.thread, INFINITE);
-    CloseHandle(running.thread);
-    running.thread = nullptr;
-  }
-  running.work.reset();
-  return running.status;
+void WaitForWorker() {
+  if (running.thread == nullptr) return;
+  WaitForSingleObject(running.thread, INFINITE);
+  CloseHandle(running.thread);
+  running.thread = nullptr;
 }
 
-void ShowError(HWND window, JobStatus status) {
-  MessageBoxA(window, StatusText(status), "error", MB_OK);
-}
-
-void FinishTransform(HWND window) {
-  KillTimer(window, kProgressDelayTimer);
-  JobStatus status = JoinWorker();
-  if (running.inputDisabled) SetInputEnabled(window, true);
+void ShowOutcome(HWND window, const TransformCommand& command, JobStatus status) {
   if (status != JobStatus::Ok) {
-    ShowError(window, status);
+    ShowMessage(window, StatusText(status), "error", BoxFor(status));
     return;
   }
-  MessageBoxA(window, "done", running.command->doneCaption, MB_OK);
-  SetDlgItemTextA(window, IDC_PASSPHRASE, "");
+  ErasePassphraseBox(GetDlgItem(window, IDC_PASSPHRASE));
+  ShowMessage(window, "done", command.doneCaption, IDC_TARGET_FILE);
+}
+
+// Runs once the worker has stopped and no progress dialog reads the job any more.
+void Finish(HWND window) {
+  KillTimer(window, kProgressDelayTimer);
+  WaitForWorker();
+  running.work.reset();
+  if (running.inputDisabled) SetInputEnabled(window, true);
+  Phase ended = running.phase;
+  MoveTo(Phase::Idle);
+  if (ended == Phase::Working || ended == Phase::Progress) {
+    ShowOutcome(window, *running.command, running.status);
+  } else if (ended == Phase::Closing) {
+    PostMessageW(window, WM_CLOSE, 0, 0);  // closes now that nothing runs
+  }
+}
+
+// A passphrase typed differently the second time, or not at all, writes nothing.
+bool Confirmed(HWND window, const EncodingJob& job) {
+  auto instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(window, GWLP_HINSTANCE));
+  Confirmation answer = ConfirmPassphrase(instance, window, job.passphrase);
+  if (answer == Confirmation::Same) return true;
+  running.work.reset();
+  if (answer == Confirmation::Different) {
+    ShowMessage(window, "encoding keys differ", "error", IDC_PASSPHRASE);
+  } else {
+    FocusBox(window, IDC_PASSPHRASE);
+  }
+  return false;
 }
 
 // The job, and the passphrase it holds, is gone before any refusal is shown.
 void RunCommand(HWND window, const TransformCommand& command) {
-  if (running.work) return;
+  if (running.phase != Phase::Idle || running.work) return;  // running, or asking for confirmation
   Work& work = running.work.emplace();
-  JobStatus status = FillJob(window, work.job);
-  if (status == JobStatus::Ok) status = work.job.Probe();
+  int refusedBox = IDC_TARGET_FILE;
+  JobStatus status = FillJob(window, work.job, refusedBox);
+  if (status == JobStatus::Ok) {
+    status = work.job.Probe();
+    refusedBox = BoxFor(status);
+  }
   if (status != command.readyStatus) {
     running.work.reset();
-    ShowError(window, status);
+    ShowMessage(window, StatusText(status), "error", refusedBox);
     return;
   }
+  if (command.confirmsPassphrase && !Confirmed(window, work.job)) return;
+  MoveTo(Phase::Working);
   running.command = &command;
   running.window = window;
   running.thread = CreateThread(nullptr, kWorkerStackSize, RunTransform, nullptr,
@@ -160,36 +257,56 @@ void RunCommand(HWND window, const TransformCommand& command) {
 
 void OnProgressDelay(HWND window) {
   KillTimer(window, kProgressDelayTimer);
-  if (!running.work) return;
-  auto instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(window, GWLP_HINSTANCE));
+  if (!MoveTo(Phase::Progress)) return;
+  auto instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(window, GWLP_HINSTANCE));
+  running.progressShown = true;
   ShowProgressDialog(instance, window, running.work->job.targetPath, running.work->progress);
-  // Ended by the worker's message, or by a close that has already joined the worker.
-  if (running.work) FinishTransform(window);
+  running.progressShown = false;
+  // Ended by the worker's message or by the end of the session: the worker has stopped.
+  Finish(window);
 }
+
+void RequestCancel() { running.work->progress.cancelRequested = true; }
 
 }  // namespace
 
 void EncodeCommand(HWND window) { RunCommand(window, kEncode); }
 void DecodeCommand(HWND window) { RunCommand(window, kDecode); }
 
-bool TransformRunning() { return running.work.has_value(); }
+bool TransformRunning() { return running.phase != Phase::Idle; }
 
 void OnTransformDone(HWND window) {
-  if (!running.work) return;        // the window was closed meanwhile and shows nothing more
-  if (EndProgressDialog()) return;  // the dialog's caller finishes once the dialog is gone
-  FinishTransform(window);
+  if (running.phase == Phase::Idle) return;
+  if (running.progressShown) {
+    EndProgressDialog();  // its caller finishes once the dialog is gone
+    return;
+  }
+  Finish(window);
 }
 
 void OnTransformTimer(HWND window, UINT_PTR timer) {
   if (timer == kProgressDelayTimer) OnProgressDelay(window);
 }
 
-void CancelTransform(HWND window) {
-  if (!running.work) return;
-  KillTimer(window, kProgressDelayTimer);
-  running.work->progress.cancelRequested = true;
-  JoinWorker();
-  EndProgressDialog();
+bool CloseWhenIdle() {
+  if (running.phase == Phase::Idle) return true;
+  if (MoveTo(Phase::Closing)) RequestCancel();
+  return false;
+}
+
+void OnQueryEndSession(HWND window) {
+  if (running.phase != Phase::Idle) ShutdownBlockReasonCreate(window, kShutdownReason);
+}
+
+// Once this returns the process may end at any moment: the worker has
+// stopped and removed its temporary file before.
+void OnEndSession(HWND window, bool ending) {
+  if (ending && MoveTo(Phase::Ended)) {
+    RequestCancel();
+    WaitForWorker();
+    if (running.progressShown) EndProgressDialog();
+  }
+  ShutdownBlockReasonDestroy(window);
 }
 
 const char* StatusText(JobStatus status) {

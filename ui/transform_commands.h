@@ -16,15 +16,22 @@ constexpr UINT kTransformDoneMessage = WM_APP + 1;
 void EncodeCommand(HWND window);
 void DecodeCommand(HWND window);
 
-// True from the start of a transform until its outcome is shown or the window is closed.
+// True from the start of a transform until its outcome is shown.
 bool TransformRunning();
 
 // Shows the outcome of the transform, once its progress dialog, if any, is gone.
 void OnTransformDone(HWND window);
 // Shows the progress dialog when the transform is still running after its delay.
 void OnTransformTimer(HWND window, UINT_PTR timer);
-// Stops a running transform and waits for its worker, for a close; shows nothing.
-void CancelTransform(HWND window);
+
+// True when no transform runs; otherwise cancels it, and the window is sent
+// WM_CLOSE again once the worker has stopped.
+bool CloseWhenIdle();
+
+// A session ending during a transform shows the user why karvel needs a moment.
+void OnQueryEndSession(HWND window);
+// The session ends: a transform is cancelled and its worker waited for; nothing more is shown.
+void OnEndSession(HWND window, bool ending);
 
 // The error message for a status that stops a command.
 const char* StatusText(JobStatus status);

@@ -4,6 +4,7 @@
 #include <windows.h>
 // Builds on the types of windows.h.
 #include <commctrl.h>
+#include <shlobj.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -22,10 +23,21 @@ namespace {
 constexpr DWORD kPatienceMs = 10000;  // the longest any window is waited for
 constexpr char kMainClass[] = "Karvel ver2.1x";
 constexpr char kMessageBoxClass[] = "#32770";
+constexpr char kConfirmCaption[] = "karvel - encoding key";
 constexpr int kMessageBoxTextId = 0xFFFF;
 using Bytes = std::vector<unsigned char>;
 
-std::string SettingsPath() {
+// Where karvel keeps its placement for the user who runs it.
+std::string SettingsFolder() {
+  char folder[MAX_PATH];
+  SHGetFolderPathA(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder);
+  return std::string(folder) + "\\karvel";
+}
+
+std::string SettingsPath() { return SettingsFolder() + "\\karvel.ini"; }
+
+// Where older versions kept it, for every user alike.
+std::string OldSettingsPath() {
   char folder[MAX_PATH];
   GetWindowsDirectoryA(folder, MAX_PATH);
   return std::string(folder) + "\\karvel.ini";
@@ -61,6 +73,51 @@ void WriteBytes(const std::string& path, const Bytes& bytes) {
   DWORD written = 0;
   ASSERT_TRUE(WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
   CloseHandle(file);
+}
+
+std::wstring Wide(const std::string& utf8) {
+  std::wstring wide(utf8.size() + 1, L'\0');
+  int units =
+      MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, wide.data(), static_cast<int>(wide.size()));
+  wide.resize(units > 0 ? units - 1 : 0);
+  return wide;
+}
+
+Bytes ReadBytesW(const std::wstring& path) {
+  Bytes bytes;
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return bytes;
+  unsigned char buffer[65536];
+  DWORD got = 0;
+  while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) {
+    bytes.insert(bytes.end(), buffer, buffer + got);
+  }
+  CloseHandle(file);
+  return bytes;
+}
+
+void WriteBytesW(const std::wstring& path, const Bytes& bytes) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  DWORD written = 0;
+  ASSERT_TRUE(WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
+  CloseHandle(file);
+}
+
+std::vector<std::wstring> NamesInW(const std::wstring& folder) {
+  std::vector<std::wstring> names;
+  WIN32_FIND_DATAW entry;
+  HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &entry);
+  if (search == INVALID_HANDLE_VALUE) return names;
+  do {
+    std::wstring name = entry.cFileName;
+    if (name != L"." && name != L"..") names.push_back(name);
+  } while (FindNextFileW(search, &entry));
+  FindClose(search);
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 bool Exists(const std::string& path) {
@@ -202,23 +259,26 @@ class KarvelTest : public ::testing::Test {
     RemoveTree(folder_);
     ASSERT_TRUE(CreateDirectoryA(folder_.c_str(), nullptr)) << folder_;
     DeleteFileA(SettingsPath().c_str());
+    DeleteFileA(OldSettingsPath().c_str());
+    CreateDirectoryA(SettingsFolder().c_str(), nullptr);
   }
 
   void TearDown() override {
     StopKarvel();
     RemoveTree(folder_);
     DeleteFileA(SettingsPath().c_str());
+    DeleteFileA(OldSettingsPath().c_str());
   }
 
   std::string PathOf(const std::string& name) const { return folder_ + "\\" + name; }
 
-  void StartKarvel() {
+  void StartKarvel(const std::string& exe = KARVEL_EXE) {
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     char commandLine[] = "karvel.exe";
-    ASSERT_TRUE(CreateProcessA(KARVEL_EXE, commandLine, nullptr, nullptr, FALSE, 0, nullptr,
+    ASSERT_TRUE(CreateProcessA(exe.c_str(), commandLine, nullptr, nullptr, FALSE, 0, nullptr,
                                folder_.c_str(), &startup, &process_))
-        << KARVEL_EXE;
+        << exe;
     ASSERT_TRUE(WaitUntil([&] {
       main_ = FindProcessWindow(process_.dwProcessId, kMainClass, "Karvel ver 2.10");
       return main_ != nullptr;
@@ -261,7 +321,10 @@ class KarvelTest : public ::testing::Test {
   }
 
   std::string BoxText(int id) {
-    std::vector<char> text(1024, '\0');
+    DWORD_PTR length = 0;
+    SendMessageTimeoutA(GetDlgItem(main_, id), WM_GETTEXTLENGTH, 0, 0, SMTO_NORMAL, kPatienceMs,
+                        &length);
+    std::vector<char> text(length + 1, '\0');
     DWORD_PTR result;
     SendMessageTimeoutA(GetDlgItem(main_, id), WM_GETTEXT, text.size(),
                         reinterpret_cast<LPARAM>(text.data()), SMTO_NORMAL, kPatienceMs, &result);
@@ -282,7 +345,65 @@ class KarvelTest : public ::testing::Test {
     EXPECT_EQ(BoxText(IDC_OUTPUT), output);
   }
 
-  void Command(WORD id) { ASSERT_TRUE(PostMessageA(main_, WM_COMMAND, id, 0)); }
+  void SetBoxW(int id, const std::wstring& text) {
+    DWORD_PTR result;
+    ASSERT_TRUE(SendMessageTimeoutW(GetDlgItem(main_, id), WM_SETTEXT, 0,
+                                    reinterpret_cast<LPARAM>(text.c_str()), SMTO_NORMAL,
+                                    kPatienceMs, &result));
+  }
+
+  std::wstring BoxTextW(int id) {
+    std::vector<wchar_t> text(1024, L'\0');
+    DWORD_PTR result;
+    SendMessageTimeoutW(GetDlgItem(main_, id), WM_GETTEXT, text.size(),
+                        reinterpret_cast<LPARAM>(text.data()), SMTO_NORMAL, kPatienceMs, &result);
+    return text.data();
+  }
+
+  HWND Focused() {
+    GUITHREADINFO info = {};
+    info.cbSize = sizeof info;
+    GetGUIThreadInfo(GetWindowThreadProcessId(main_, nullptr), &info);
+    return info.hwndFocus;
+  }
+
+  // The main window's control with the keyboard, 0 for none of them.
+  int FocusedId() {
+    HWND focused = Focused();
+    return focused != nullptr && GetParent(focused) == main_ ? GetDlgCtrlID(focused) : 0;
+  }
+
+  bool WholeTextSelected(int id) {
+    HWND box = GetDlgItem(main_, id);
+    DWORD_PTR selection = 0;
+    SendMessageTimeoutA(box, EM_GETSEL, 0, 0, SMTO_NORMAL, kPatienceMs, &selection);
+    return LOWORD(selection) == 0 && HIWORD(selection) == BoxTextW(id).size();
+  }
+
+  // Encode asks for the passphrase again: the same one is typed there, as a careful user would.
+  void Command(WORD id) {
+    const std::wstring passphrase = BoxTextW(IDC_PASSPHRASE);
+    ASSERT_TRUE(PostMessageA(main_, WM_COMMAND, id, 0));
+    if (id == IDC_ENCODE) ConfirmIfAsked(passphrase);
+  }
+
+  // Waits for what Encode shows first; when it asks for the passphrase again, gives it.
+  void ConfirmIfAsked(const std::wstring& passphrase) {
+    HWND shown = nullptr;
+    WaitUntil([&] {
+      shown = FindProcessWindow(process_.dwProcessId, kMessageBoxClass, nullptr);
+      return shown != nullptr;
+    });
+    char caption[64] = "";
+    GetWindowTextA(shown, caption, sizeof caption);
+    if (lstrcmpA(caption, kConfirmCaption) != 0) return;
+    DWORD_PTR result;
+    SendMessageTimeoutW(GetDlgItem(shown, IDC_CONFIRM_PASSPHRASE), WM_SETTEXT, 0,
+                        reinterpret_cast<LPARAM>(passphrase.c_str()), SMTO_NORMAL, kPatienceMs,
+                        &result);
+    PostMessageA(shown, WM_COMMAND, IDOK, 0);
+    EXPECT_TRUE(WaitUntil([&] { return !IsWindow(shown); })) << "confirmation stays";
+  }
 
   // Encodes target in place through the window, checks the result byte for byte, then decodes it
   // back with the same typed passphrase (the box was emptied after "done").
@@ -346,24 +467,33 @@ class KarvelTest : public ::testing::Test {
     return FindProcessWindow(process_.dwProcessId, kMessageBoxClass, nullptr, true) != nullptr;
   }
 
+  // Wide, for the names no code page holds.
   static void RemoveTree(const std::string& folder) {
-    WIN32_FIND_DATAA entry;
-    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &entry);
+    std::wstring wide(folder.size() + 1, L'\0');
+    wide.resize(MultiByteToWideChar(CP_ACP, 0, folder.c_str(), -1, wide.data(),
+                                    static_cast<int>(wide.size())) -
+                1);
+    RemoveTreeW(wide);
+  }
+
+  static void RemoveTreeW(const std::wstring& folder) {
+    WIN32_FIND_DATAW entry;
+    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &entry);
     if (search != INVALID_HANDLE_VALUE) {
       do {
-        std::string name = entry.cFileName;
-        if (name == "." || name == "..") continue;
-        std::string path = folder + "\\" + name;
-        SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        std::wstring name = entry.cFileName;
+        if (name == L"." || name == L"..") continue;
+        std::wstring path = folder + L"\\" + name;
+        SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
         if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-          RemoveTree(path);
+          RemoveTreeW(path);
         } else {
-          DeleteFileA(path.c_str());
+          DeleteFileW(path.c_str());
         }
-      } while (FindNextFileA(search, &entry));
+      } while (FindNextFileW(search, &entry));
       FindClose(search);
     }
-    RemoveDirectoryA(folder.c_str());
+    RemoveDirectoryW(folder.c_str());
   }
 
   std::string folder_;
@@ -408,8 +538,6 @@ const RefusalCase kRefusals[] = {
     {"output is a folder", IDC_ENCODE, "plain.bin", "secret", "sub", "output is a folder"},
     {"output folder missing", IDC_ENCODE, "plain.bin", "secret", "nowhere\\out.bin",
      "output folder not found"},
-    {"output is the temporary file", IDC_ENCODE, "plain.bin", "secret", "plain.bin.tmp",
-     "output is the temporary file"},
     {"output read-only", IDC_DECODE, "encoded.bin", "secret", "readonly.bin",
      "output is read-only"},
 };
@@ -422,7 +550,7 @@ TEST_F(KarvelTest, RefusalsShowTheirMessageAndKeepEverything) {
   SetFileAttributesA(PathOf("readonly.bin").c_str(), FILE_ATTRIBUTE_READONLY);
   CreateDirectoryA(PathOf("sub").c_str(), nullptr);
   StartKarvel();
-  const std::string longPath = "C:\\" + std::string(karvel::kMaxPathLength - 2, 'a');
+  const std::string longPath = "C:\\" + std::string(karvel::kMaxPathUnits - 2, 'a');
   auto expand = [&](const std::string& name, const std::string& target) -> std::string {
     if (name.empty()) return "";
     if (name == "<long>") return longPath;
@@ -798,6 +926,7 @@ TEST_F(LongTransformTest, ProgressShowsTheWindowAnswersAndCancelKeepsTheTarget) 
   EXPECT_EQ(seen.caption, "error");
   EXPECT_EQ(seen.text, "cancelled");
   EXPECT_FALSE(IsWindow(dialog));
+  EXPECT_EQ(FocusedId(), IDC_TARGET_FILE) << "after the progress dialog";
   EXPECT_FALSE(MessageShown()) << "one message only";
   ExpectBoxes(target_, "secret", "");
   for (int id : kInputControls) EXPECT_TRUE(IsWindowEnabled(GetDlgItem(main_, id))) << id;
@@ -831,8 +960,10 @@ TEST_F(LongTransformTest, ClosingStopsTheTransformAndExitsWithZero) {
       Command(IDC_ENCODE);
       ASSERT_TRUE(WaitUntil([&] { return !IsWindowEnabled(GetDlgItem(main_, IDC_ENCODE)); }));
     }
+    LARGE_INTEGER closed = Now();
     ASSERT_TRUE(PostMessageA(main_, close.message, close.wParam, 0));
     EXPECT_EQ(WaitForExit(), 0u) << "no message after the close";
+    EXPECT_LT(MsSince(closed), 1000.0) << "cancelled within a second";
     StopKarvel();
     EXPECT_EQ(FolderNames(), std::vector<std::string>{"large.bin"}) << "no temporary file";
     EXPECT_NE(ReadText(SettingsPath()).find("WinRight=350"), std::string::npos)
@@ -944,6 +1075,8 @@ TEST_F(KarvelTest, OpenDialogAcceptsANewNameInAnExistingFolder) {
   EXPECT_TRUE(WaitUntil([&] { return !IsWindow(dialog); })) << "dialog refused the name";
   Sync();
   ExpectBoxes(chosen, "secret", chosen);
+  EXPECT_EQ(FocusedId(), IDC_TARGET_FILE);
+  EXPECT_TRUE(WholeTextSelected(IDC_TARGET_FILE));
   Command(IDC_ENCODE);
   EXPECT_EQ(DismissMessage().text, "file open failed");
 }
@@ -958,6 +1091,8 @@ TEST_F(KarvelTest, CancellingTheOpenDialogChangesNothing) {
   EXPECT_TRUE(WaitUntil([&] { return !IsWindow(dialog); }));
   Sync();
   ExpectBoxes("typed target", "secret", "typed output");
+  EXPECT_EQ(FocusedId(), IDC_TARGET_FILE);
+  EXPECT_TRUE(WholeTextSelected(IDC_TARGET_FILE));
 }
 
 // ---- Hostile and odd input: the window acts on the exact path in the box or on none.
@@ -989,42 +1124,40 @@ std::vector<std::string> NamesIn(const std::string& folder) {
   return names;
 }
 
-TEST_F(KarvelTest, PathsOf255AreTakenAndLongerOnesRefusedNotCut) {
+// Beyond MAX_PATH, and beyond what Windows takes at all.
+TEST_F(KarvelTest, LongPathsAreTakenAndTooLongOnesRefusedNotCut) {
   const Bytes plain = PlainContent();
-  const std::string target = DeepPath(folder_, karvel::kMaxPathLength);
+  const std::string target = DeepPath(folder_, 300);
   std::string output = target;
   output.back() = 'g';
-  ASSERT_EQ(output.size(), 255u);
-  WriteBytes(target, plain);
+  WriteBytesW(Wide(target), plain);
   StartKarvel();
 
   SetBoxes(target, "deep", "");
   Command(IDC_ENCODE);
   EXPECT_EQ(DismissMessage().text, "done");
-  ExpectEncodingOf(ReadBytes(target), plain, "deep");
+  ExpectEncodingOf(ReadBytesW(Wide(target)), plain, "deep");
   SetBoxes(target, "deep", output);
   Command(IDC_DECODE);
   EXPECT_EQ(DismissMessage().text, "done");
-  EXPECT_EQ(ReadBytes(output), plain);
+  EXPECT_EQ(ReadBytesW(Wide(output)), plain);
 
-  // Cut to 255 characters, each of these would name one of the two files above.
-  for (size_t extra : {1, 45}) {
-    SCOPED_TRACE(255 + extra);
-    const std::string longTarget = target + std::string(extra, 'x');
-    const std::string longOutput = output + std::string(extra, 'x');
-    for (WORD command : {IDC_ENCODE, IDC_DECODE}) {
-      SetBoxes(longTarget, "deep", "");
-      Command(command);
-      EXPECT_EQ(DismissMessage().text, "file name too long");
-      ExpectBoxes(longTarget, "deep", "");
-      SetBoxes(target, "deep", longOutput);
-      Command(command);
-      EXPECT_EQ(DismissMessage().text, "file name too long");
-      ExpectBoxes(target, "deep", longOutput);
-    }
+  // Cut to the longest path, each of these would name a file in the same folder.
+  const std::string longTarget =
+      target + std::string(karvel::kMaxPathUnits + 1 - target.size(), 'x');
+  const std::string longOutput =
+      output + std::string(karvel::kMaxPathUnits + 1 - output.size(), 'x');
+  for (WORD command : {IDC_ENCODE, IDC_DECODE}) {
+    SetBoxes(longTarget, "deep", "");
+    Command(command);
+    EXPECT_EQ(DismissMessage().text, "file name too long");
+    SetBoxes(target, "deep", longOutput);
+    Command(command);
+    EXPECT_EQ(DismissMessage().text, "file name too long");
+    EXPECT_EQ(BoxText(IDC_PASSPHRASE), "deep");
   }
-  ExpectEncodingOf(ReadBytes(target), plain, "deep");
-  EXPECT_EQ(ReadBytes(output), plain);
+  ExpectEncodingOf(ReadBytesW(Wide(target)), plain, "deep");
+  EXPECT_EQ(ReadBytesW(Wide(output)), plain);
   EXPECT_EQ(NamesIn(FolderOf(target)),
             (std::vector<std::string>{target.substr(target.rfind('\\') + 1),
                                       output.substr(output.rfind('\\') + 1)}));
@@ -1143,8 +1276,9 @@ TEST_F(KarvelTest, DiskFaultsAreReportedAndLoseNothing) {
       {"the copy to a full other disk", PathOf("large.bin"), small + "\\large.bin",
        "file write failed"},
       {"no temporary file on a read-only disk", readOnly + "\\plain", "", "file open failed"},
+      // The temporary file is made beside the output, so none can be.
       {"an old output on a read-only disk", PathOf("large.bin"), readOnly + "\\plain",
-       "output replace failed"},
+       "file open failed"},
   };
   StartKarvel();
   for (const Case& c : cases) {
@@ -1165,6 +1299,561 @@ TEST_F(KarvelTest, DiskFaultsAreReportedAndLoseNothing) {
     EXPECT_EQ(NamesIn(folder_), localNames);
   }
   DeleteFileA((small + "\\large.bin").c_str());
+}
+
+// ---- Real keys and mouse on the virtual display, and Unicode text.
+
+RECT WorkArea() {
+  RECT work;
+  SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
+  return work;
+}
+
+std::string Rect(const RECT& rect) {
+  return std::to_string(rect.left) + "," + std::to_string(rect.top) + " " +
+         std::to_string(rect.right - rect.left) + "x" + std::to_string(rect.bottom - rect.top);
+}
+
+std::string SettingsText(int left, int top, int right, int bottom) {
+  return "[Settings]\nWinLeft=" + std::to_string(left) + "\nWinTop=" + std::to_string(top) +
+         "\nWinRight=" + std::to_string(right) + "\nWinBottom=" + std::to_string(bottom) + "\n";
+}
+
+void WriteText(const std::string& path, const std::string& text) {
+  WriteBytes(path, Bytes(text.begin(), text.end()));
+}
+
+// A user at the keyboard: xdotool sends real X input to the window that has the focus.
+class DesktopTest : public KarvelTest {
+ protected:
+  void Xdo(const std::wstring& arguments) {
+    std::wstring command = L"Z:\\usr\\bin\\xdotool " + arguments;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION xdo = {};
+    ASSERT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                               nullptr, &startup, &xdo))
+        << "xdotool";
+    WaitForSingleObject(xdo.hProcess, kPatienceMs);
+    CloseHandle(xdo.hThread);
+    CloseHandle(xdo.hProcess);
+    // The X events reach karvel's queue through Wine's X11 driver, a while after xdotool ends.
+    for (int settle = 0; settle < 3; ++settle) {
+      Sleep(100);
+      if (main_ != nullptr && Running()) Sync();
+    }
+  }
+
+  void Keys(const std::wstring& keys) { Xdo(L"key --delay 60 " + keys); }
+  void Type(const std::wstring& text) { Xdo(L"type --delay 60 \"" + text + L"\""); }
+
+  // Clicks above the target box, right of its label, where no control is.
+  void ClickIntoWindow() {
+    RECT box;
+    GetWindowRect(GetDlgItem(main_, IDC_TARGET_FILE), &box);
+    Xdo(L"mousemove --sync " + std::to_wstring(box.right - 10) + L" " +
+        std::to_wstring(box.top - 6) + L" click 1");
+  }
+
+  // Reads the message box and closes it with the Enter key, as a user would.
+  std::string EnterOnMessage() {
+    HWND box = WaitForWindow(kMessageBoxClass, nullptr, true);
+    if (box == nullptr) {
+      ADD_FAILURE() << "no message box";
+      return "";
+    }
+    char text[256] = "";
+    GetDlgItemTextA(box, kMessageBoxTextId, text, sizeof text);
+    Keys(L"Return");
+    EXPECT_TRUE(WaitUntil([&] { return !IsWindow(box); })) << "Enter did not close " << text;
+    Sync();
+    return text;
+  }
+};
+
+TEST_F(DesktopTest, KeyboardReachesEveryBoxAndButton) {
+  StartKarvel();
+  EXPECT_EQ(FocusedId(), IDC_TARGET_FILE) << "at start";
+  ClickIntoWindow();
+  ASSERT_EQ(FocusedId(), IDC_TARGET_FILE) << "after a click on no control";
+  const int tabOrder[] = {IDC_PASSPHRASE, IDC_OUTPUT, IDC_ENCODE, IDC_DECODE, IDC_TARGET_FILE};
+  for (int id : tabOrder) {
+    Keys(L"Tab");
+    EXPECT_EQ(FocusedId(), id) << "Tab";
+  }
+  Keys(L"shift+Tab");
+  EXPECT_EQ(FocusedId(), IDC_DECODE) << "Shift+Tab";
+  const struct {
+    const wchar_t* keys;
+    int id;
+  } mnemonics[] = {{L"alt+p", IDC_PASSPHRASE}, {L"alt+o", IDC_OUTPUT}, {L"alt+t", IDC_TARGET_FILE}};
+  for (const auto& mnemonic : mnemonics) {
+    Keys(mnemonic.keys);
+    EXPECT_EQ(FocusedId(), mnemonic.id) << mnemonic.keys;
+  }
+  Keys(L"Return Escape");
+  EXPECT_TRUE(Running());
+  EXPECT_TRUE(IsWindowVisible(main_));
+  EXPECT_FALSE(MessageShown()) << "Enter and Escape press nothing";
+  EXPECT_EQ(FocusedId(), IDC_TARGET_FILE);
+}
+
+// Decode under a mistyped passphrase, Enter on "invalid key", then the right
+// passphrase typed at once: each of its letters must go into the box, none
+// may press a button by its mnemonic ("e" would encode the file again).
+TEST_F(DesktopTest, TypingAfterAMessageGoesIntoTheBoxItIsAbout) {
+  const Bytes plain = PlainContent();
+  const std::string target = PathOf("letter.bin");
+  WriteBytes(target, Encoded(plain, "secret"));
+  const Bytes encoded = ReadBytes(target);
+  StartKarvel();
+  SetBox(IDC_TARGET_FILE, target);
+  ClickIntoWindow();
+  Keys(L"alt+p");
+  Type(L"secreT");
+  Keys(L"alt+d");
+  EXPECT_EQ(EnterOnMessage(), "invalid key");
+  EXPECT_EQ(FocusedId(), IDC_PASSPHRASE);
+  EXPECT_TRUE(WholeTextSelected(IDC_PASSPHRASE));
+  Type(L"secret");
+  Sleep(300);
+  EXPECT_FALSE(MessageShown()) << "a typed letter pressed a button";
+  EXPECT_EQ(ReadBytes(target), encoded) << "the file is unchanged";
+  EXPECT_EQ(BoxText(IDC_PASSPHRASE), "secret") << "the typing replaced the wrong passphrase";
+  Keys(L"alt+d");
+  EXPECT_EQ(EnterOnMessage(), "done");
+  EXPECT_EQ(ReadBytes(target), plain);
+  EXPECT_EQ(FocusedId(), IDC_TARGET_FILE) << "after done";
+  EXPECT_TRUE(WholeTextSelected(IDC_TARGET_FILE));
+  ExpectBoxes(target, "", "");
+
+  Keys(L"alt+p");
+  Type(L"secret");
+  ExpectBoxes(target, "secret", "");
+  Keys(L"alt+e");
+  Type(L"secret");  // again, in the box that asks for it
+  Keys(L"Return");
+  EXPECT_EQ(EnterOnMessage(), "done");
+  ExpectEncodingOf(ReadBytes(target), plain, "secret");
+  Keys(L"alt+p");
+  Type(L"secret");
+  Keys(L"alt+e");
+  EXPECT_EQ(EnterOnMessage(), "alreadly encoded by the passphrase");
+  EXPECT_EQ(FocusedId(), IDC_PASSPHRASE);
+  EXPECT_TRUE(WholeTextSelected(IDC_PASSPHRASE));
+}
+
+// After each refusal the keyboard is in the box the message is about, its text selected.
+TEST_F(DesktopTest, EachRefusalLeavesTheKeyboardInItsBox) {
+  WriteBytes(PathOf("plain.bin"), PlainContent());
+  CreateDirectoryA(PathOf("sub").c_str(), nullptr);
+  const struct {
+    const char* name;
+    std::string target, passphrase, output;
+    int box;
+  } cases[] = {
+      {"no passphrase", PathOf("plain.bin"), "", "", IDC_PASSPHRASE},
+      {"no target", "", "secret", "", IDC_TARGET_FILE},
+      {"missing target", PathOf("missing.bin"), "secret", "", IDC_TARGET_FILE},
+      {"invalid key", PathOf("plain.bin"), "secret", "", IDC_PASSPHRASE},
+      {"output is a folder", PathOf("plain.bin"), "secret", PathOf("sub"), IDC_OUTPUT},
+  };
+  StartKarvel();
+  ClickIntoWindow();
+  for (const auto& refusal : cases) {
+    SCOPED_TRACE(refusal.name);
+    SetBoxes(refusal.target, refusal.passphrase, refusal.output);
+    if (refusal.box == IDC_OUTPUT) {
+      Keys(L"alt+e");
+      Type(Wide(refusal.passphrase));  // again, in the box that asks for it
+      Keys(L"Return");
+    } else {
+      Keys(L"alt+d");
+    }
+    EnterOnMessage();
+    EXPECT_EQ(FocusedId(), refusal.box);
+    EXPECT_TRUE(WholeTextSelected(refusal.box));
+  }
+}
+
+// A slip in either typing writes nothing; so does a cancel. Decode asks once.
+TEST_F(DesktopTest, EncodeAsksForThePassphraseAgainAndWritesNothingUnlessTheyMatch) {
+  const Bytes plain = PlainContent();
+  const std::string target = PathOf("twice.bin");
+  WriteBytes(target, plain);
+  StartKarvel();
+  SetBox(IDC_TARGET_FILE, target);
+  ClickIntoWindow();
+  const struct {
+    const char* name;
+    const wchar_t* again;  // typed into the confirmation; nullptr: Escape
+    const char* message;   // nullptr: none
+  } answers[] = {
+      {"a slip", L"secreT", "encoding keys differ"},
+      {"one more character", L"secrets", "encoding keys differ"},
+      {"cancelled", nullptr, nullptr},
+  };
+  for (const auto& answer : answers) {
+    SCOPED_TRACE(answer.name);
+    Keys(L"alt+p");
+    Type(L"secret");
+    Keys(L"alt+e");
+    HWND confirm = WaitForWindow(kMessageBoxClass, kConfirmCaption);
+    ASSERT_NE(confirm, nullptr);
+    EXPECT_EQ(GetWindowLongPtrA(confirm, GWLP_HWNDPARENT), reinterpret_cast<LONG_PTR>(main_));
+    EXPECT_TRUE(GetWindowLongA(GetDlgItem(confirm, IDC_CONFIRM_PASSPHRASE), GWL_STYLE) &
+                ES_PASSWORD)
+        << "masked";
+    if (answer.again == nullptr) SaveScreenshot(confirm, "confirm-dialog");
+    if (answer.again == nullptr) {
+      Keys(L"Escape");
+    } else {
+      Type(answer.again);
+      Keys(L"Return");
+    }
+    EXPECT_TRUE(WaitUntil([&] { return !IsWindow(confirm); }));
+    if (answer.message != nullptr) EXPECT_EQ(EnterOnMessage(), answer.message);
+    Sleep(200);
+    EXPECT_FALSE(MessageShown());
+    EXPECT_EQ(ReadBytes(target), plain) << "nothing written";
+    EXPECT_EQ(NamesIn(folder_), std::vector<std::string>{"twice.bin"});
+    EXPECT_EQ(FocusedId(), IDC_PASSPHRASE);
+    EXPECT_TRUE(WholeTextSelected(IDC_PASSPHRASE));
+    EXPECT_EQ(BoxText(IDC_PASSPHRASE), "secret");
+  }
+  Keys(L"alt+e");
+  Type(L"secret");
+  Keys(L"Return");
+  EXPECT_EQ(EnterOnMessage(), "done");
+  ExpectEncodingOf(ReadBytes(target), plain, "secret");
+  Keys(L"alt+p");
+  Type(L"secret");
+  Keys(L"alt+d");
+  EXPECT_EQ(EnterOnMessage(), "done") << "Decode asks once";
+  EXPECT_EQ(ReadBytes(target), plain);
+}
+
+// ---- Unicode names and the passphrase's code-page bytes.
+
+// Korean and an emoji in a folder whose name has characters whose Shift-JIS
+// form ends in the byte of "\".
+TEST_F(DesktopTest, UnicodeNamesRoundTrip) {
+  const std::wstring folder = Wide(folder_) + L"\\表ソ能十";
+  ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+  const std::wstring target = folder + L"\\한국어😀.bin";
+  const std::wstring output = folder + L"\\출력😀.enc";
+  const std::wstring back = folder + L"\\되돌림.bin";
+  const Bytes plain = PlainContent();
+  WriteBytesW(target, plain);
+  StartKarvel();
+
+  SetBoxW(IDC_TARGET_FILE, target);
+  SetBoxW(IDC_PASSPHRASE, L"pass");
+  SetBoxW(IDC_OUTPUT, output);
+  Command(IDC_ENCODE);
+  EXPECT_EQ(DismissMessage().text, "done");
+  ExpectEncodingOf(ReadBytesW(output), plain, "pass");
+  EXPECT_EQ(BoxTextW(IDC_TARGET_FILE), target);
+  EXPECT_EQ(BoxTextW(IDC_OUTPUT), output);
+
+  SetBoxW(IDC_TARGET_FILE, output);
+  SetBoxW(IDC_PASSPHRASE, L"pass");
+  SetBoxW(IDC_OUTPUT, back);
+  Command(IDC_DECODE);
+  EXPECT_EQ(DismissMessage().text, "done");
+  EXPECT_EQ(ReadBytesW(back), plain);
+
+  SetBoxW(IDC_TARGET_FILE, target);
+  SetBoxW(IDC_PASSPHRASE, L"pass");
+  SetBoxW(IDC_OUTPUT, L"");
+  Command(IDC_ENCODE);
+  EXPECT_EQ(DismissMessage().text, "done");
+  ExpectEncodingOf(ReadBytesW(target), plain, "pass");
+  SetBoxW(IDC_PASSPHRASE, L"pass");
+  Command(IDC_DECODE);
+  EXPECT_EQ(DismissMessage().text, "done");
+  EXPECT_EQ(ReadBytesW(target), plain);
+  EXPECT_EQ(NamesInW(folder),
+            (std::vector<std::wstring>{L"되돌림.bin", L"출력😀.enc", L"한국어😀.bin"}));
+}
+
+struct PassphraseCase {
+  const wchar_t* typed;
+  const char* cp932;   // its bytes under code page 932; nullptr: refused there
+  const char* cp1252;  // its bytes under code page 1252; nullptr: refused there
+};
+
+// "ソ" and "表" end in the byte of "\" in Shift-JIS; "ÄÖÜ" would become "AOU"
+// by best fit where the code page has no umlauts, "€" a "?".
+const PassphraseCase kPassphrases[] = {
+    {L"日本語", "\x93\xfa\x96\x7b\x8c\xea", nullptr},
+    {L"ソ表", "\x83\x5c\x95\x5c", nullptr},
+    {L"ÄÖÜ€", nullptr, "\xc4\xd6\xdc\x80"},
+    {L"한국어😀", nullptr, nullptr},
+    {L"plain", "plain", "plain"},
+};
+
+TEST_F(DesktopTest, UnicodePassphraseIsItsCodePageBytesOrRefused) {
+  const UINT codePage = GetACP();
+  if (codePage != 932 && codePage != 1252) GTEST_SKIP() << "code page " << codePage;
+  const Bytes plain = PlainContent();
+  const std::string target = PathOf("secret.bin");
+  StartKarvel();
+  for (const PassphraseCase& passphrase : kPassphrases) {
+    SCOPED_TRACE(::testing::Message() << passphrase.typed << " under code page " << codePage);
+    const char* bytes = codePage == 932 ? passphrase.cp932 : passphrase.cp1252;
+    WriteBytes(target, plain);
+    SetBox(IDC_TARGET_FILE, target);
+    SetBoxW(IDC_PASSPHRASE, passphrase.typed);
+    Command(IDC_ENCODE);
+    if (bytes == nullptr) {
+      EXPECT_EQ(DismissMessage().text, "encoding key has a character this system cannot use");
+      EXPECT_EQ(ReadBytes(target), plain) << "nothing written";
+      EXPECT_EQ(BoxTextW(IDC_PASSPHRASE), passphrase.typed) << "kept for correction";
+    } else {
+      EXPECT_EQ(DismissMessage().text, "done");
+      ExpectEncodingOf(ReadBytes(target), plain, bytes);
+    }
+    EXPECT_EQ(NamesIn(folder_), std::vector<std::string>{"secret.bin"});
+  }
+}
+
+// Japanese typed on the keyboard reaches the box as the characters typed.
+TEST_F(DesktopTest, UnicodeTypedPassphraseArrivesWhole) {
+  StartKarvel();
+  ClickIntoWindow();
+  Keys(L"alt+p");
+  Type(L"日本語");
+  EXPECT_EQ(BoxTextW(IDC_PASSPHRASE), L"日本語");
+}
+
+// ---- Where the placement is kept and how it comes back.
+
+TEST_F(KarvelTest, MinimizedCloseSavesTheRestoredRectangle) {
+  StartKarvel();
+  ASSERT_TRUE(MoveWindow(main_, 200, 150, 350, 230, TRUE));
+  Sync();
+  ShowWindowAsync(main_, SW_MINIMIZE);
+  ASSERT_TRUE(WaitUntil([&] { return IsIconic(main_) != FALSE; }));
+  Sync();
+  ASSERT_TRUE(PostMessageA(main_, WM_CLOSE, 0, 0));
+  EXPECT_EQ(WaitForExit(), 0u);
+  StopKarvel();
+  EXPECT_EQ(ReadText(SettingsPath()), SettingsText(200, 150, 550, 380));
+  StartKarvel();
+  RECT rect;
+  GetWindowRect(main_, &rect);
+  EXPECT_EQ(Rect(rect), "200,150 350x230");
+}
+
+struct RestoreCase {
+  const char* name;
+  const char* settings;
+  int left, top, width, height;  // negative left or top: so far from the work area's far edge
+};
+
+const RestoreCase kRestores[] = {
+    {"on screen, kept exactly", "WinLeft=10\nWinTop=20\nWinRight=300\nWinBottom=400", 10, 20, 290,
+     380},
+    {"a detached monitor to the right", "WinLeft=3000\nWinTop=2000\nWinRight=3350\nWinBottom=2230",
+     -350, -230, 350, 230},
+    {"a detached monitor to the left", "WinLeft=-1800\nWinTop=100\nWinRight=-1450\nWinBottom=330",
+     0, 100, 350, 230},
+    {"the minimized position on Windows",
+     "WinLeft=-32000\nWinTop=-32000\nWinRight=-31840\nWinBottom=-31972", 0, 0, 160, 28},
+    {"garbage", "WinLeft=abc\nWinTop=?\nWinRight=x1\nWinBottom=", 0, 0, 350, 230},
+    {"right edge left of the left", "WinLeft=300\nWinTop=200\nWinRight=100\nWinBottom=400", 300,
+     200, 350, 230},
+    {"off screen and larger than it", "WinLeft=9000\nWinTop=9000\nWinRight=29000\nWinBottom=29000",
+     -350, -230, 350, 230},
+};
+
+TEST_F(KarvelTest, PlacementComesBackOnTheScreen) {
+  const RECT work = WorkArea();
+  for (const RestoreCase& restore : kRestores) {
+    SCOPED_TRACE(restore.name);
+    WriteText(SettingsPath(), std::string("[Settings]\n") + restore.settings + "\n");
+    StartKarvel();
+    RECT rect;
+    GetWindowRect(main_, &rect);
+    RECT expected = {restore.left < 0 ? work.right + restore.left : restore.left,
+                     restore.top < 0 ? work.bottom + restore.top : restore.top, 0, 0};
+    expected.right = expected.left + restore.width;
+    expected.bottom = expected.top + restore.height;
+    EXPECT_EQ(Rect(rect), Rect(expected));
+    PostMessageA(main_, WM_CLOSE, 0, 0);
+    EXPECT_EQ(WaitForExit(), 0u);
+    StopKarvel();
+    EXPECT_EQ(ReadText(SettingsPath()),
+              SettingsText(expected.left, expected.top, expected.right, expected.bottom))
+        << "saved as shown";
+  }
+}
+
+TEST_F(KarvelTest, OldSettingsAreReadUntilTheUsersOwnAreWritten) {
+  WriteText(OldSettingsPath(), SettingsText(100, 50, 450, 280));
+  StartKarvel();
+  RECT rect;
+  GetWindowRect(main_, &rect);
+  EXPECT_EQ(Rect(rect), "100,50 350x230");
+  ASSERT_TRUE(MoveWindow(main_, 120, 60, 350, 230, TRUE));
+  PostMessageA(main_, WM_CLOSE, 0, 0);
+  EXPECT_EQ(WaitForExit(), 0u);
+  StopKarvel();
+  EXPECT_EQ(ReadText(SettingsPath()), SettingsText(120, 60, 470, 290));
+  EXPECT_EQ(ReadText(OldSettingsPath()), SettingsText(100, 50, 450, 280)) << "left as it was";
+  StartKarvel();
+  GetWindowRect(main_, &rect);
+  EXPECT_EQ(Rect(rect), "120,60 350x230");
+}
+
+// A copy of karvel.exe in a folder of its own, with what the test puts beside it.
+std::string CopyOfKarvel(const std::string& folder) {
+  CreateDirectoryA(folder.c_str(), nullptr);
+  std::string exe = folder + "\\karvel.exe";
+  EXPECT_TRUE(CopyFileA(KARVEL_EXE, exe.c_str(), FALSE));
+  return exe;
+}
+
+TEST_F(KarvelTest, PortableSettingsBesideTheProgramWhenThereAndWritable) {
+  const std::string exe = CopyOfKarvel(PathOf("portable"));
+  const std::string beside = PathOf("portable\\karvel.ini");
+  WriteText(beside, SettingsText(70, 40, 420, 270));
+  StartKarvel(exe);
+  RECT rect;
+  GetWindowRect(main_, &rect);
+  EXPECT_EQ(Rect(rect), "70,40 350x230");
+  ASSERT_TRUE(MoveWindow(main_, 90, 30, 350, 230, TRUE));
+  PostMessageA(main_, WM_CLOSE, 0, 0);
+  EXPECT_EQ(WaitForExit(), 0u);
+  StopKarvel();
+  EXPECT_EQ(ReadText(beside), SettingsText(90, 30, 440, 260));
+  EXPECT_FALSE(Exists(SettingsPath())) << "nothing in the user's folder";
+}
+
+// ---- Help, started from another folder than the program's.
+
+TEST_F(KarvelTest, HelpOpensBesideTheProgramOrSaysItCannot) {
+  const std::string exe = CopyOfKarvel(PathOf("program"));
+  StartKarvel(exe);  // its current directory is the test folder, without help.html
+  Command(IDM_VIEW_HELP);
+  EXPECT_EQ(DismissMessage().text, "help page cannot be opened");
+  StopKarvel();
+
+  std::string help = std::string(KARVEL_EXE);
+  help = help.substr(0, help.find_last_of("\\/")) + "\\help.html";
+  ASSERT_TRUE(CopyFileA(help.c_str(), PathOf("program\\help.html").c_str(), FALSE));
+  StartKarvel(exe);
+  Command(IDM_VIEW_HELP);
+  Sleep(1000);
+  Sync();
+  EXPECT_FALSE(MessageShown()) << "the help page beside the program opened";
+}
+
+// ---- The session's end, and names in the progress dialog.
+
+void SetBoxWide(HWND window, int id, const std::wstring& text) {
+  DWORD_PTR result;
+  ASSERT_TRUE(SendMessageTimeoutW(GetDlgItem(window, id), WM_SETTEXT, 0,
+                                  reinterpret_cast<LPARAM>(text.c_str()), SMTO_NORMAL, kPatienceMs,
+                                  &result));
+}
+
+// As logging off does: every program is asked, then told the session ends.
+void EndSession() {
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION wineboot = {};
+  char commandLine[] = "wineboot.exe --end-session";
+  ASSERT_TRUE(CreateProcessA(nullptr, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                             &startup, &wineboot));
+  EXPECT_EQ(WaitForSingleObject(wineboot.hProcess, kPatienceMs), WAIT_OBJECT_0);
+  CloseHandle(wineboot.hThread);
+  CloseHandle(wineboot.hProcess);
+}
+
+TEST_F(LongTransformTest, EndingTheSessionStopsTheTransformAndKeepsTheTarget) {
+  const auto before = Digest(target_);
+  StartKarvel();
+  ASSERT_NE(EncodeUntilProgressShows(), nullptr);
+  EndSession();
+  EXPECT_TRUE(WaitUntil([&] { return FolderNames() == std::vector<std::string>{"large.bin"}; }))
+      << "the temporary file is gone";
+  Sleep(300);
+  EXPECT_FALSE(MessageShown()) << "nothing more is shown";
+  StopKarvel();
+  EXPECT_EQ(Digest(target_), before);
+}
+
+// In Shift-JIS, "十", "ソ" and "表" end in the byte of "\": a name scanned as
+// code-page bytes showed as ".bin".
+TEST_F(LongTransformTest, UnicodeFileNameShowsWholeInTheProgressDialog) {
+  const std::wstring name = L"大きい十ソ表.bin";
+  const std::wstring target = Wide(folder_) + L"\\" + name;
+  ASSERT_TRUE(MoveFileW(Wide(target_).c_str(), target.c_str()));
+  StartKarvel();
+  SetBoxWide(main_, IDC_TARGET_FILE, target);
+  SetBoxWide(main_, IDC_PASSPHRASE, L"secret");
+  Command(IDC_ENCODE);
+  HWND dialog = WaitForWindow(kMessageBoxClass, kProgressCaption);
+  ASSERT_NE(dialog, nullptr);
+  wchar_t shown[64] = L"";
+  GetDlgItemTextW(dialog, IDC_PROGRESS_FILE, shown, 64);
+  EXPECT_EQ(std::wstring(shown), name);
+  SaveScreenshot(dialog, GetACP() == 932 ? "progress-dialog-cp932" : "progress-dialog-cp1252");
+  PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+  EXPECT_EQ(DismissMessage().text, "cancelled");
+}
+
+// ---- High DPI: the prefix's LogPixels, read by each program as it starts.
+
+class DpiTest : public KarvelTest {
+ protected:
+  void SetDpi(DWORD dpi) {
+    ASSERT_EQ(RegSetKeyValueA(HKEY_CURRENT_USER, "Control Panel\\Desktop", "LogPixels", REG_DWORD,
+                              &dpi, sizeof dpi),
+              ERROR_SUCCESS);
+  }
+  void TearDown() override {
+    KarvelTest::TearDown();
+    SetDpi(96);
+  }
+};
+
+TEST_F(DpiTest, TemplateScalesWithTheScreenAndPlacementStaysIn96DpiPixels) {
+  const struct {
+    DWORD dpi;
+    const char* screenshot;
+    const char* shown;
+  } scales[] = {{96, "main-window-96dpi", "80,40 350x230"},
+                {144, "main-window-144dpi", "120,60 525x345"},
+                {192, "main-window-192dpi", "160,80 700x460"}};
+  for (const auto& scale : scales) {
+    SCOPED_TRACE(scale.dpi);
+    SetDpi(scale.dpi);
+    WriteText(SettingsPath(), SettingsText(80, 40, 430, 270));
+    StartKarvel();
+    RECT rect;
+    GetWindowRect(main_, &rect);
+    EXPECT_EQ(Rect(rect), scale.shown);
+    RECT client;
+    GetClientRect(main_, &client);
+    MapWindowPoints(main_, nullptr, reinterpret_cast<POINT*>(&client), 2);
+    for (int id : {IDC_TARGET_FILE, IDC_PASSPHRASE, IDC_OUTPUT, IDC_ENCODE, IDC_DECODE}) {
+      RECT control;
+      GetWindowRect(GetDlgItem(main_, id), &control);
+      EXPECT_TRUE(control.right <= client.right && control.bottom <= client.bottom)
+          << id << " inside the window";
+    }
+    RedrawWindow(main_, nullptr, nullptr,
+                 RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN | RDW_FRAME);
+    Sync();
+    SaveScreenshot(main_, scale.screenshot);
+    PostMessageA(main_, WM_CLOSE, 0, 0);
+    EXPECT_EQ(WaitForExit(), 0u);
+    StopKarvel();
+    EXPECT_EQ(ReadText(SettingsPath()), SettingsText(80, 40, 430, 270));
+  }
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 
 #include "res/resource.h"
 #include "ui/about_box.h"
+#include "ui/placement.h"
 #include "ui/transform_commands.h"
 
 namespace karvel {
@@ -221,8 +222,36 @@ TEST(ProgressTemplate, ClassicTemplateInTheAboutBoxStyle) {
   }
 }
 
-// Current visual styles and no elevation; no DPI awareness, so that placements stay in pixels.
-TEST(Resources, ManifestAsksForCommonControls6AsInvokerAndNoDpiAwareness) {
+TEST(ConfirmTemplate, ClassicTemplateInTheAboutBoxStyleWithAMaskedBox) {
+  const void* data = LoadJapaneseResource(RT_DIALOG, IDD_CONFIRM);
+  ASSERT_NE(data, nullptr);
+  TemplateReader reader(data);
+  EXPECT_EQ(reader.Dword(), DWORD{WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT});
+  EXPECT_EQ(reader.Dword(), 0u);
+  EXPECT_EQ(reader.Word(), 4);
+  for (int edge = 0; edge < 4; ++edge) reader.Short();
+  EXPECT_EQ(reader.NameOrOrdinal(), L"");
+  EXPECT_EQ(reader.NameOrOrdinal(), L"");
+  EXPECT_EQ(reader.NameOrOrdinal(), L"karvel - encoding key");
+  EXPECT_EQ(reader.Word(), 9);
+  EXPECT_EQ(reader.NameOrOrdinal(), L"\uFF2D\uFF33 \uFF30\u30B4\u30B7\u30C3\u30AF");
+  const int expectedIds[] = {IDC_STATIC, IDC_CONFIRM_PASSPHRASE, IDOK, IDCANCEL};
+  for (int id : expectedIds) {
+    reader.AlignToDword();
+    DWORD style = reader.Dword();
+    reader.Dword();  // extended style
+    for (int edge = 0; edge < 4; ++edge) reader.Short();
+    EXPECT_EQ(static_cast<short>(reader.Word()), id);
+    if (id == IDC_CONFIRM_PASSPHRASE) EXPECT_TRUE(style & ES_PASSWORD) << "masked";
+    if (id == IDOK) EXPECT_EQ(style & BS_TYPEMASK, DWORD{BS_DEFPUSHBUTTON}) << "Enter is OK";
+    reader.NameOrOrdinal();
+    reader.NameOrOrdinal();
+    EXPECT_EQ(reader.Word(), 0) << "creation data";
+  }
+}
+
+// Current visual styles, no elevation, per-monitor DPI awareness and long paths.
+TEST(Resources, ManifestAsksForCommonControls6AsInvokerPerMonitorDpiAndLongPaths) {
   HRSRC found =
       FindResourceExA(nullptr, RT_MANIFEST, CREATEPROCESS_MANIFEST_RESOURCE_ID, kJapanese);
   ASSERT_NE(found, nullptr);
@@ -231,7 +260,9 @@ TEST(Resources, ManifestAsksForCommonControls6AsInvokerAndNoDpiAwareness) {
   EXPECT_NE(manifest.find("name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\""),
             std::string::npos);
   EXPECT_NE(manifest.find("level=\"asInvoker\""), std::string::npos);
-  EXPECT_EQ(manifest.find("dpiAware"), std::string::npos);
+  EXPECT_NE(manifest.find(">PerMonitorV2, PerMonitor</dpiAwareness>"), std::string::npos);
+  EXPECT_NE(manifest.find(">true/pm</dpiAware>"), std::string::npos);
+  EXPECT_NE(manifest.find(">true</longPathAware>"), std::string::npos);
 }
 
 TEST(Resources, AllTaggedJapanese) {
@@ -398,6 +429,8 @@ class MainWindowTest : public ::testing::Test {
     GetWindowsDirectoryA(settings, MAX_PATH);
     lstrcatA(settings, "\\karvel.ini");
     DeleteFileA(settings);  // the window opens at its default rectangle
+    LocateSettingsFile();
+    DeleteFileW(SettingsFilePath());
     window_ = StartMainWindow(GetModuleHandleA(nullptr));
     ASSERT_NE(window_, nullptr);
   }
@@ -442,6 +475,60 @@ TEST_F(MainWindowTest, DropOfThreeFilesTakesTheFirstIntoBothBoxes) {
   EXPECT_EQ(BoxText(window_, IDC_TARGET_FILE), "C:\\one\\first.txt");
   EXPECT_EQ(BoxText(window_, IDC_OUTPUT), "C:\\one\\first.txt");
   EXPECT_EQ(BoxText(window_, IDC_PASSPHRASE), "kept");
+}
+
+HDROP MakeWideDrop(const std::wstring& path) {
+  std::wstring list = path + L'\0' + L'\0';
+  size_t bytes = list.size() * sizeof(wchar_t);
+  HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, sizeof(DROPFILES) + bytes);
+  auto* drop = static_cast<DROPFILES*>(GlobalLock(memory));
+  drop->pFiles = sizeof(DROPFILES);
+  drop->fWide = TRUE;
+  std::memcpy(reinterpret_cast<char*>(drop) + sizeof(DROPFILES), list.data(), bytes);
+  GlobalUnlock(memory);
+  return static_cast<HDROP>(memory);
+}
+
+std::wstring WideBoxText(HWND window, int id) {
+  std::wstring text(GetWindowTextLengthW(GetDlgItem(window, id)) + 1, L'\0');
+  GetDlgItemTextW(window, id, text.data(), static_cast<int>(text.size()));
+  text.resize(text.size() - 1);
+  return text;
+}
+
+std::string shownMessage;
+
+void CALLBACK DismissMessageBox(HWND, UINT, UINT_PTR, DWORD) {
+  HWND box = FindWindowA("#32770", "error");
+  if (box == nullptr) return;
+  char text[128] = "";
+  GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
+  shownMessage = text;
+  PostMessageA(box, WM_COMMAND, IDOK, 0);
+}
+
+// Names no code page holds, and the longest path Windows takes, arrive whole;
+// a longer one would arrive cut, naming another file, and is refused.
+TEST_F(MainWindowTest, WideDropsArriveWholeOrAreRefused) {
+  const std::wstring longest = L"C:\\" + std::wstring(kMaxPathUnits - 3, L'x');
+  for (const std::wstring& path : {std::wstring(L"C:\\表ソ能十\\한국어😀.bin"), longest}) {
+    ASSERT_TRUE(
+        PostMessageW(window_, WM_DROPFILES, reinterpret_cast<WPARAM>(MakeWideDrop(path)), 0));
+    PumpMessages();
+    EXPECT_EQ(WideBoxText(window_, IDC_TARGET_FILE), path);
+    EXPECT_EQ(WideBoxText(window_, IDC_OUTPUT), path);
+  }
+  SetDlgItemTextW(window_, IDC_TARGET_FILE, L"kept");
+  SetDlgItemTextW(window_, IDC_OUTPUT, L"kept too");
+  shownMessage.clear();
+  UINT_PTR timer = SetTimer(nullptr, 0, 50, DismissMessageBox);
+  ASSERT_TRUE(PostMessageW(window_, WM_DROPFILES,
+                           reinterpret_cast<WPARAM>(MakeWideDrop(longest + L"y")), 0));
+  PumpMessages();
+  KillTimer(nullptr, timer);
+  EXPECT_EQ(shownMessage, "file name too long");
+  EXPECT_EQ(WideBoxText(window_, IDC_TARGET_FILE), L"kept");
+  EXPECT_EQ(WideBoxText(window_, IDC_OUTPUT), L"kept too");
 }
 
 TEST_F(MainWindowTest, AcceptsDroppedFiles) {
@@ -550,6 +637,29 @@ void CALLBACK HitTestAbout(HWND, UINT, UINT_PTR, DWORD) {
   aboutHits.caption = SendMessageA(box, WM_NCHITTEST, 0, MAKELPARAM(frame.left + 40, y));
   aboutHits.closeButton = SendMessageA(box, WM_NCHITTEST, 0, MAKELPARAM(closeX, y));
   EndDialog(box, IDOK);
+}
+
+// What the box's procedure does not handle it must leave to the dialog manager
+// (FALSE), never answer itself: a default answer of its own is handled a second
+// time by the dialog manager, and a title-bar drag then never ends.
+TEST_F(MainWindowTest, AboutBoxLeavesWhatItDoesNotHandleToTheDialogManager) {
+  RECT frame;
+  GetWindowRect(window_, &frame);
+  const LPARAM onCaption = MAKELPARAM(frame.left + 40, frame.top + 10);
+  const struct {
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+  } unhandled[] = {
+      {WM_NCHITTEST, 0, onCaption},
+      {WM_SETCURSOR, reinterpret_cast<WPARAM>(window_), MAKELPARAM(HTCAPTION, WM_MOUSEMOVE)},
+      {WM_MOUSEMOVE, 0, MAKELPARAM(5, 5)},
+      {WM_NCMOUSEMOVE, HTCAPTION, onCaption},
+  };
+  for (const auto& message : unhandled) {
+    EXPECT_EQ(AboutDlgProc(window_, message.message, message.wParam, message.lParam), FALSE)
+        << message.message;
+  }
 }
 
 TEST_F(MainWindowTest, AboutBoxTitleBarAnswersTheMouse) {

@@ -1,0 +1,62 @@
+#include "ui/confirm_dialog.h"
+
+#include <cstring>
+
+#include "engine/scrambler.h"
+#include "res/resource.h"
+#include "ui/window_text.h"
+
+namespace karvel {
+
+namespace {
+
+const char* expected;  // the passphrase of the one dialog shown
+
+// Compared as the bytes the transform would use.
+Confirmation Compare(HWND box) {
+  if (GetWindowTextLengthW(box) > static_cast<int>(kMaxPassphraseLength)) {
+    return Confirmation::Different;
+  }
+  wchar_t typed[kMaxPassphraseLength + 1];
+  char bytes[kPassphraseFieldSize];
+  GetWindowTextW(box, typed, kMaxPassphraseLength + 1);
+  bool same = PassphraseBytes(typed, bytes) == JobStatus::Ok && std::strcmp(bytes, expected) == 0;
+  Wipe(typed, sizeof typed);
+  Wipe(bytes, sizeof bytes);
+  return same ? Confirmation::Same : Confirmation::Different;
+}
+
+void OnConfirmCommand(HWND dialog, WORD command) {
+  if (command != IDOK && command != IDCANCEL) return;
+  HWND box = GetDlgItem(dialog, IDC_CONFIRM_PASSPHRASE);
+  Confirmation answer = command == IDOK ? Compare(box) : Confirmation::Cancelled;
+  ErasePassphraseBox(box);
+  EndDialog(dialog, static_cast<INT_PTR>(answer));
+}
+
+}  // namespace
+
+Confirmation ConfirmPassphrase(HINSTANCE instance, HWND owner, const char* passphrase) {
+  expected = passphrase;
+  INT_PTR answer =
+      DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_CONFIRM), owner, ConfirmDlgProc, 0);
+  expected = nullptr;
+  bool known = answer == static_cast<INT_PTR>(Confirmation::Same) ||
+               answer == static_cast<INT_PTR>(Confirmation::Different);
+  return known ? static_cast<Confirmation>(answer) : Confirmation::Cancelled;
+}
+
+// Escape, the title-bar close button and Alt+F4 come as IDCANCEL.
+INT_PTR CALLBACK ConfirmDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+  switch (message) {
+    case WM_INITDIALOG:
+      return TRUE;  // the keyboard goes to the box
+    case WM_COMMAND:
+      OnConfirmCommand(dialog, LOWORD(wParam));
+      return TRUE;
+    default:
+      return FALSE;
+  }
+}
+
+}  // namespace karvel
