@@ -1278,7 +1278,7 @@ TEST_F(KarvelTest, DiskFaultsAreReportedAndLoseNothing) {
       {"no temporary file on a read-only disk", readOnly + "\\plain", "", "file open failed"},
       // The temporary file is made beside the output, so none can be.
       {"an old output on a read-only disk", PathOf("large.bin"), readOnly + "\\plain",
-       "file open failed"},
+       "output replace failed"},
   };
   StartKarvel();
   for (const Case& c : cases) {
@@ -1512,7 +1512,9 @@ TEST_F(DesktopTest, EncodeAsksForThePassphraseAgainAndWritesNothingUnlessTheyMat
       Keys(L"Return");
     }
     EXPECT_TRUE(WaitUntil([&] { return !IsWindow(confirm); }));
-    if (answer.message != nullptr) EXPECT_EQ(EnterOnMessage(), answer.message);
+    if (answer.message != nullptr) {
+      EXPECT_EQ(EnterOnMessage(), answer.message);
+    }
     Sleep(200);
     EXPECT_FALSE(MessageShown());
     EXPECT_EQ(ReadBytes(target), plain) << "nothing written";
