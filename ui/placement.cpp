@@ -17,6 +17,8 @@ constexpr wchar_t kSettingsFolder[] = L"karvel";
 constexpr wchar_t kSection[] = L"Settings";
 constexpr RECT kDefaultRect = {0, 0, 350, 230};
 constexpr int kUnscaledDpi = 96;
+// Where Windows parks a minimized window; earlier versions saved that icon's rectangle.
+constexpr LONG kMinimizedPosition = -32000;
 
 struct SettingsFile {
   wchar_t path[kPathUnitsSize];    // where the placement is written
@@ -136,6 +138,8 @@ void RestorePlacement(HWND window) {
   RECT saved = {
       ReadSetting(L"WinLeft", kDefaultRect.left), ReadSetting(L"WinTop", kDefaultRect.top),
       ReadSetting(L"WinRight", kDefaultRect.right), ReadSetting(L"WinBottom", kDefaultRect.bottom)};
+  // An icon's size is not one the user chose, and the window cannot be resized back.
+  if (saved.left == kMinimizedPosition && saved.top == kMinimizedPosition) saved = kDefaultRect;
   UINT dpi = WindowDpi(window);
   RECT rect = OntoScreen(Scaled(saved, dpi, kUnscaledDpi), dpi);
   MoveWindow(window, rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top, TRUE);
