@@ -365,6 +365,4 @@ JobStatus EncodingJob::Decode(FileServices& files, JobProgress* progress) {
   return Transform(*this, files, Direction::Decode, progress);
 }
 
-bool FileExists(const char* path) { return SystemFileServices().Exists(path); }
-
 }  // namespace karvel

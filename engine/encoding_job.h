@@ -87,7 +87,4 @@ class EncodingJob {
   char outputPath[kPathFieldSize];
 };
 
-// True when a directory search for path, exactly as given, finds an entry (a directory counts).
-bool FileExists(const char* path);
-
 }  // namespace karvel

@@ -8,7 +8,6 @@
 #include <cstdint>
 
 #include "engine/key_stream.h"
-#include "engine/wipe.h"  // the front end wipes its copies of the passphrase through this header
 
 namespace karvel {
 

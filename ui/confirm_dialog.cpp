@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "engine/scrambler.h"
+#include "engine/wipe.h"
 #include "res/resource.h"
 #include "ui/window_text.h"
 

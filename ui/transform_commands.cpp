@@ -2,7 +2,7 @@
 
 #include <optional>
 
-#include "engine/scrambler.h"
+#include "engine/wipe.h"
 #include "res/resource.h"
 #include "ui/confirm_dialog.h"
 #include "ui/progress_dialog.h"

@@ -2,7 +2,7 @@
 
 #include <cwchar>
 
-#include "engine/scrambler.h"
+#include "engine/wipe.h"
 
 namespace karvel {
 

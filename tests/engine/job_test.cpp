@@ -152,11 +152,12 @@ TEST_F(JobOnFiles, ExistingOutputIsReplaced) {
   EXPECT_EQ(ReadBytes(folder_["old"]).size(), 1000 + kHeaderSize);
 }
 
-TEST_F(JobOnFiles, FileExistsFindsFilesAndFolders) {
-  EXPECT_TRUE(FileExists(folder_["plain"].c_str()));
-  EXPECT_TRUE(FileExists(folder_.Path().u8string().c_str()));
-  EXPECT_FALSE(FileExists(folder_["missing"].c_str()));
-  EXPECT_FALSE(FileExists(folder_["missing/plain"].c_str()));
+TEST_F(JobOnFiles, ExistsFindsFilesAndFolders) {
+  FileServices& files = SystemFileServices();
+  EXPECT_TRUE(files.Exists(folder_["plain"].c_str()));
+  EXPECT_TRUE(files.Exists(folder_.Path().u8string().c_str()));
+  EXPECT_FALSE(files.Exists(folder_["missing"].c_str()));
+  EXPECT_FALSE(files.Exists(folder_["missing/plain"].c_str()));
 }
 
 }  // namespace

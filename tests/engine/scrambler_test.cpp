@@ -8,6 +8,7 @@
 
 #include "engine/encoding_job.h"
 #include "engine/key_stream.h"
+#include "engine/wipe.h"
 #include "tests/support/reference_encoder.h"
 #include "tests/support/test_files.h"
 
