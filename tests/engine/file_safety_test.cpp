@@ -151,6 +151,30 @@ TEST(FileSafety, FileWithOtherNamesIsNotReplacedInPlace) {
   }
 }
 
+struct NotAFileCase {
+  const char* name;
+  std::string target, output;
+  JobStatus expected;
+};
+
+// Each transform, and the probe of each target it cannot open, refuses every case. The folder
+// holds "plain" and its encoding "encoded", so that Decode gets as far as the output.
+template <size_t kCount>
+void ExpectRefused(const ScratchFolder& folder, const NotAFileCase (&cases)[kCount]) {
+  for (const NotAFileCase& c : cases) {
+    for (const NamedOperation& op : kTransforms) {
+      SCOPED_TRACE(std::string(op.name) + ": " + c.name);
+      const bool ownFile = c.target == folder["plain"] && op.operation == &EncodingJob::Decode;
+      EXPECT_EQ(RunJob(op.operation, kPassphrase, ownFile ? folder["encoded"] : c.target, c.output),
+                c.expected);
+    }
+    if (c.expected == JobStatus::OpenFailed) {
+      EXPECT_EQ(RunJob(&EncodingJob::Probe, kPassphrase, c.target, ""), JobStatus::OpenFailed)
+          << c.name;
+    }
+  }
+}
+
 #ifdef _WIN32
 
 DWORD Attributes(const std::string& path) { return GetFileAttributesW(fs::u8path(path).c_str()); }
@@ -266,30 +290,13 @@ TEST(FileSafety, TargetsAndOutputsThatAreNoDiskFilesAreRefused) {
   WriteBytes(folder["plain"], Pattern(1000, 3));
   WriteBytes(folder["encoded"], ReferenceEncode(kPassphrase, Pattern(1000, 3)));
   const auto before = Snapshot(folder.Path());
-  struct Case {
-    const char* name;
-    std::string target, output;
-    JobStatus expected;
-  };
-  const Case cases[] = {
+  const NotAFileCase cases[] = {
       {"named pipe as target", pipePath, folder["out"], JobStatus::OpenFailed},
       {"endless device as target", "Z:\\dev\\zero", folder["out"], JobStatus::OpenFailed},
       {"NUL as output", folder["plain"], "NUL", JobStatus::OutputNotAFile},
       {"device node as output", folder["plain"], "Z:\\dev\\null", JobStatus::OutputNotAFile},
   };
-  for (const Case& c : cases) {
-    for (const NamedOperation& op : kTransforms) {
-      SCOPED_TRACE(std::string(op.name) + ": " + c.name);
-      // Decode needs an encoded file to get as far as the output.
-      const bool ownFile = c.target == folder["plain"] && op.operation == &EncodingJob::Decode;
-      EXPECT_EQ(RunJob(op.operation, kPassphrase, ownFile ? folder["encoded"] : c.target, c.output),
-                c.expected);
-    }
-    if (c.expected == JobStatus::OpenFailed) {
-      EXPECT_EQ(RunJob(&EncodingJob::Probe, kPassphrase, c.target, ""), JobStatus::OpenFailed)
-          << c.name;
-    }
-  }
+  ExpectRefused(folder, cases);
   CloseHandle(pipe);
   EXPECT_EQ(Snapshot(folder.Path()), before);
 }
@@ -395,31 +402,14 @@ TEST(FileSafety, TargetsAndOutputsThatAreNoRegularFilesAreRefused) {
   BoundSocket socket(folder["socket"]);
   ASSERT_TRUE(socket.bound);
   const auto before = Snapshot(folder.Path());
-  struct Case {
-    const char* name;
-    std::string target, output;
-    JobStatus expected;
-  };
-  const Case cases[] = {
+  const NotAFileCase cases[] = {
       {"FIFO without a writer as target", folder["fifo"], folder["out"], JobStatus::OpenFailed},
       {"endless device as target", "/dev/zero", folder["out"], JobStatus::OpenFailed},
       {"FIFO as output", folder["plain"], folder["fifo"], JobStatus::OutputNotAFile},
       {"device node as output", folder["plain"], "/dev/null", JobStatus::OutputNotAFile},
       {"socket as output", folder["plain"], folder["socket"], JobStatus::OutputNotAFile},
   };
-  for (const Case& c : cases) {
-    for (const NamedOperation& op : kTransforms) {
-      SCOPED_TRACE(std::string(op.name) + ": " + c.name);
-      // Decode needs an encoded file to get as far as the output.
-      const bool ownFile = c.target == folder["plain"] && op.operation == &EncodingJob::Decode;
-      EXPECT_EQ(RunJob(op.operation, kPassphrase, ownFile ? folder["encoded"] : c.target, c.output),
-                c.expected);
-    }
-    if (c.expected == JobStatus::OpenFailed) {
-      EXPECT_EQ(RunJob(&EncodingJob::Probe, kPassphrase, c.target, ""), JobStatus::OpenFailed)
-          << c.name;
-    }
-  }
+  ExpectRefused(folder, cases);
   EXPECT_EQ(Snapshot(folder.Path()), before);
 }
 
