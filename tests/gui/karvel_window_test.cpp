@@ -467,6 +467,47 @@ class KarvelTest : public ::testing::Test {
     return FindProcessWindow(process_.dwProcessId, kMessageBoxClass, nullptr, true) != nullptr;
   }
 
+  // The dialogs karvel shows, its message boxes included.
+  int ProcessDialogs() {
+    struct Count {
+      DWORD processId;
+      int dialogs;
+    } count = {process_.dwProcessId, 0};
+    EnumWindows(
+        [](HWND window, LPARAM parameter) {
+          auto* count = reinterpret_cast<Count*>(parameter);
+          DWORD processId = 0;
+          GetWindowThreadProcessId(window, &processId);
+          char className[16] = "";
+          GetClassNameA(window, className, sizeof className);
+          if (processId == count->processId && IsWindowVisible(window) &&
+              lstrcmpA(className, kMessageBoxClass) == 0) {
+            ++count->dialogs;
+          }
+          return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&count));
+    return count.dialogs;
+  }
+
+  // Drops path on the window as the shell would. The drop's memory is made in
+  // karvel's own process: Wine does not carry a posted drop across processes.
+  // The window frees it with DragFinish, which Wine refuses harmlessly for
+  // memory not from its heap.
+  void PostDrop(const std::string& path) {
+    DROPFILES header = {};
+    header.pFiles = sizeof header;
+    Bytes block(reinterpret_cast<unsigned char*>(&header),
+                reinterpret_cast<unsigned char*>(&header + 1));
+    block.insert(block.end(), path.begin(), path.end());
+    block.insert(block.end(), 2, 0);  // the path's terminator and the list's
+    void* remote = VirtualAllocEx(process_.hProcess, nullptr, block.size(),
+                                  MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    ASSERT_NE(remote, nullptr);
+    ASSERT_TRUE(WriteProcessMemory(process_.hProcess, remote, block.data(), block.size(), nullptr));
+    ASSERT_TRUE(PostMessageA(main_, WM_DROPFILES, reinterpret_cast<WPARAM>(remote), 0));
+  }
+
   // Wide, for the names no code page holds.
   static void RemoveTree(const std::string& folder) {
     std::wstring wide(folder.size() + 1, L'\0');
@@ -946,6 +987,7 @@ const LongCloseCase kLongCloses[] = {
     // The owner of a modal dialog takes no mouse input: these come before the dialog shows.
     {"system menu close while the boxes are grayed", false, WM_SYSCOMMAND, SC_CLOSE},
     {"e&xit while the boxes are grayed", false, WM_COMMAND, IDM_EXIT},
+    {"e&xit under the progress dialog", true, WM_COMMAND, IDM_EXIT},
 };
 
 TEST_F(LongTransformTest, ClosingStopsTheTransformAndExitsWithZero) {
@@ -987,6 +1029,91 @@ TEST_F(KarvelTest, ShortTransformShowsNoProgressAndKeepsTheBoxesEnabled) {
   EXPECT_EQ(DismissMessage().text, "done");
   Sleep(700);
   EXPECT_EQ(FindProcessWindow(process_.dwProcessId, kMessageBoxClass, kProgressCaption), nullptr);
+}
+
+// ---- The busy state: what the window still takes while a transform runs.
+
+// Which of the menu bar's pop-ups are enabled, read off the screen: under Wine
+// another process cannot ask for a menu's state. A grayed title is drawn in the
+// gray-text colour, never darker; an enabled one has ink as dark as the menu text.
+std::vector<bool> PopupsEnabled(HWND window) {
+  RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_FRAME);
+  RECT client;
+  GetClientRect(window, &client);
+  MapWindowPoints(window, nullptr, reinterpret_cast<POINT*>(&client), 2);
+  const int bottom = client.top - GetSystemMetrics(SM_CYEDGE) - 2;
+  const int top = client.top - GetSystemMetrics(SM_CYEDGE) - GetSystemMetrics(SM_CYMENU) + 2;
+  const int width = client.right - client.left, height = bottom - top;
+  BITMAPINFO info = {};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = -height;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  void* bits = nullptr;
+  HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  HGDIOBJ old = SelectObject(memory, bitmap);
+  BitBlt(memory, 0, 0, width, height, screen, client.left, top, SRCCOPY);
+  GdiFlush();
+  const auto* pixels = static_cast<const DWORD*>(bits);
+  const DWORD background = pixels[0] & 0xFFFFFF;
+  const int dark = GetRValue(GetSysColor(COLOR_GRAYTEXT)) / 2;
+  std::vector<bool> enabled;
+  int gap = width;  // columns without ink since the last title
+  for (int x = 0; x < width; ++x) {
+    bool ink = false, darkInk = false;
+    for (int y = 0; y < height; ++y) {
+      DWORD pixel = pixels[y * width + x] & 0xFFFFFF;
+      ink |= pixel != background;
+      darkInk |= pixel != background && ((pixel >> 16) & 0xFF) < dark &&
+                 ((pixel >> 8) & 0xFF) < dark && (pixel & 0xFF) < dark;
+    }
+    if (ink && gap >= 6) enabled.push_back(false);  // a new title starts
+    if (darkInk) enabled.back() = true;
+    gap = ink ? 0 : gap + 1;
+  }
+  SelectObject(memory, old);
+  DeleteObject(bitmap);
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+  return enabled;
+}
+
+const std::vector<bool> kIdleMenu = {true, false, true};  // "&option" is grayed for good
+const std::vector<bool> kBusyMenu = {false, false, false};
+
+TEST_F(LongTransformTest, WhileATransformRunsTheMenuIsGrayedAndDropOpenAndAboutAreIgnored) {
+  StartKarvel();
+  EXPECT_EQ(PopupsEnabled(main_), kIdleMenu) << "before";
+  PostDrop(target_);  // a drop reaches the window while it is idle
+  Sync();
+  ExpectBoxes(target_, "", target_);
+  SetBoxes(target_, "secret", "");
+  Command(IDC_ENCODE);
+  ASSERT_TRUE(WaitUntil([&] { return !IsWindowEnabled(GetDlgItem(main_, IDC_ENCODE)); }));
+  EXPECT_EQ(PopupsEnabled(main_), kBusyMenu) << "before the progress dialog shows";
+  HWND dialog = WaitForWindow(kMessageBoxClass, kProgressCaption);
+  ASSERT_NE(dialog, nullptr);
+  // Out of the way of the menu bar, which it covers on a display without a window manager.
+  SetWindowPos(dialog, nullptr, 0, 400, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  EXPECT_EQ(PopupsEnabled(main_), kBusyMenu) << "beside the progress dialog";
+
+  PostDrop(PathOf("dropped.bin"));
+  Command(IDM_OPEN);
+  Command(IDM_ABOUT);
+  Sync();
+  Sleep(300);  // a dialog that did open has shown by now
+  EXPECT_EQ(ProcessDialogs(), 1) << "only the progress dialog";
+  EXPECT_EQ(FindProcessWindow(process_.dwProcessId, kMessageBoxClass, "About Karvel"), nullptr);
+  ExpectBoxes(target_, "secret", "");
+
+  PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+  EXPECT_EQ(DismissMessage().text, "cancelled");
+  EXPECT_EQ(PopupsEnabled(main_), kIdleMenu) << "after";
+  EXPECT_EQ(FolderNames(), std::vector<std::string>{"large.bin"}) << "no temporary file";
 }
 
 // ---- The About box.
