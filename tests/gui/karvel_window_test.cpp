@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "engine/encoding_job.h"
-#include "engine/key_stream.h"
 #include "res/resource.h"
+#include "tests/support/reference_encoder.h"
 
 namespace {
 
@@ -131,33 +131,22 @@ Bytes PlainContent() {
   return bytes;
 }
 
-void Scramble(unsigned char* bytes, size_t size, const std::string& passphrase, int32_t seed) {
-  karvel::Seed(seed);
-  for (size_t i = 0; i < size; ++i) {
-    bytes[i] ^= static_cast<unsigned char>(passphrase[karvel::Next() % passphrase.size()]);
-  }
-}
-
-// An encoding made from the file-format rules, with the header's free bytes left zero.
+// The reference encoding, whose header's free bytes are zero.
 Bytes Encoded(const Bytes& plain, const std::string& passphrase) {
-  Bytes bytes(karvel::kHeaderSize, 0);
-  std::memcpy(bytes.data(), karvel::kSignatureText, sizeof karvel::kSignatureText);
-  Scramble(bytes.data(), karvel::kHeaderSize, passphrase, karvel::kHeaderSeed);
-  Bytes content = plain;
-  Scramble(content.data(), content.size(), passphrase, karvel::kBodySeed);
-  bytes.insert(bytes.end(), content.begin(), content.end());
-  return bytes;
+  return karvel::ReferenceEncode(passphrase, plain);
 }
 
-// The encoded file must equal the rule-made encoding except in the header's free bytes.
+// The encoded file must equal the reference encoding except in the header's
+// free bytes: the 128-byte header's first 26 are the signature and its terminator.
 void ExpectEncodingOf(const Bytes& actual, const Bytes& plain, const std::string& passphrase) {
+  constexpr size_t kHeaderBytes = 128;
+  constexpr size_t kCheckedHeaderBytes = 26;
   Bytes expected = Encoded(plain, passphrase);
   ASSERT_EQ(actual.size(), expected.size());
-  constexpr size_t kChecked = karvel::kSignatureLength + 1;
-  EXPECT_TRUE(std::equal(expected.begin(), expected.begin() + kChecked, actual.begin()))
+  EXPECT_TRUE(std::equal(expected.begin(), expected.begin() + kCheckedHeaderBytes, actual.begin()))
       << "scrambled signature";
-  EXPECT_TRUE(std::equal(expected.begin() + karvel::kHeaderSize, expected.end(),
-                         actual.begin() + karvel::kHeaderSize))
+  EXPECT_TRUE(
+      std::equal(expected.begin() + kHeaderBytes, expected.end(), actual.begin() + kHeaderBytes))
       << "scrambled content";
 }
 
