@@ -1049,7 +1049,7 @@ std::vector<bool> PopupsEnabled(HWND window) {
   GdiFlush();
   const auto* pixels = static_cast<const DWORD*>(bits);
   const DWORD background = pixels[0] & 0xFFFFFF;
-  const int dark = GetRValue(GetSysColor(COLOR_GRAYTEXT)) / 2;
+  const DWORD dark = GetRValue(GetSysColor(COLOR_GRAYTEXT)) / 2;
   std::vector<bool> enabled;
   int gap = width;  // columns without ink since the last title
   for (int x = 0; x < width; ++x) {
@@ -1083,7 +1083,11 @@ TEST_F(LongTransformTest, WhileATransformRunsTheMenuIsGrayedAndDropOpenAndAboutA
   SetBoxes(target_, "secret", "");
   Command(IDC_ENCODE);
   ASSERT_TRUE(WaitUntil([&] { return !IsWindowEnabled(GetDlgItem(main_, IDC_ENCODE)); }));
-  EXPECT_EQ(PopupsEnabled(main_), kBusyMenu) << "before the progress dialog shows";
+  const std::vector<bool> early = PopupsEnabled(main_);
+  // Read again beside the dialog below when it came up over the menu bar meanwhile.
+  if (FindProcessWindow(process_.dwProcessId, kMessageBoxClass, kProgressCaption) == nullptr) {
+    EXPECT_EQ(early, kBusyMenu) << "before the progress dialog shows";
+  }
   HWND dialog = WaitForWindow(kMessageBoxClass, kProgressCaption);
   ASSERT_NE(dialog, nullptr);
   // Out of the way of the menu bar, which it covers on a display without a window manager.
@@ -1107,50 +1111,22 @@ TEST_F(LongTransformTest, WhileATransformRunsTheMenuIsGrayedAndDropOpenAndAboutA
 
 // ---- The About box.
 
-TEST_F(KarvelTest, AboutBoxClosesOnOkButNotOnCancel) {
+// How each command and close request ends the box is tested in process.
+TEST_F(KarvelTest, AboutBoxIsModalUntilOk) {
   StartKarvel();
   Command(IDM_ABOUT);
   HWND about = WaitForWindow(kMessageBoxClass, "About Karvel");
   ASSERT_NE(about, nullptr);
   EXPECT_FALSE(IsWindowEnabled(main_)) << "the box is modal";
-  DWORD_PTR result;
-  SendMessageTimeoutA(about, WM_COMMAND, IDCANCEL, 0, SMTO_NORMAL, kPatienceMs, &result);
-  EXPECT_TRUE(IsWindow(about)) << "cancel does not end the box";
   RedrawWindow(about, nullptr, nullptr,
                RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN | RDW_FRAME);
+  DWORD_PTR result;
   SendMessageTimeoutA(about, WM_NULL, 0, 0, SMTO_NORMAL, kPatienceMs, &result);
   SaveScreenshot(about, "about-box");
   PostMessageA(about, WM_COMMAND, IDOK, 0);
   EXPECT_TRUE(WaitUntil([&] { return !IsWindow(about); }));
   Sync();
   EXPECT_TRUE(IsWindowEnabled(main_));
-}
-
-struct AboutCloseCase {
-  const char* name;
-  UINT message;
-  WPARAM wParam;
-};
-
-const AboutCloseCase kAboutCloses[] = {
-    {"title-bar close button", WM_SYSCOMMAND, SC_CLOSE},
-    {"close message", WM_CLOSE, 0},
-};
-
-TEST_F(KarvelTest, ClosingTheAboutBoxByItsTitleBarLeavesTheMainWindowUsable) {
-  StartKarvel();
-  for (const AboutCloseCase& close : kAboutCloses) {
-    SCOPED_TRACE(close.name);
-    Command(IDM_ABOUT);
-    HWND about = WaitForWindow(kMessageBoxClass, "About Karvel");
-    ASSERT_NE(about, nullptr);
-    PostMessageA(about, close.message, close.wParam, 0);
-    EXPECT_TRUE(WaitUntil([&] { return !IsWindow(about); }));
-    Sync();
-    EXPECT_TRUE(IsWindowEnabled(main_));
-    Command(IDC_ENCODE);
-    EXPECT_EQ(DismissMessage().text, "input encoding key");
-  }
 }
 
 // ---- The Open dialog.
