@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "res/resource.h"
+#include "res/version.h"
 #include "ui/about_box.h"
 #include "ui/placement.h"
 #include "ui/transform_commands.h"
@@ -97,8 +98,9 @@ TEST(MainTemplate, HeaderFields) {
   for (int edge = 0; edge < 4; ++edge) reader.Short();
   EXPECT_EQ(reader.NameOrOrdinal(), L"#129");
   // The resource compiler writes the class name in capitals; class names ignore case.
-  EXPECT_EQ(CompareStringOrdinal(reader.NameOrOrdinal().c_str(), -1, L"Karvel ver2.1x", -1, TRUE),
-            CSTR_EQUAL);
+  EXPECT_EQ(
+      CompareStringOrdinal(reader.NameOrOrdinal().c_str(), -1, L"" KARVEL_CLASS_NAME, -1, TRUE),
+      CSTR_EQUAL);
   EXPECT_EQ(reader.NameOrOrdinal(), L"Karvel ver 2.10");
   EXPECT_EQ(reader.Word(), 9);  // points
   EXPECT_EQ(reader.Word(), 0);  // weight
@@ -248,6 +250,8 @@ TEST(Resources, ManifestAsksForCommonControls6AsInvokerPerMonitorDpiAndLongPaths
   EXPECT_NE(manifest.find(">PerMonitorV2, PerMonitor</dpiAwareness>"), std::string::npos);
   EXPECT_NE(manifest.find(">true/pm</dpiAware>"), std::string::npos);
   EXPECT_NE(manifest.find(">true</longPathAware>"), std::string::npos);
+  // The manifest is included as it is: no macro reaches it.
+  EXPECT_NE(manifest.find("<description>" KARVEL_CAPTION "</description>"), std::string::npos);
 }
 
 TEST(Resources, AllTaggedJapanese) {
@@ -397,7 +401,7 @@ class MainWindowTest : public ::testing::Test {
   void TearDown() override {
     if (window_ != nullptr) DestroyWindow(window_);
     PumpMessages();  // takes the quit message the destroy posts
-    UnregisterClassA("Karvel ver2.1x", GetModuleHandleA(nullptr));
+    UnregisterClassA(KARVEL_CLASS_NAME, GetModuleHandleA(nullptr));
   }
 
   void PumpMessages() {
