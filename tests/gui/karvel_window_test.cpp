@@ -1025,7 +1025,7 @@ TEST_F(KarvelTest, ShortTransformShowsNoProgressAndKeepsTheBoxesEnabled) {
 
 // Which of the menu bar's pop-ups are enabled, read off the screen: under Wine
 // another process cannot ask for a menu's state. A grayed title is drawn in the
-// gray-text colour, never darker; an enabled one has ink as dark as the menu text.
+// gray-text colour, never darker; an enabled one in the menu text's, far darker.
 std::vector<bool> PopupsEnabled(HWND window) {
   RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_FRAME);
   RECT client;
