@@ -10,9 +10,9 @@ root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"
 scripts/setup.sh
 
-version="$(sed -nE 's/^project\(karvel VERSION ([0-9.]+).*/\1/p' CMakeLists.txt)"
+version="$(sed -nE 's/^#define KARVEL_VERSION "([0-9.]+)"$/\1/p' res/version.h)"
 if [ -z "$version" ]; then
-  echo "release.sh: no project version in CMakeLists.txt" >&2
+  echo "release.sh: no KARVEL_VERSION in res/version.h" >&2
   exit 1
 fi
 export SOURCE_DATE_EPOCH="${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct)}"

@@ -26,6 +26,7 @@ check_format() {
   mapfile -t files < <(
     find engine ui tests bench -name '*.cpp' -o -name '*.h' -o -name '*.c' | sort
     echo res/resource.h
+    echo res/version.h
   )
   for file in "${files[@]}"; do
     clang-format --dry-run -Werror "$file" 2>/dev/null || unformatted+=("$file")

@@ -4,6 +4,7 @@
 #include <shellapi.h>
 
 #include "res/resource.h"
+#include "res/version.h"
 #include "ui/about_box.h"
 #include "ui/file_selection.h"
 #include "ui/placement.h"
@@ -14,7 +15,7 @@ namespace karvel {
 
 namespace {
 
-constexpr wchar_t kClassName[] = L"Karvel ver2.1x";
+constexpr wchar_t kClassName[] = L"" KARVEL_CLASS_NAME;
 constexpr wchar_t kWebsite[] = L"http://tovik.example/";
 constexpr wchar_t kHelpPage[] = L"./help.html";
 constexpr wchar_t kHelpName[] = L"help.html";

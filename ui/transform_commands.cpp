@@ -1,5 +1,6 @@
 #include "ui/transform_commands.h"
 
+#include <limits>
 #include <optional>
 
 #include "engine/wipe.h"
@@ -34,7 +35,7 @@ constexpr DWORD kQuietWaitMs = 100;
 constexpr UINT kProgressDelayMs = 500;
 constexpr UINT_PTR kProgressDelayTimer = 1;
 
-constexpr int kMaxPopups = 32;  // one bit each in grayedPopups
+constexpr int kMaxPopups = std::numeric_limits<unsigned>::digits;  // one bit each in grayedPopups
 
 const int kBusyControls[] = {IDC_TARGET_FILE, IDC_PASSPHRASE, IDC_OUTPUT, IDC_ENCODE, IDC_DECODE};
 

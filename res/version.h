@@ -1,0 +1,7 @@
+// What the resource script, the program and its tests must spell alike: the
+// version it shows and the class name the main window's template names.
+#pragma once
+
+#define KARVEL_VERSION "2.10"
+#define KARVEL_CAPTION "Karvel ver " KARVEL_VERSION
+#define KARVEL_CLASS_NAME "Karvel ver2.1x"
