@@ -43,7 +43,6 @@ enum class JobStatus : int {
   OutputIsFolder = 8,  // outputPath names an existing directory
   OutputReadOnly = 9,  // outputPath names a read-only file
   OutputFolderMissing = 10,  // outputPath lies in a folder that does not exist
-  OutputIsTemporary = 11,    // outputPath names the temporary file of this job
   PassphraseTooLong = 12,    // the passphrase has more than kMaxPassphraseLength bytes
   PathTooLong = 13,          // a path is longer than its field or than the system takes
   Cancelled = 14,            // the transform was cancelled before its result was put in place

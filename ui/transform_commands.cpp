@@ -56,7 +56,6 @@ constexpr StatusBox kStatusBoxes[] = {
     {JobStatus::OutputIsFolder, IDC_OUTPUT},
     {JobStatus::OutputReadOnly, IDC_OUTPUT},
     {JobStatus::OutputFolderMissing, IDC_OUTPUT},
-    {JobStatus::OutputIsTemporary, IDC_OUTPUT},
     {JobStatus::OutputNotAFile, IDC_OUTPUT},
     {JobStatus::WriteFailed, IDC_OUTPUT},
     {JobStatus::ReplaceFailed, IDC_OUTPUT},
@@ -334,8 +333,6 @@ const char* StatusText(JobStatus status) {
       return "output is read-only";
     case JobStatus::OutputFolderMissing:
       return "output folder not found";
-    case JobStatus::OutputIsTemporary:
-      return "output is the temporary file";
     case JobStatus::PassphraseTooLong:
       return "encoding key too long";
     case JobStatus::PathTooLong:

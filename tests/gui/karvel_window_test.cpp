@@ -44,38 +44,6 @@ std::string OldSettingsPath() {
   return std::string(folder) + "\\karvel.ini";
 }
 
-Bytes ReadBytes(const std::string& path) {
-  Bytes bytes;
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return bytes;
-  unsigned char buffer[65536];
-  DWORD got = 0;
-  while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) {
-    bytes.insert(bytes.end(), buffer, buffer + got);
-  }
-  CloseHandle(file);
-  return bytes;
-}
-
-std::string ReadText(const std::string& path) {
-  Bytes bytes = ReadBytes(path);
-  std::string text;
-  for (unsigned char c : bytes) {
-    if (c != '\r') text += static_cast<char>(c);
-  }
-  return text;
-}
-
-void WriteBytes(const std::string& path, const Bytes& bytes) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  ASSERT_NE(file, INVALID_HANDLE_VALUE) << path;
-  DWORD written = 0;
-  ASSERT_TRUE(WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
-  CloseHandle(file);
-}
-
 std::wstring Wide(const std::string& utf8) {
   std::wstring wide(utf8.size() + 1, L'\0');
   int units =
@@ -101,10 +69,23 @@ Bytes ReadBytesW(const std::wstring& path) {
 void WriteBytesW(const std::wstring& path, const Bytes& bytes) {
   HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
-  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE) << path;
   DWORD written = 0;
   ASSERT_TRUE(WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
   CloseHandle(file);
+}
+
+// The tests' own paths are ASCII, the same in the code page and in UTF-8.
+Bytes ReadBytes(const std::string& path) { return ReadBytesW(Wide(path)); }
+void WriteBytes(const std::string& path, const Bytes& bytes) { WriteBytesW(Wide(path), bytes); }
+
+std::string ReadText(const std::string& path) {
+  Bytes bytes = ReadBytes(path);
+  std::string text;
+  for (unsigned char c : bytes) {
+    if (c != '\r') text += static_cast<char>(c);
+  }
+  return text;
 }
 
 std::vector<std::wstring> NamesInW(const std::wstring& folder) {

@@ -229,8 +229,12 @@ TEST(ConfirmTemplate, ClassicTemplateInTheAboutBoxStyleWithAMaskedBox) {
     reader.Dword();  // extended style
     for (int edge = 0; edge < 4; ++edge) reader.Short();
     EXPECT_EQ(static_cast<short>(reader.Word()), id);
-    if (id == IDC_CONFIRM_PASSPHRASE) EXPECT_TRUE(style & ES_PASSWORD) << "masked";
-    if (id == IDOK) EXPECT_EQ(style & BS_TYPEMASK, DWORD{BS_DEFPUSHBUTTON}) << "Enter is OK";
+    if (id == IDC_CONFIRM_PASSPHRASE) {
+      EXPECT_TRUE(style & ES_PASSWORD) << "masked";
+    }
+    if (id == IDOK) {
+      EXPECT_EQ(style & BS_TYPEMASK, DWORD{BS_DEFPUSHBUTTON}) << "Enter is OK";
+    }
     reader.NameOrOrdinal();
     reader.NameOrOrdinal();
     EXPECT_EQ(reader.Word(), 0) << "creation data";
