@@ -14,14 +14,8 @@ const char* expected;  // the passphrase of the one dialog shown
 
 // Compared as the bytes the transform would use.
 Confirmation Compare(HWND box) {
-  if (GetWindowTextLengthW(box) > static_cast<int>(kMaxPassphraseLength)) {
-    return Confirmation::Different;
-  }
-  wchar_t typed[kMaxPassphraseLength + 1];
   char bytes[kPassphraseFieldSize];
-  GetWindowTextW(box, typed, kMaxPassphraseLength + 1);
-  bool same = PassphraseBytes(typed, bytes) == JobStatus::Ok && std::strcmp(bytes, expected) == 0;
-  Wipe(typed, sizeof typed);
+  bool same = ReadPassphraseBox(box, bytes) == JobStatus::Ok && std::strcmp(bytes, expected) == 0;
   Wipe(bytes, sizeof bytes);
   return same ? Confirmation::Same : Confirmation::Different;
 }

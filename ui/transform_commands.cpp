@@ -131,16 +131,9 @@ JobStatus FillJob(HWND window, EncodingJob& job, int& refusedBox) {
   if (status != JobStatus::Ok) return status;
 
   refusedBox = IDC_PASSPHRASE;
-  HWND box = GetDlgItem(window, IDC_PASSPHRASE);
-  if (GetWindowTextLengthW(box) > static_cast<int>(kMaxPassphraseLength)) {
-    return JobStatus::PassphraseTooLong;  // every character takes at least one byte
-  }
-  wchar_t typed[kMaxPassphraseLength + 1];
   char bytes[kPassphraseFieldSize];
-  GetWindowTextW(box, typed, kMaxPassphraseLength + 1);
-  status = PassphraseBytes(typed, bytes);
+  status = ReadPassphraseBox(GetDlgItem(window, IDC_PASSPHRASE), bytes);
   if (status == JobStatus::Ok) status = job.SetPassphrase(bytes);
-  Wipe(typed, sizeof typed);
   Wipe(bytes, sizeof bytes);
   if (status != JobStatus::Ok) return status;
 

@@ -14,18 +14,6 @@ void ToWide(const char* text, wchar_t (&wide)[kMessageUnits]) {
   if (MultiByteToWideChar(CP_UTF8, 0, text, -1, wide, kMessageUnits) == 0) wide[0] = L'\0';
 }
 
-}  // namespace
-
-JobStatus ReadPathBox(HWND window, int id, char* utf8, size_t utf8Size) {
-  HWND box = GetDlgItem(window, id);
-  if (GetWindowTextLengthW(box) > static_cast<int>(kMaxPathUnits)) return JobStatus::PathTooLong;
-  static wchar_t wide[kPathUnitsSize];  // 64 KiB: kept off the window thread's stack
-  GetWindowTextW(box, wide, kPathUnitsSize);
-  int written =
-      WideCharToMultiByte(CP_UTF8, 0, wide, -1, utf8, static_cast<int>(utf8Size), nullptr, nullptr);
-  return written == 0 ? JobStatus::PathTooLong : JobStatus::Ok;
-}
-
 // A code page without an exact form for a character would put its default
 // character ("?") or a look-alike in its place, and different passphrases
 // would then open each other's files. Where the ANSI code page is UTF-8 those
@@ -43,6 +31,29 @@ JobStatus PassphraseBytes(const wchar_t* passphrase, char (&bytes)[kPassphraseFi
   Wipe(bytes, sizeof bytes);
   if (written == 0 && error == ERROR_INSUFFICIENT_BUFFER) return JobStatus::PassphraseTooLong;
   return JobStatus::PassphraseUnusable;
+}
+
+}  // namespace
+
+JobStatus ReadPathBox(HWND window, int id, char* utf8, size_t utf8Size) {
+  HWND box = GetDlgItem(window, id);
+  if (GetWindowTextLengthW(box) > static_cast<int>(kMaxPathUnits)) return JobStatus::PathTooLong;
+  static wchar_t wide[kPathUnitsSize];  // 64 KiB: kept off the window thread's stack
+  GetWindowTextW(box, wide, kPathUnitsSize);
+  int written =
+      WideCharToMultiByte(CP_UTF8, 0, wide, -1, utf8, static_cast<int>(utf8Size), nullptr, nullptr);
+  return written == 0 ? JobStatus::PathTooLong : JobStatus::Ok;
+}
+
+JobStatus ReadPassphraseBox(HWND box, char (&bytes)[kPassphraseFieldSize]) {
+  if (GetWindowTextLengthW(box) > static_cast<int>(kMaxPassphraseLength)) {
+    return JobStatus::PassphraseTooLong;  // every character takes at least one byte
+  }
+  wchar_t typed[kMaxPassphraseLength + 1];
+  GetWindowTextW(box, typed, kMaxPassphraseLength + 1);
+  JobStatus status = PassphraseBytes(typed, bytes);
+  Wipe(typed, sizeof typed);
+  return status;
 }
 
 void ShowMessage(HWND window, const char* text, const char* caption, int boxId) {

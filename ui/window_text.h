@@ -16,10 +16,11 @@ constexpr size_t kPathUnitsSize = kMaxPathUnits + 1;  // the longest Windows pat
 // kMaxPathUnits units or the result does not fit, never a shortened path.
 JobStatus ReadPathBox(HWND window, int id, char* utf8, size_t utf8Size);
 
-// Converts a passphrase to the exact bytes of the system's ANSI code page;
+// Reads a passphrase box as the exact bytes of the system's ANSI code page;
 // PassphraseUnusable for a character without an exact form there,
-// PassphraseTooLong beyond kMaxPassphraseLength bytes. bytes is wiped on refusal.
-JobStatus PassphraseBytes(const wchar_t* passphrase, char (&bytes)[kPassphraseFieldSize]);
+// PassphraseTooLong beyond kMaxPassphraseLength bytes. bytes is wiped on refusal,
+// and the caller wipes it after use.
+JobStatus ReadPassphraseBox(HWND box, char (&bytes)[kPassphraseFieldSize]);
 
 // A message box owned by the window; afterwards the keyboard is in box boxId, its text selected.
 void ShowMessage(HWND window, const char* text, const char* caption, int boxId);
