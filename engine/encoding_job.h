@@ -15,6 +15,7 @@
 #include <cstdint>
 
 #include "engine/file_services.h"
+#include "engine/path_limits.h"
 
 namespace karvel {
 
@@ -26,10 +27,6 @@ constexpr size_t kSignatureLength =
 constexpr size_t kSignatureFieldSize = 128;
 constexpr size_t kPassphraseFieldSize = 128;
 constexpr size_t kMaxPassphraseLength = kPassphraseFieldSize - 1;  // 127 bytes
-constexpr size_t kMaxPathUnits = 32767;  // the longest path Windows takes, in UTF-16 units
-constexpr size_t kPathFieldSize =
-    3 * kMaxPathUnits + 1;  // UTF-8 takes at most 3 bytes per UTF-16 unit
-constexpr size_t kMaxPathLength = kPathFieldSize - 1;  // bytes of UTF-8
 
 enum class JobStatus : int {
   Ok = 0,              // done; for Probe: the header matches the passphrase
@@ -50,7 +47,11 @@ enum class JobStatus : int {
   TargetChanged = 16,        // another program changed the target while it was transformed
   TargetHasOtherNames = 17,  // an in-place transform of a file that has more than one name
   OutputNotAFile = 18,       // outputPath names a device, a pipe or a socket
+  Damaged = 19,  // the decoded content differs in length or hash from what the header records
 };
+
+// The terse message that tells the user what a status means; "" for none.
+const char* StatusText(JobStatus status);
 
 // Shared by a running transform and the thread that watches it or stops it.
 struct JobProgress {

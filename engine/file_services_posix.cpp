@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "engine/encoding_job.h"
 #include "engine/file_services.h"
+#include "engine/path_limits.h"
 
 namespace karvel {
 

@@ -5,7 +5,7 @@
 
 #include <cstddef>
 
-#include "engine/encoding_job.h"
+#include "engine/path_limits.h"
 
 namespace karvel {
 

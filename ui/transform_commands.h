@@ -33,7 +33,4 @@ void OnQueryEndSession(HWND window);
 // The session ends: a transform is cancelled and its worker waited for; nothing more is shown.
 void OnEndSession(HWND window, bool ending);
 
-// The error message for a status that stops a command.
-const char* StatusText(JobStatus status);
-
 }  // namespace karvel
