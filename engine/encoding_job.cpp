@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "engine/file_services.h"
+#include "engine/header_record.h"
 #include "engine/key_stream.h"
 #include "engine/scrambler.h"
 #include "engine/wipe.h"
@@ -197,27 +198,41 @@ void CountDone(JobProgress* progress, uint64_t bytes) {
   if (progress != nullptr) progress->bytesDone.fetch_add(bytes, std::memory_order_relaxed);
 }
 
-// Copies from to to through buffer until a read comes up short, scrambling on the way; *bytesRead
-// grows by every byte read. A cancel request is honoured between chunks.
+enum class Direction { Encode, Decode };
+
+// Copies from to to through buffer until a read comes up short, scrambling on the way and hashing
+// the plain side; *bytesRead grows by every byte read. The first write also carries the head bytes
+// already at the start of buffer, so that every later write starts on a chunk boundary of the
+// result. A cancel request is honoured between chunks.
 JobStatus Stream(FileServices& files, FileHandle from, FileHandle to, unsigned char* buffer,
-                 Scrambler& scrambler, uint64_t* bytesRead, JobProgress* progress) {
-  size_t chunk = 0;
+                 size_t head, Direction direction, Scrambler& scrambler, ContentHash& hash,
+                 uint64_t* bytesRead, JobProgress* progress) {
+  bool full = false;
   do {
     if (CancelRequested(progress)) return JobStatus::Cancelled;
-    if (!files.Read(from, buffer, kChunkSize, &chunk)) return JobStatus::ReadFailed;
+    size_t wanted = kChunkSize - head;
+    size_t chunk = 0;
+    if (!files.Read(from, buffer + head, wanted, &chunk)) return JobStatus::ReadFailed;
     *bytesRead += chunk;
     CountDone(progress, chunk);
-    scrambler.Apply(buffer, chunk);
-    if (!WriteAll(files, to, buffer, chunk)) return JobStatus::WriteFailed;
-  } while (chunk == kChunkSize);
+    unsigned char* content = buffer + head;
+    if (direction == Direction::Encode) hash.Update(content, chunk);
+    scrambler.Apply(content, chunk);
+    if (direction == Direction::Decode) hash.Update(content, chunk);
+    if (!WriteAll(files, to, buffer, head + chunk)) return JobStatus::WriteFailed;
+    full = chunk == wanted;
+    head = 0;
+  } while (full);
   return JobStatus::Ok;
 }
 
-// Reads the header into the cleared buffer and unscrambles it; false when the read failed.
+// Reads the header into the cleared buffer, takes its record, if any, and unscrambles it; false
+// when the read failed.
 bool ReadHeader(FileServices& files, FileHandle file, const char* passphrase, size_t length,
-                unsigned char* header, size_t* bytesRead) {
+                unsigned char* header, size_t* bytesRead, HeaderRecord* record, bool* hasRecord) {
   std::memset(header, 0, kHeaderSize);
   if (!files.Read(file, header, kHeaderSize, bytesRead)) return false;
+  *hasRecord = ReadRecord(header, record);
   Scrambler(passphrase, length, kHeaderSeed).Apply(header, kHeaderSize);
   return true;
 }
@@ -243,7 +258,23 @@ JobStatus CheckOutput(FileServices& files, const char* output) {
   return JobStatus::Ok;
 }
 
-enum class Direction { Encode, Decode };
+// The header goes in last, once the content's length and hash are known for its record.
+JobStatus WriteHeader(FileServices& files, FileHandle result, const EncodingJob& job, size_t length,
+                      const unsigned char* random, uint64_t contentLength, uint64_t contentHash) {
+  HeaderBuffer header;
+  std::memset(header.bytes, 0, kHeaderSize);
+  std::memcpy(header.bytes, job.signature, kSignatureCheckSize);
+  Scrambler(job.passphrase, length, kHeaderSeed).Apply(header.bytes, kHeaderSize);
+  WriteRecord(header.bytes, random, job.passphrase, length, contentLength, contentHash);
+  return files.WriteAt(result, 0, header.bytes, kHeaderSize) ? JobStatus::Ok
+                                                             : JobStatus::WriteFailed;
+}
+
+// What the header's free bytes are made of; drawn before the long work, which it must not fail.
+struct HeaderRandom {
+  ~HeaderRandom() { Wipe(bytes, sizeof bytes); }
+  unsigned char bytes[kHeaderRandomSize];
+};
 
 JobStatus Transform(EncodingJob& job, FileServices& files, Direction direction,
                     JobProgress* progress) {
@@ -262,14 +293,22 @@ JobStatus Transform(EncodingJob& job, FileServices& files, Direction direction,
 
   WorkBuffer work;
   uint64_t bytesRead = 0;
+  HeaderRecord record;
+  bool hasRecord = false;
   if (direction == Direction::Decode) {
     size_t headerRead = 0;
-    if (!ReadHeader(files, target.Handle(), job.passphrase, length, work.bytes, &headerRead)) {
+    if (!ReadHeader(files, target.Handle(), job.passphrase, length, work.bytes, &headerRead,
+                    &record, &hasRecord)) {
       return JobStatus::ReadFailed;
     }
     // A header read may fall short only at the end of the file.
     if (headerRead != kHeaderSize && headerRead != read.size) return JobStatus::ReadFailed;
     if (!HeaderMatches(work.bytes, job.signature)) return JobStatus::HeaderMismatch;
+    if (hasRecord && !PassphraseFits(record, job.passphrase, length)) {
+      return JobStatus::HeaderMismatch;
+    }
+    // Every writer puts a whole header block before the content: a shorter file was cut.
+    if (headerRead != kHeaderSize) return JobStatus::Damaged;
     bytesRead = headerRead;
     CountDone(progress, headerRead);
   }
@@ -282,23 +321,36 @@ JobStatus Transform(EncodingJob& job, FileServices& files, Direction direction,
   bool inPlace = outputExists && SameFile(read, replaced);
   // Replacing one name of a file would leave its old content under the others.
   if (inPlace && read.links > 1) return JobStatus::TargetHasOtherNames;
+  HeaderRandom random;
+  if (direction == Direction::Encode && !files.FillRandom(random.bytes, sizeof random.bytes)) {
+    return JobStatus::WriteFailed;
+  }
   TemporaryFile result(files);
   status = result.CreateFor(job.outputPath, inPlace);
   if (status != JobStatus::Ok) return status;
 
+  // Encode writes a cleared header block with the first chunk and the real one at the end.
+  size_t head = 0;
   if (direction == Direction::Encode) {
     std::memset(work.bytes, 0, kHeaderSize);
-    std::memcpy(work.bytes, job.signature, kSignatureCheckSize);
-    Scrambler(job.passphrase, length, kHeaderSeed).Apply(work.bytes, kHeaderSize);
-    if (!WriteAll(files, result.Handle(), work.bytes, kHeaderSize)) return JobStatus::WriteFailed;
+    head = kHeaderSize;
   }
+  ContentHash hash;
   {
     Scrambler content(job.passphrase, length, kBodySeed);
-    status =
-        Stream(files, target.Handle(), result.Handle(), work.bytes, content, &bytesRead, progress);
+    status = Stream(files, target.Handle(), result.Handle(), work.bytes, head, direction, content,
+                    hash, &bytesRead, progress);
   }
   if (status != JobStatus::Ok) return status;
   if (bytesRead != read.size) return JobStatus::ReadFailed;
+  if (direction == Direction::Encode) {
+    status =
+        WriteHeader(files, result.Handle(), job, length, random.bytes, bytesRead, hash.Digest());
+    if (status != JobStatus::Ok) return status;
+  } else if (hasRecord && (bytesRead - kHeaderSize != record.contentLength ||
+                           hash.Digest() != record.contentHash)) {
+    return JobStatus::Damaged;
+  }
   // The result takes over what protected the file it replaces; a new output, the target's.
   if (!files.CopyProtection(outputExists ? job.outputPath : job.targetPath, result.Path(),
                             outputExists)) {
@@ -313,6 +365,12 @@ JobStatus Transform(EncodingJob& job, FileServices& files, Direction direction,
   }
   // The last chance to stop: after the move the output has changed.
   if (CancelRequested(progress)) return JobStatus::Cancelled;
+  // Without a record, a passphrase that slipped at a character the signature never sees decodes
+  // to garbage unnoticed: in place, that would destroy the only copy, so it goes to the trash.
+  if (direction == Direction::Decode && inPlace && !hasRecord &&
+      SignatureMissesContentCharacters(length)) {
+    files.MoveToTrash(job.outputPath);
+  }
   if (!files.Move(result.Path(), job.outputPath)) return JobStatus::ReplaceFailed;
   result.HandOver();
   return JobStatus::Ok;
@@ -350,11 +408,18 @@ JobStatus EncodingJob::Probe(FileServices& files) {
   if (!target.IsOpen()) return JobStatus::OpenFailed;
   HeaderBuffer header;
   size_t headerRead = 0;
-  if (!ReadHeader(files, target.Handle(), passphrase, std::strlen(passphrase), header.bytes,
-                  &headerRead)) {
+  size_t length = std::strlen(passphrase);
+  HeaderRecord record;
+  bool hasRecord = false;
+  if (!ReadHeader(files, target.Handle(), passphrase, length, header.bytes, &headerRead, &record,
+                  &hasRecord)) {
     return JobStatus::ReadFailed;
   }
-  return HeaderMatches(header.bytes, signature) ? JobStatus::Ok : JobStatus::HeaderMismatch;
+  if (!HeaderMatches(header.bytes, signature)) return JobStatus::HeaderMismatch;
+  if (hasRecord && !PassphraseFits(record, passphrase, length)) {
+    return JobStatus::HeaderMismatch;
+  }
+  return JobStatus::Ok;
 }
 
 JobStatus EncodingJob::Encode(FileServices& files, JobProgress* progress) {

@@ -39,6 +39,8 @@ class FileServices {
   virtual bool Read(FileHandle file, void* buffer, size_t size, size_t* bytesRead) = 0;
   // Writes size bytes; false on an error. *bytesWritten may fall short of size.
   virtual bool Write(FileHandle file, const void* buffer, size_t size, size_t* bytesWritten) = 0;
+  // Writes all size bytes at offset; false on an error. Where Write goes on afterwards is not said.
+  virtual bool WriteAt(FileHandle file, uint64_t offset, const void* buffer, size_t size) = 0;
   virtual bool Identify(FileHandle file, FileIdentity* identity) = 0;
   // The identity of the file path names now; false when there is none.
   virtual bool IdentifyPath(const char* path, FileIdentity* identity) = 0;
@@ -57,6 +59,11 @@ class FileServices {
   virtual PathKind Inspect(const char* path) = 0;
   // True when a directory search for path, exactly as given, finds an entry.
   virtual bool Exists(const char* path) = 0;
+  // Moves a file into the user's trash (the Recycle Bin), from where the user can restore it;
+  // false, the file left where it is, when the trash cannot take it.
+  virtual bool MoveToTrash(const char* path) = 0;
+  // Fills buffer with bytes from the system's random source.
+  virtual bool FillRandom(void* buffer, size_t size) = 0;
 };
 
 // The services of the system the program runs on.

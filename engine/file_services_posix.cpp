@@ -1,6 +1,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,6 +10,7 @@
 
 #include "engine/file_services.h"
 #include "engine/path_limits.h"
+#include "engine/trash.h"
 
 namespace karvel {
 
@@ -98,6 +100,19 @@ class PosixFileServices : public FileServices {
     return true;
   }
 
+  bool WriteAt(FileHandle file, uint64_t offset, const void* buffer, size_t size) override {
+    const char* bytes = static_cast<const char*>(buffer);
+    size_t written = 0;
+    while (written < size) {
+      ssize_t part = pwrite(Descriptor(file), bytes + written, size - written,
+                            static_cast<off_t>(offset + written));
+      if (part < 0 && errno == EINTR) continue;
+      if (part <= 0) return false;
+      written += static_cast<size_t>(part);
+    }
+    return true;
+  }
+
   bool Identify(FileHandle file, FileIdentity* identity) override {
     struct stat status;
     return fstat(Descriptor(file), &status) == 0 && Identity(status, identity);
@@ -159,6 +174,16 @@ class PosixFileServices : public FileServices {
   bool Exists(const char* path) override {
     struct stat status;
     return lstat(path, &status) == 0;
+  }
+
+  bool MoveToTrash(const char* path) override { return karvel::MoveToTrash(path); }
+
+  bool FillRandom(void* buffer, size_t size) override {
+#ifdef __linux__
+    return getrandom(buffer, size, 0) == static_cast<ssize_t>(size);
+#else
+    return getentropy(buffer, size) == 0;
+#endif
   }
 };
 

@@ -1,8 +1,10 @@
 #include <windows.h>
 // After windows.h, which it needs.
 #include <aclapi.h>
+#include <bcrypt.h>
 
 #include "engine/file_services.h"
+#include "engine/trash.h"
 #include "engine/windows_path.h"
 
 namespace karvel {
@@ -171,6 +173,24 @@ class Win32FileServices : public FileServices {
     return true;
   }
 
+  bool WriteAt(FileHandle file, uint64_t offset, const void* buffer, size_t size) override {
+    const char* bytes = static_cast<const char*>(buffer);
+    size_t written = 0;
+    while (written < size) {
+      OVERLAPPED at = {};
+      at.Offset = static_cast<DWORD>(offset + written);
+      at.OffsetHigh = static_cast<DWORD>((offset + written) >> 32);
+      DWORD part = 0;
+      if (!WriteFile(Win32Handle(file), bytes + written, TransferSize(size - written), &part,
+                     &at) ||
+          part == 0) {
+        return false;
+      }
+      written += part;
+    }
+    return true;
+  }
+
   bool Identify(FileHandle file, FileIdentity* identity) override {
     return Identity(Win32Handle(file), identity);
   }
@@ -255,6 +275,14 @@ class Win32FileServices : public FileServices {
     if (search == INVALID_HANDLE_VALUE) return false;
     FindClose(search);
     return true;
+  }
+
+  bool MoveToTrash(const char* path) override { return karvel::MoveToTrash(path); }
+
+  bool FillRandom(void* buffer, size_t size) override {
+    return size <= ULONG_MAX && BCRYPT_SUCCESS(BCryptGenRandom(nullptr, static_cast<PUCHAR>(buffer),
+                                                               static_cast<ULONG>(size),
+                                                               BCRYPT_USE_SYSTEM_PREFERRED_RNG));
   }
 };
 

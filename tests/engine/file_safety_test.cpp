@@ -86,7 +86,7 @@ TEST(FileSafety, WriterDuringTheFlushIsKeptOutOrItsWriteIsKept) {
       expected["target"] = scene.TargetBytes(op.operation);
       expected["target"].insert(expected["target"].end(), kLateBytes.begin(), kLateBytes.end());
 #endif
-      EXPECT_TRUE(Snapshot(scene.folder.Path()) == expected);
+      EXPECT_TRUE(SameFiles(Snapshot(scene.folder.Path()), expected));
     }
   }
 }
@@ -142,12 +142,12 @@ TEST(FileSafety, FileWithOtherNamesIsNotReplacedInPlace) {
     // The same file by another of its names.
     EXPECT_EQ(RunJob(op.operation, kPassphrase, scene.folder["target"], scene.folder["alias"]),
               JobStatus::TargetHasOtherNames);
-    EXPECT_TRUE(Snapshot(scene.folder.Path()) == expected);
+    EXPECT_TRUE(SameFiles(Snapshot(scene.folder.Path()), expected));
     // Another file as output is fine: only that file's name changes hands.
     ASSERT_EQ(RunJob(op.operation, kPassphrase, scene.folder["target"], scene.folder["old"]),
               JobStatus::Ok);
     expected["old"] = scene.Expected(op.operation);
-    EXPECT_TRUE(Snapshot(scene.folder.Path()) == expected);
+    EXPECT_TRUE(SameFiles(Snapshot(scene.folder.Path()), expected));
   }
 }
 
@@ -201,7 +201,7 @@ TEST(FileSafety, ReplacedFileKeepsItsHiddenSystemAndNotIndexedMarks) {
     ASSERT_EQ(RunJob(op.operation, kPassphrase, scene.folder["target"], ""), JobStatus::Ok);
     EXPECT_EQ(Attributes(scene.folder["target"]) & kMarks,
               static_cast<DWORD>(FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
-    EXPECT_TRUE(ReadBytes(scene.folder["target"]) == scene.Expected(op.operation));
+    EXPECT_TRUE(SameEncoding(ReadBytes(scene.folder["target"]), scene.Expected(op.operation)));
     SetAttributes(scene.folder["target"], FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
     if ((Attributes(scene.folder["target"]) & FILE_ATTRIBUTE_NOT_CONTENT_INDEXED) == 0) {
       std::cout << "This system keeps no not-indexed mark on a file; Windows does.\n";
@@ -328,7 +328,7 @@ TEST(FileSafety, OutputHeldBrieflyIsReplacedOnceReleased) {
                                  }}});
       EXPECT_EQ(RunJob(op.operation, kPassphrase, scene.folder["target"], old, files), expected);
       std::this_thread::sleep_for(hold);  // until the holder lets go
-      EXPECT_TRUE(Snapshot(scene.folder.Path()) == after);
+      EXPECT_TRUE(SameFiles(Snapshot(scene.folder.Path()), after));
       CloseHandle(ready);
     }
   }
@@ -377,7 +377,7 @@ TEST(FileSafety, ResultTakesThePermissionsOfTheFileItReplaces) {
     chmod(scene.folder["target"].c_str(), 0600);
     ASSERT_EQ(RunJob(op.operation, kPassphrase, scene.folder["target"], ""), JobStatus::Ok);
     EXPECT_EQ(Mode(scene.folder["target"]), 0600u);
-    EXPECT_TRUE(ReadBytes(scene.folder["target"]) == scene.Expected(op.operation));
+    EXPECT_TRUE(SameEncoding(ReadBytes(scene.folder["target"]), scene.Expected(op.operation)));
   }
 }
 

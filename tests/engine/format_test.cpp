@@ -54,7 +54,7 @@ TEST_F(EncodedFormat, SmallFileEncodedByHand) {
 
   Write("plain", plain);
   ASSERT_EQ(Encode(passphrase, "plain", "encoded"), JobStatus::Ok);
-  EXPECT_EQ(Read("encoded"), expected);
+  EXPECT_TRUE(SameEncoding(Read("encoded"), expected));
   EXPECT_EQ(Read("plain"), plain);
   EXPECT_EQ(expected, ReferenceEncode(passphrase, plain));
 }
@@ -71,7 +71,7 @@ TEST_F(EncodedFormat, RoundTripsAcrossHeaderCycleAndChunkBoundaries) {
     ASSERT_EQ(Encode(passphrase, "plain", "encoded"), JobStatus::Ok);
     const Bytes encoded = Read("encoded");
     ASSERT_EQ(encoded.size(), length + kHeaderSize);
-    EXPECT_TRUE(encoded == ReferenceEncode(passphrase, plain));
+    EXPECT_TRUE(SameEncoding(encoded, ReferenceEncode(passphrase, plain)));
     EXPECT_EQ(Probe(passphrase, "encoded"), JobStatus::Ok);
     ASSERT_EQ(Decode(passphrase, "encoded", "decoded"), JobStatus::Ok);
     EXPECT_TRUE(Read("decoded") == plain);
@@ -83,7 +83,7 @@ TEST_F(EncodedFormat, InPlaceRoundTripRestoresTheTarget) {
   const Bytes plain = Pattern(300000, 7);
   Write("file", plain);
   ASSERT_EQ(Encode("in place", "file"), JobStatus::Ok);
-  EXPECT_EQ(Read("file"), ReferenceEncode("in place", plain));
+  EXPECT_TRUE(SameEncoding(Read("file"), ReferenceEncode("in place", plain)));
   ASSERT_EQ(Decode("in place", "file", "file"), JobStatus::Ok);
   EXPECT_EQ(Read("file"), plain);
   EXPECT_EQ(folder_.Names(), std::vector<std::string>{"file"});
@@ -113,14 +113,20 @@ TEST_F(EncodedFormat, DoubleEncodingPeelsOffInReverseOrder) {
   EXPECT_EQ(Read("back"), plain);
 }
 
-TEST_F(EncodedFormat, HeaderOnlyFilesOf26To127BytesDecodeToEmpty) {
+// Every writer puts a whole header block first: a shorter file that matches was cut.
+TEST_F(EncodedFormat, HeaderOnlyFileDecodesToEmptyAndAShorterOneIsDamaged) {
   const Bytes header = ReferenceEncode("short", {});
   for (size_t length : {26, 27, 100, 127, 128}) {
     SCOPED_TRACE(length);
     Write("header", Bytes(header.begin(), header.begin() + length));
     EXPECT_EQ(Probe("short", "header"), JobStatus::Ok);
-    ASSERT_EQ(Decode("short", "header", "decoded"), JobStatus::Ok);
-    EXPECT_TRUE(Read("decoded").empty());
+    if (length < 128) {
+      EXPECT_EQ(Decode("short", "header", "decoded"), JobStatus::Damaged);
+      EXPECT_EQ(folder_.Names(), std::vector<std::string>{"header"});
+    } else {
+      ASSERT_EQ(Decode("short", "header", "decoded"), JobStatus::Ok);
+      EXPECT_TRUE(Read("decoded").empty());
+    }
   }
 }
 

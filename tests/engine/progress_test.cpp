@@ -77,9 +77,11 @@ std::vector<uint64_t> ReadStarts(Transform transform, uint64_t targetSize) {
     starts.push_back(0);
     at = kHeaderSize;
   }
-  for (;; at += kChunkSize) {
+  // Encode reads its first chunk short of the header, which goes out with it.
+  uint64_t wanted = transform == &EncodingJob::Encode ? kChunkSize - kHeaderSize : kChunkSize;
+  for (;; at += wanted, wanted = kChunkSize) {
     starts.push_back(at);
-    if (targetSize - at < kChunkSize) break;
+    if (targetSize - at < wanted) break;
   }
   return starts;
 }
@@ -100,9 +102,10 @@ TEST(Progress, TotalIsTheTargetSizeAndDoneAdvancesByEachChunk) {
       EXPECT_EQ(files.totalBeforeRead,
                 std::vector<uint64_t>(files.doneBeforeRead.size(), targetSize))
           << "the total is known before the first read";
-      EXPECT_EQ(ReadBytes(scene.folder["out"]), t.transform == &EncodingJob::Decode
-                                                    ? scene.plain
-                                                    : ReferenceEncode(kPassphrase, scene.plain));
+      EXPECT_TRUE(SameEncoding(ReadBytes(scene.folder["out"]),
+                               t.transform == &EncodingJob::Decode
+                                   ? scene.plain
+                                   : ReferenceEncode(kPassphrase, scene.plain)));
     }
   }
 }

@@ -52,6 +52,11 @@ bool FaultyFileServices::Write(FileHandle file, const void* buffer, size_t size,
   return written && plan->fault == Fault::Short;
 }
 
+bool FaultyFileServices::WriteAt(FileHandle file, uint64_t offset, const void* buffer,
+                                 size_t size) {
+  return !Strike(Call::WriteAt) && system_.WriteAt(file, offset, buffer, size);
+}
+
 bool FaultyFileServices::Identify(FileHandle file, FileIdentity* identity) {
   return !Strike(Call::Identify) && system_.Identify(file, identity);
 }
@@ -83,5 +88,13 @@ bool FaultyFileServices::Move(const char* from, const char* to) {
 PathKind FaultyFileServices::Inspect(const char* path) { return system_.Inspect(path); }
 
 bool FaultyFileServices::Exists(const char* path) { return system_.Exists(path); }
+
+bool FaultyFileServices::MoveToTrash(const char* path) {
+  return !Strike(Call::MoveToTrash) && system_.MoveToTrash(path);
+}
+
+bool FaultyFileServices::FillRandom(void* buffer, size_t size) {
+  return !Strike(Call::FillRandom) && system_.FillRandom(buffer, size);
+}
 
 }  // namespace karvel

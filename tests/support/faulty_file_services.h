@@ -16,12 +16,15 @@ enum class Call {
   CreateNew,
   Read,
   Write,
+  WriteAt,
   Identify,
   IdentifyPath,
   Flush,
   Close,
   CopyProtection,
-  Move
+  Move,
+  MoveToTrash,
+  FillRandom
 };
 
 enum class Fault {
@@ -47,6 +50,7 @@ class FaultyFileServices : public FileServices {
   CreateResult CreateNew(const char* path, FileHandle* file) override;
   bool Read(FileHandle file, void* buffer, size_t size, size_t* bytesRead) override;
   bool Write(FileHandle file, const void* buffer, size_t size, size_t* bytesWritten) override;
+  bool WriteAt(FileHandle file, uint64_t offset, const void* buffer, size_t size) override;
   bool Identify(FileHandle file, FileIdentity* identity) override;
   bool IdentifyPath(const char* path, FileIdentity* identity) override;
   bool Flush(FileHandle file) override;
@@ -56,6 +60,8 @@ class FaultyFileServices : public FileServices {
   bool Move(const char* from, const char* to) override;
   PathKind Inspect(const char* path) override;
   bool Exists(const char* path) override;
+  bool MoveToTrash(const char* path) override;
+  bool FillRandom(void* buffer, size_t size) override;
 
   // True when every planned fault has struck.
   bool AllStruck() const;

@@ -1,0 +1,10 @@
+// The user's trash, where a file goes that the user may still want back.
+#pragma once
+
+namespace karvel {
+
+// Moves the file at path (UTF-8) into the trash of its own volume, never copying it; false, the
+// file left where it is, when no trash there takes it.
+bool MoveToTrash(const char* path);
+
+}  // namespace karvel

@@ -1,0 +1,34 @@
+#include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
+
+#include <string>
+
+#include "engine/trash.h"
+
+namespace karvel {
+
+// The shell's delete with undo puts the file in the Recycle Bin. It takes classic full paths
+// alone (no \\?\ form), so a longer path, or one whose last part ends in a dot or a space, which
+// making it full would change, is left to the caller.
+bool MoveToTrash(const char* path) {
+  int units = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1, nullptr, 0);
+  if (units <= 1) return false;
+  std::wstring wide(static_cast<size_t>(units), L'\0');
+  MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1, &wide[0], units);
+  wide.pop_back();
+  wchar_t last = wide.back();
+  if (last == L'.' || last == L' ' || wide.compare(0, 4, L"\\\\?\\") == 0) return false;
+  // Two terminators end the shell's list of names.
+  wchar_t full[MAX_PATH + 2] = {};
+  DWORD length = GetFullPathNameW(wide.c_str(), MAX_PATH, full, nullptr);
+  if (length == 0 || length >= MAX_PATH) return false;
+  SHFILEOPSTRUCTW operation = {};
+  operation.wFunc = FO_DELETE;
+  operation.pFrom = full;
+  operation.fFlags = FOF_ALLOWUNDO | FOF_NO_UI;
+  return SHFileOperationW(&operation) == 0 && !operation.fAnyOperationsAborted &&
+         GetFileAttributesW(full) == INVALID_FILE_ATTRIBUTES;
+}
+
+}  // namespace karvel

@@ -1,0 +1,276 @@
+// Files this version writes check the whole passphrase and the whole content
+// through the record in their header's free bytes; files without one decode
+// as they always have, except that an in-place decode that may be garbage
+// sends the encoded file to the trash instead of destroying it.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "engine/encoding_job.h"
+#include "engine/header_record.h"
+#include "tests/support/faulty_file_services.h"
+#include "tests/support/run_job.h"
+#include "tests/support/test_files.h"
+
+namespace karvel {
+namespace {
+
+namespace fs = std::filesystem;
+
+const Operation kEncode = &EncodingJob::Encode;
+const Operation kDecode = &EncodingJob::Decode;
+
+// The passphrase positions the first draws after seed select, by the generator's rule written
+// out again here rather than taken from the engine.
+std::set<size_t> DrawnPositions(int seed, size_t draws, size_t length) {
+  std::set<size_t> positions;
+  int state = seed;
+  for (size_t i = 0; i < draws; ++i) {
+    state = (state * 107 + 1013) % 32768;
+    positions.insert(static_cast<size_t>(state) % length);
+  }
+  return positions;
+}
+
+// The first position the content uses that the signature's 26 draws never see; length if none.
+size_t UncheckedPosition(size_t length) {
+  const std::set<size_t> seen = DrawnPositions(7, 26, length);
+  for (size_t position : DrawnPositions(13, 16384, length)) {
+    if (seen.count(position) == 0) return position;
+  }
+  return length;
+}
+
+TEST(HeaderRecord, SignatureSeesEveryContentCharacterOnlyForSevenLengths) {
+  std::vector<size_t> fullySeen;
+  for (size_t length = 1; length <= 127; ++length) {
+    bool missed = UncheckedPosition(length) < length;
+    EXPECT_EQ(SignatureMissesContentCharacters(length), missed) << length;
+    if (!missed) fullySeen.push_back(length);
+  }
+  EXPECT_EQ(fullySeen, (std::vector<size_t>{1, 2, 3, 5, 6, 7, 10}));
+}
+
+class Integrity : public ::testing::Test {
+ protected:
+  JobStatus Run(Operation operation, const std::string& passphrase, const std::string& target,
+                const std::string& output = "") {
+    return RunJob(operation, passphrase, folder_[target], output.empty() ? "" : folder_[output]);
+  }
+  Bytes Read(const std::string& name) { return ReadBytes(folder_[name]); }
+  void Write(const std::string& name, const Bytes& bytes) { WriteBytes(folder_[name], bytes); }
+  std::vector<std::string> Names() { return folder_.Names(); }
+
+  // Plain content encoded by the engine under passphrase, as "encoded".
+  Bytes EncodeWithRecord(const std::string& passphrase, const Bytes& plain) {
+    Write("plain", plain);
+    EXPECT_EQ(Run(kEncode, passphrase, "plain", "encoded"), JobStatus::Ok);
+    fs::remove(folder_["plain"]);
+    return Read("encoded");
+  }
+
+  ScratchFolder folder_;
+};
+
+TEST_F(Integrity, EveryReaderOfTheFormatReadsWhatThisVersionWrites) {
+  for (size_t size : {0, 1, 300000}) {
+    SCOPED_TRACE(size);
+    const Bytes plain = Pattern(size, 1);
+    const Bytes encoded = EncodeWithRecord("compatible", plain);
+    ASSERT_EQ(encoded.size(), size + kHeaderSize);
+    Bytes read;
+    ASSERT_TRUE(ReferenceDecode("compatible", encoded, &read));
+    EXPECT_TRUE(read == plain);
+    EXPECT_TRUE(SameEncoding(encoded, ReferenceEncode("compatible", plain)));
+  }
+}
+
+TEST_F(Integrity, FilesWithAnyBytesInTheFreeHeaderBytesDecodeAsBefore) {
+  const Bytes plain = Pattern(5000, 2);
+  const Bytes reference = ReferenceEncode("other writer", plain);
+  const Bytes random = Pattern(kFreeHeaderEnd, 3);
+  for (int filler : {0, 0xff, -1}) {
+    SCOPED_TRACE(filler);
+    Bytes encoded = reference;
+    // Filler bytes as another writer would leave them before scrambling.
+    for (size_t i = kFreeHeaderBegin; i < kFreeHeaderEnd; ++i) {
+      encoded[i] ^= filler < 0 ? random[i] : static_cast<unsigned char>(filler);
+    }
+    Write("encoded", encoded);
+    EXPECT_EQ(Run(&EncodingJob::Probe, "other writer", "encoded"), JobStatus::Ok);
+    ASSERT_EQ(Run(kDecode, "other writer", "encoded", "decoded"), JobStatus::Ok);
+    EXPECT_TRUE(Read("decoded") == plain);
+  }
+}
+
+TEST_F(Integrity, NoPassphraseCharacterStandsInTheFreeHeaderBytes) {
+  const Bytes plain = Pattern(1000, 4);
+  const Bytes first = EncodeWithRecord("Passphrase-16chr", plain);
+  const Bytes second = EncodeWithRecord("Passphrase-16chr", plain);
+  // Zero filler scrambles to the passphrase's own characters, as the reference writes it.
+  const Bytes clear = ReferenceEncode("Passphrase-16chr", plain);
+  size_t inClear = 0, repeated = 0;
+  for (size_t i = kFreeHeaderBegin; i < kFreeHeaderEnd; ++i) {
+    inClear += first[i] == clear[i];
+    repeated += first[i] == second[i];
+  }
+  EXPECT_LT(inClear, 10u);
+  EXPECT_LT(repeated, 10u);
+}
+
+TEST_F(Integrity, OneSlippedCharacterTheSignatureNeverSeesIsRefused) {
+  for (size_t length : {4, 8, 9, 12, 16, 33, 64, 127}) {
+    std::string passphrase;
+    for (size_t i = 0; i < length; ++i) passphrase += static_cast<char>('a' + i % 26);
+    const size_t position = UncheckedPosition(length);
+    ASSERT_LT(position, length);
+    std::string slip = passphrase;
+    slip[position] = slip[position] == 'Z' ? 'Y' : 'Z';
+    SCOPED_TRACE(slip);
+    const Bytes plain = Pattern(20000, 5);
+    const Bytes encoded = EncodeWithRecord(passphrase, plain);
+
+    EXPECT_EQ(Run(&EncodingJob::Probe, slip, "encoded"), JobStatus::HeaderMismatch);
+    EXPECT_EQ(Run(kDecode, slip, "encoded", "decoded"), JobStatus::HeaderMismatch);
+    EXPECT_EQ(Run(kDecode, slip, "encoded"), JobStatus::HeaderMismatch);
+    EXPECT_EQ(Names(), std::vector<std::string>{"encoded"});
+    EXPECT_TRUE(Read("encoded") == encoded);
+
+    ASSERT_EQ(Run(kDecode, passphrase, "encoded"), JobStatus::Ok);
+    EXPECT_TRUE(Read("encoded") == plain);
+    fs::remove(folder_["encoded"]);
+  }
+}
+
+struct Damage {
+  const char* name;
+  void (*apply)(Bytes& file);
+};
+
+const Damage kDamages[] = {
+    {"cut in the middle", [](Bytes& file) { file.resize(kHeaderSize + (file.size() - 128) / 2); }},
+    {"cut to the header", [](Bytes& file) { file.resize(kHeaderSize); }},
+    {"last byte cut", [](Bytes& file) { file.pop_back(); }},
+    {"byte added", [](Bytes& file) { file.push_back(0); }},
+    {"bit flipped in the first chunk", [](Bytes& file) { file[kHeaderSize + 1000] ^= 0x10; }},
+    {"bit flipped in the last byte", [](Bytes& file) { file.back() ^= 0x01; }},
+};
+
+TEST_F(Integrity, DamagedContentIsRefusedAndNothingIsWritten) {
+  const Bytes plain = Pattern(300000, 6);
+  const Bytes whole = EncodeWithRecord("damage", plain);
+  for (const Damage& damage : kDamages) {
+    for (bool inPlace : {false, true}) {
+      SCOPED_TRACE(std::string(damage.name) + (inPlace ? ", in place" : ""));
+      Bytes damaged = whole;
+      damage.apply(damaged);
+      Write("encoded", damaged);
+      EXPECT_EQ(Run(&EncodingJob::Probe, "damage", "encoded"), JobStatus::Ok);
+      EXPECT_EQ(Run(kDecode, "damage", "encoded", inPlace ? "" : "decoded"), JobStatus::Damaged);
+      EXPECT_EQ(Names(), std::vector<std::string>{"encoded"});
+      EXPECT_TRUE(Read("encoded") == damaged);
+    }
+  }
+}
+
+TEST_F(Integrity, AChangedHeaderByteNeverGivesOtherContentThanThePlainFile) {
+  const Bytes plain = Pattern(3000, 7);
+  const Bytes whole = EncodeWithRecord("header bytes", plain);
+  for (size_t at = kFreeHeaderBegin; at < kFreeHeaderEnd; ++at) {
+    SCOPED_TRACE(at);
+    Bytes changed = whole;
+    changed[at] ^= 0x01;
+    Write("encoded", changed);
+    // A broken record is no record: the file decodes as another writer's would.
+    ASSERT_EQ(Run(kDecode, "header bytes", "encoded", "decoded"), JobStatus::Ok);
+    EXPECT_TRUE(Read("decoded") == plain);
+  }
+}
+
+// A trash of the test's own: the user's is never touched.
+class LegacyInPlace : public Integrity {
+ protected:
+  void SetUp() override {
+#ifdef _WIN32
+    // Wine's shell keeps its trash where the environment the test was started in says.
+    const char* dataHome = std::getenv("XDG_DATA_HOME");
+    if (dataHome == nullptr) GTEST_SKIP() << "XDG_DATA_HOME names no trash for this run";
+    trash_ = fs::path(std::string("Z:") + dataHome) / "Trash";
+#else
+    setenv("XDG_DATA_HOME", home_.Path().c_str(), 1);
+    trash_ = home_.Path() / "Trash";
+#endif
+  }
+
+  // The names in the trash's files folder whose content is bytes.
+  std::vector<std::string> Trashed(const Bytes& bytes) {
+    std::vector<std::string> names;
+    if (!fs::is_directory(trash_ / "files")) return names;
+    for (const auto& entry : fs::directory_iterator(trash_ / "files")) {
+      if (ReadBytes(entry.path().u8string()) == bytes)
+        names.push_back(entry.path().filename().u8string());
+    }
+    return names;
+  }
+
+  fs::path trash_;
+#ifndef _WIN32
+  ScratchFolder home_;
+#endif
+};
+
+TEST_F(LegacyInPlace, ASlipThatMayDecodeToGarbageKeepsTheEncodedFileInTheTrash) {
+  const Bytes plain = Pattern(10000, 8);
+  const std::string passphrase = "Passphrase-16chr";
+  std::string slip = passphrase;
+  slip[UncheckedPosition(slip.size())] ^= 0x01;
+  const Bytes legacy = ReferenceEncode(passphrase, plain);
+  Write("legacy.bin", legacy);
+
+  ASSERT_EQ(Run(kDecode, slip, "legacy.bin"), JobStatus::Ok);
+  EXPECT_FALSE(Read("legacy.bin") == plain);
+  EXPECT_EQ(Names(), std::vector<std::string>{"legacy.bin"});
+  EXPECT_EQ(Trashed(legacy), std::vector<std::string>{"legacy.bin"});
+#ifndef _WIN32
+  EXPECT_TRUE(fs::exists(trash_ / "info" / "legacy.bin.trashinfo"));
+#endif
+}
+
+TEST_F(LegacyInPlace, WhatTheSignatureChecksWholeOrGoesToAnOutputIsNotTrashed) {
+  const Bytes plain = Pattern(10000, 9);
+  for (const std::string& passphrase : {"seven!!", "Passphrase-16chr"}) {
+    const Bytes legacy = ReferenceEncode(passphrase, plain);
+    Write("legacy.bin", legacy);
+    const bool inPlace = passphrase.size() == 7;
+    SCOPED_TRACE(passphrase);
+    ASSERT_EQ(Run(kDecode, passphrase, "legacy.bin", inPlace ? "" : "decoded"), JobStatus::Ok);
+    EXPECT_TRUE(Read(inPlace ? "legacy.bin" : "decoded") == plain);
+    EXPECT_TRUE(Trashed(legacy).empty());
+    fs::remove(folder_["decoded"]);
+  }
+}
+
+TEST_F(LegacyInPlace, WhenTheTrashCannotTakeItTheFileIsDecodedAsBefore) {
+  const Bytes plain = Pattern(10000, 10);
+  Write("legacy.bin", ReferenceEncode("Passphrase-16chr", plain));
+  FaultyFileServices files({{Call::MoveToTrash, 1, Fault::Fail}});
+  ASSERT_EQ(RunJob(kDecode, "Passphrase-16chr", folder_["legacy.bin"], "", files), JobStatus::Ok);
+  EXPECT_TRUE(files.AllStruck());
+  EXPECT_TRUE(Read("legacy.bin") == plain);
+  EXPECT_EQ(Names(), std::vector<std::string>{"legacy.bin"});
+}
+
+TEST_F(LegacyInPlace, AFileWithARecordIsNeverTrashed) {
+  const Bytes plain = Pattern(10000, 11);
+  const Bytes encoded = EncodeWithRecord("Passphrase-16chr", plain);
+  ASSERT_EQ(Run(kDecode, "Passphrase-16chr", "encoded"), JobStatus::Ok);
+  EXPECT_TRUE(Read("encoded") == plain);
+  EXPECT_TRUE(Trashed(encoded).empty());
+}
+
+}  // namespace
+}  // namespace karvel
