@@ -18,6 +18,7 @@
 #include "res/resource.h"
 #include "res/version.h"
 #include "tests/support/reference_encoder.h"
+#include "tests/support/run_job.h"
 
 namespace {
 
@@ -1565,6 +1566,29 @@ TEST_F(DesktopTest, EachRefusalLeavesTheKeyboardInItsBox) {
     EXPECT_EQ(FocusedId(), refusal.box);
     EXPECT_TRUE(WholeTextSelected(refusal.box));
   }
+}
+
+// A file this version wrote knows its own content: one cut short is refused, and the
+// keyboard goes back to the box that names it.
+TEST_F(DesktopTest, ADamagedFileIsRefusedAndTheKeyboardGoesToTheTargetBox) {
+  const std::string plainPath = PathOf("whole.bin"), target = PathOf("cut.bin");
+  WriteBytes(plainPath, PlainContent());
+  ASSERT_EQ(karvel::RunJob(&karvel::EncodingJob::Encode, "secret", plainPath, target),
+            karvel::JobStatus::Ok);
+  Bytes cut = ReadBytes(target);
+  cut.pop_back();
+  WriteBytes(target, cut);
+  StartKarvel();
+  SetBox(IDC_TARGET_FILE, target);
+  ClickIntoWindow();
+  Keys(L"alt+p");
+  Type(L"secret");
+  Keys(L"alt+d");
+  EXPECT_EQ(EnterOnMessage(), "file is damaged");
+  EXPECT_EQ(FocusedId(), IDC_TARGET_FILE);
+  EXPECT_TRUE(WholeTextSelected(IDC_TARGET_FILE));
+  EXPECT_EQ(ReadBytes(target), cut) << "the file is unchanged";
+  ExpectBoxes(target, "secret", "");
 }
 
 // A slip in either typing writes nothing; so does a cancel. Decode asks once.

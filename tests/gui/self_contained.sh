@@ -8,7 +8,7 @@ status=0
 for dll in $dlls; do
   case "$(printf '%s' "$dll" | tr '[:upper:]' '[:lower:]')" in
     kernel32.dll | user32.dll | gdi32.dll | comdlg32.dll | shell32.dll | advapi32.dll | msvcrt.dll | \
-      comctl32.dll | ole32.dll) ;;
+      comctl32.dll | ole32.dll | bcrypt.dll) ;;
     *) echo "$2 needs $dll"; status=1 ;;
   esac
 done
