@@ -197,7 +197,7 @@ class LegacyInPlace : public Integrity {
   void SetUp() override {
 #ifdef _WIN32
     // Wine's shell keeps its trash where the environment the test was started in says, which
-    // ctest points at a folder of the build's.
+    // ctest points at a folder of the build's for every test.
     const char* dataHome = std::getenv("XDG_DATA_HOME");
     if (dataHome == nullptr) GTEST_SKIP() << "XDG_DATA_HOME names no trash for this run";
     trash_ = fs::path(std::string("Z:") + dataHome) / "Trash" / "files";
