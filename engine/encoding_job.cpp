@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <string>
 
 #include "engine/file_services.h"
 #include "engine/header_record.h"
@@ -16,8 +17,6 @@ namespace {
 constexpr size_t kSignatureCheckSize = kSignatureLength + 1;  // the terminator takes part
 constexpr int kMaxTemporaryNumber = 99;
 constexpr char kShortTemporaryName[] = "karvel";
-constexpr size_t kLongestTemporaryEnding = sizeof "karvel.99.tmp" - 1;
-constexpr size_t kTemporaryPathSize = kMaxPathLength + kLongestTemporaryEnding + 1;
 #ifdef _WIN32
 constexpr char kSeparators[] = "\\/:";  // "C:name" lies in drive C's current folder
 #else
@@ -84,7 +83,8 @@ bool SameFile(const FileIdentity& a, const FileIdentity& b) {
 }
 
 bool Unchanged(const FileIdentity& before, const FileIdentity& now) {
-  return SameFile(before, now) && before.size == now.size && before.lastWrite == now.lastWrite;
+  return SameFile(before, now) && before.size == now.size && before.lastWrite == now.lastWrite &&
+         before.lastChange == now.lastChange;
 }
 
 class InputFile {
@@ -108,27 +108,33 @@ class InputFile {
   FileHandle handle_;
 };
 
-// A file this operation created under a free name; removed again unless handed over to the output.
+// The result on its way: a file this operation made beside the output, gone again unless Publish
+// puts it in place of the output.
 class TemporaryFile {
  public:
-  explicit TemporaryFile(FileServices& files) : files_(files) { path_[0] = '\0'; }
+  explicit TemporaryFile(FileServices& files) : files_(files) {}
   ~TemporaryFile() {
     if (handle_ != kNoFile) files_.Close(handle_);
-    if (created_) files_.Remove(path_);
+    if (named_) files_.Remove(path_.c_str());
   }
   TemporaryFile(const TemporaryFile&) = delete;
   TemporaryFile& operator=(const TemporaryFile&) = delete;
 
-  // Beside output and named from it, so that the final move never leaves its volume: tries
-  // output + ".tmp", ".1.tmp" to ".99.tmp", never touching a file already there; when the
-  // system takes no name that long, "karvel.tmp" and so on in the same folder. When none can
-  // be made, the output is what cannot be written: unless it is the target itself, that is
-  // said as the output's failure.
-  JobStatus CreateFor(const char* output, bool inPlace) {
-    CreateResult created = CreateNumbered(output, std::strlen(output), "");
-    if (created == CreateResult::NameTooLong) {
-      created = CreateNumbered(output, FolderLength(output), kShortTemporaryName);
+  // Beside output, so that the final move never leaves its volume. Where the system makes files
+  // without a name, it is one of those, which nothing outlives a process killed before the end.
+  // Otherwise it is named from output: output + ".tmp", ".1.tmp" to ".99.tmp", never touching a
+  // file already there; when the system takes no name that long, "karvel.tmp" and so on in the
+  // same folder. When none can be made, the output is what cannot be written: unless it is the
+  // target itself, that is said as the output's failure.
+  JobStatus CreateFor(const std::string& output, bool inPlace) {
+    output_ = output;
+    std::string folder = output.substr(0, FolderLength(output.c_str()));
+    if (files_.CreateUnnamed(folder.c_str(), &handle_) == CreateResult::Created) {
+      return JobStatus::Ok;
     }
+    CreateResult created =
+        AtFreeName([this](const char* path) { return files_.CreateNew(path, &handle_); });
+    named_ = created == CreateResult::Created;
     switch (created) {
       case CreateResult::Created:
         return JobStatus::Ok;
@@ -141,48 +147,53 @@ class TemporaryFile {
     return inPlace ? JobStatus::OpenFailed : JobStatus::ReplaceFailed;
   }
 
-  // Flushes and closes the file so that it can go into place.
-  bool Finish() {
-    bool flushed = files_.Flush(handle_);
-    bool closed = files_.Close(handle_);
-    handle_ = kNoFile;
-    return flushed && closed;
+  bool Flush() { return files_.Flush(handle_); }
+
+  // Puts the result in place of the output; check runs right before each attempt. A file
+  // without a name gets one beside the output first.
+  bool Publish(const MoveCheck& check) {
+    if (!named_) {
+      named_ = AtFreeName([this](const char* path) { return files_.Name(handle_, path); }) ==
+               CreateResult::Created;
+      if (!named_) return false;
+    }
+    if (!files_.Move(handle_, path_.c_str(), output_.c_str(), check)) return false;
+    named_ = false;
+    return true;
   }
 
-  void HandOver() { created_ = false; }
   FileHandle Handle() const { return handle_; }
-  const char* Path() const { return path_; }
 
  private:
-  // Writes the first length bytes of stem, then name, "." number unless 0, and ".tmp".
-  void Name(const char* stem, size_t length, const char* name, int number) {
-    std::memcpy(path_, stem, length);
-    size_t nameLength = std::strlen(name);
-    std::memcpy(path_ + length, name, nameLength);
-    length += nameLength;
-    if (number > 0) {
-      path_[length++] = '.';
-      if (number >= 10) path_[length++] = static_cast<char>('0' + number / 10);
-      path_[length++] = static_cast<char>('0' + number % 10);
+  // Tries the temporary names in turn until attempt finds one free.
+  template <typename Attempt>
+  CreateResult AtFreeName(Attempt attempt) {
+    CreateResult result = AtNumberedName(output_.size(), "", attempt);
+    if (result == CreateResult::NameTooLong) {
+      result = AtNumberedName(FolderLength(output_.c_str()), kShortTemporaryName, attempt);
     }
-    std::memcpy(path_ + length, ".tmp", sizeof ".tmp");
+    return result;
   }
 
-  CreateResult CreateNumbered(const char* stem, size_t length, const char* name) {
-    CreateResult created = CreateResult::NameTaken;
-    for (int number = 0; number <= kMaxTemporaryNumber && created == CreateResult::NameTaken;
+  // The first length bytes of the output, then name, "." number unless 0, and ".tmp".
+  template <typename Attempt>
+  CreateResult AtNumberedName(size_t length, const char* name, Attempt attempt) {
+    CreateResult result = CreateResult::NameTaken;
+    for (int number = 0; number <= kMaxTemporaryNumber && result == CreateResult::NameTaken;
          ++number) {
-      Name(stem, length, name, number);
-      created = files_.CreateNew(path_, &handle_);
+      path_ = output_.substr(0, length) + name;
+      if (number > 0) path_ += "." + std::to_string(number);
+      path_ += ".tmp";
+      result = attempt(path_.c_str());
     }
-    created_ = created == CreateResult::Created;
-    return created;
+    return result;
   }
 
   FileServices& files_;
-  char path_[kTemporaryPathSize];
+  std::string output_;
+  std::string path_;
   FileHandle handle_ = kNoFile;
-  bool created_ = false;
+  bool named_ = false;  // a name of ours that must go again
 };
 
 bool WriteAll(FileServices& files, FileHandle file, const unsigned char* bytes, size_t size) {
@@ -321,12 +332,17 @@ JobStatus Transform(EncodingJob& job, FileServices& files, Direction direction,
   bool inPlace = outputExists && SameFile(read, replaced);
   // Replacing one name of a file would leave its old content under the others.
   if (inPlace && read.links > 1) return JobStatus::TargetHasOtherNames;
+  // In place, the file itself is replaced, not a link that leads to it.
+  std::string output = job.outputPath;
+  if (inPlace && !files.FinalPath(target.Handle(), job.targetPath, &output)) {
+    return JobStatus::LinkUnresolved;
+  }
   HeaderRandom random;
   if (direction == Direction::Encode && !files.FillRandom(random.bytes, sizeof random.bytes)) {
     return JobStatus::WriteFailed;
   }
   TemporaryFile result(files);
-  status = result.CreateFor(job.outputPath, inPlace);
+  status = result.CreateFor(output, inPlace);
   if (status != JobStatus::Ok) return status;
 
   // Encode writes a cleared header block with the first chunk and the real one at the end.
@@ -352,27 +368,34 @@ JobStatus Transform(EncodingJob& job, FileServices& files, Direction direction,
     return JobStatus::Damaged;
   }
   // The result takes over what protected the file it replaces; a new output, the target's.
-  if (!files.CopyProtection(outputExists ? job.outputPath : job.targetPath, result.Path(),
+  if (!files.CopyProtection(outputExists ? output.c_str() : job.targetPath, result.Handle(),
                             outputExists)) {
     return JobStatus::WriteFailed;
   }
   // The target stays open, shared for reading only, until the result is safely on disk.
-  if (!result.Finish()) return JobStatus::WriteFailed;
+  if (!result.Flush()) return JobStatus::WriteFailed;
   target.Close();
-  FileIdentity now;
-  if (!files.IdentifyPath(job.targetPath, &now) || !Unchanged(read, now)) {
-    return JobStatus::TargetChanged;
-  }
-  // The last chance to stop: after the move the output has changed.
-  if (CancelRequested(progress)) return JobStatus::Cancelled;
+  // Another program, or another window on the same file, may have changed the target meanwhile:
+  // checked again right before each attempt of the move. After the move the output has changed,
+  // so this is also the last chance to stop.
+  bool changed = false;
+  MoveCheck stillValid = [&] {
+    FileIdentity now;
+    changed = !files.IdentifyPath(job.targetPath, &now) || !Unchanged(read, now);
+    return !changed && !CancelRequested(progress);
+  };
+  if (!stillValid()) return changed ? JobStatus::TargetChanged : JobStatus::Cancelled;
   // Without a record, a passphrase that slipped at a character the signature never sees decodes
   // to garbage unnoticed: in place, that would destroy the only copy, so it goes to the trash.
+  // Once it is there, nothing stops the result from taking its name.
   if (direction == Direction::Decode && inPlace && !hasRecord &&
-      SignatureMissesContentCharacters(length)) {
-    files.MoveToTrash(job.outputPath);
+      SignatureMissesContentCharacters(length) && files.MoveToTrash(output.c_str())) {
+    stillValid = [] { return true; };
   }
-  if (!files.Move(result.Path(), job.outputPath)) return JobStatus::ReplaceFailed;
-  result.HandOver();
+  if (!result.Publish(stillValid)) {
+    if (changed) return JobStatus::TargetChanged;
+    return CancelRequested(progress) ? JobStatus::Cancelled : JobStatus::ReplaceFailed;
+  }
   return JobStatus::Ok;
 }
 

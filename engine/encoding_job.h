@@ -48,6 +48,7 @@ enum class JobStatus : int {
   TargetHasOtherNames = 17,  // an in-place transform of a file that has more than one name
   OutputNotAFile = 18,       // outputPath names a device, a pipe or a socket
   Damaged = 19,  // the decoded content differs in length or hash from what the header records
+  LinkUnresolved = 20,  // in place: the file that the target's links lead to cannot be named
 };
 
 // The terse message that tells the user what a status means; "" for none.

@@ -5,6 +5,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <string>
 
 namespace karvel {
 
@@ -14,14 +16,19 @@ constexpr FileHandle kNoFile = -1;
 enum class CreateResult { Created, NameTaken, NameTooLong, Failed };
 enum class PathKind { Absent, File, ReadOnlyFile, Directory, FolderMissing, NotAFile };
 
-// What tells one state of a file from another: which file it is, how long, when last written.
+// What tells one state of a file from another: which file it is, how long, when last written
+// and when last changed in any way (a rewrite that puts the old write time back changes this).
 struct FileIdentity {
   uint64_t volume;
   uint64_t index;
   uint64_t size;
-  uint64_t lastWrite;  // in the system's own units
-  uint32_t links;      // the number of names the file has
+  uint64_t lastWrite;   // in the system's own units
+  uint64_t lastChange;  // in the system's own units
+  uint32_t links;       // the number of names the file has
 };
+
+// Asked right before each attempt of a move: false stops it.
+using MoveCheck = std::function<bool()>;
 
 class FileServices {
  public:
@@ -32,8 +39,18 @@ class FileServices {
   // Opens an existing regular disk file for reading, others may only read it meanwhile; never
   // blocks on a pipe or device; kNoFile on failure.
   virtual FileHandle OpenForReading(const char* path) = 0;
-  // Creates path only where nothing is, for writing, unshared, readable by its owner alone;
-  // NameTaken when an entry already has the name, NameTooLong when the system refuses the name.
+  // The path of the open file that path named, every link on the way followed; false when the
+  // system cannot say.
+  virtual bool FinalPath(FileHandle file, const char* path, std::string* final) = 0;
+  // Creates a file without a name in folder (ending in a separator, or empty for the current
+  // one), for writing, readable by its owner alone; it vanishes unless Name gives it one.
+  // Failed where the system makes no such files.
+  virtual CreateResult CreateUnnamed(const char* folder, FileHandle* file) = 0;
+  // Gives a file from CreateUnnamed the free name path; NameTaken when an entry has it.
+  virtual CreateResult Name(FileHandle file, const char* path) = 0;
+  // Creates path only where nothing is, for writing, unshared, readable by its owner alone, and,
+  // where the system can, set to vanish if the process ends before a Move; NameTaken when an
+  // entry already has the name, NameTooLong when the system refuses the name.
   virtual CreateResult CreateNew(const char* path, FileHandle* file) = 0;
   // Reads up to size bytes; false on an error. *bytesRead is 0 at the end of the file.
   virtual bool Read(FileHandle file, void* buffer, size_t size, size_t* bytesRead) = 0;
@@ -47,14 +64,16 @@ class FileServices {
   // Forces written data to the disk.
   virtual bool Flush(FileHandle file) = 0;
   virtual bool Close(FileHandle file) = 0;
-  // Gives to the permissions (and owner, where allowed) of from; with attributes, also its
-  // hidden, system and not-indexed marks.
-  virtual bool CopyProtection(const char* from, const char* to, bool attributes) = 0;
+  // Gives the open file to the protection of from: permissions, with every entry of its access
+  // list, and owner and group where allowed, never more rights than from grants; with
+  // attributes, also its hidden, system and not-indexed marks.
+  virtual bool CopyProtection(const char* from, FileHandle to, bool attributes) = 0;
   // Removes a file, waiting a little for others that hold it briefly.
   virtual bool Remove(const char* path) = 0;
-  // Puts from in place of to in one step within one volume, replacing a file at to, waiting a
-  // little for others that hold either briefly.
-  virtual bool Move(const char* from, const char* to) = 0;
+  // Puts the file from, open as file, in place of to in one step within one volume, replacing a
+  // file at to, waiting a little for others that hold either briefly; check runs before each
+  // attempt. file stays open.
+  virtual bool Move(FileHandle file, const char* from, const char* to, const MoveCheck& check) = 0;
   // What path names now, before anything is written to it.
   virtual PathKind Inspect(const char* path) = 0;
   // True when a directory search for path, exactly as given, finds an entry.

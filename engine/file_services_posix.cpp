@@ -6,7 +6,12 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#ifdef __linux__
+#include <acl/libacl.h>
+#include <sys/acl.h>
+#endif
 
 #include "engine/file_services.h"
 #include "engine/path_limits.h"
@@ -45,8 +50,32 @@ bool Identity(const struct stat& status, FileIdentity* identity) {
   identity->size = static_cast<uint64_t>(status.st_size);
   identity->lastWrite = static_cast<uint64_t>(status.st_mtim.tv_sec) * 1000000000u +
                         static_cast<uint64_t>(status.st_mtim.tv_nsec);
+  identity->lastChange = static_cast<uint64_t>(status.st_ctim.tv_sec) * 1000000000u +
+                         static_cast<uint64_t>(status.st_ctim.tv_nsec);
   identity->links = static_cast<uint32_t>(status.st_nlink);
   return true;
+}
+
+CreateResult Created(int result) {
+  if (result == 0) return CreateResult::Created;
+  if (errno == EEXIST) return CreateResult::NameTaken;
+  return errno == ENAMETOOLONG ? CreateResult::NameTooLong : CreateResult::Failed;
+}
+
+// Gives fd the access list of from where it has entries beyond the mode bits; false when such a
+// list cannot be given.
+bool CopyAccessList(const char* from, int fd) {
+#ifdef __linux__
+  acl_t list = acl_get_file(from, ACL_TYPE_ACCESS);
+  if (list == nullptr) return errno == ENOTSUP;  // a file system without lists: the mode says all
+  bool copied = acl_equiv_mode(list, nullptr) == 0 || acl_set_fd(fd, list) == 0;
+  acl_free(list);
+  return copied;
+#else
+  (void)from;
+  (void)fd;
+  return true;
+#endif
 }
 
 class PosixFileServices : public FileServices {
@@ -67,12 +96,42 @@ class PosixFileServices : public FileServices {
     return fd;
   }
 
+  bool FinalPath(FileHandle file, const char* path, std::string* final) override {
+    char* resolved = realpath(path, nullptr);
+    if (resolved == nullptr) return false;
+    *final = resolved;
+    free(resolved);
+    // The name must still lead to the file that was opened.
+    FileIdentity opened, named;
+    return Identify(file, &opened) && IdentifyPath(final->c_str(), &named) &&
+           opened.volume == named.volume && opened.index == named.index;
+  }
+
+  // Linux makes a file that has no name until linkat gives it one, and that vanishes with the
+  // process otherwise; other systems, and file systems that refuse it, make none.
+  CreateResult CreateUnnamed(const char* folder, FileHandle* file) override {
+    *file = kNoFile;
+#ifdef O_TMPFILE
+    int fd = open(folder[0] == '\0' ? "." : folder, O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    if (fd < 0) return CreateResult::Failed;
+    *file = fd;
+    return CreateResult::Created;
+#else
+    (void)folder;
+    return CreateResult::Failed;
+#endif
+  }
+
+  CreateResult Name(FileHandle file, const char* path) override {
+    char link[64];
+    std::snprintf(link, sizeof link, "/proc/self/fd/%d", Descriptor(file));
+    return Created(linkat(AT_FDCWD, link, AT_FDCWD, path, AT_SYMLINK_FOLLOW));
+  }
+
   CreateResult CreateNew(const char* path, FileHandle* file) override {
     int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     *file = fd < 0 ? kNoFile : fd;
-    if (fd >= 0) return CreateResult::Created;
-    if (errno == EEXIST) return CreateResult::NameTaken;
-    return errno == ENAMETOOLONG ? CreateResult::NameTooLong : CreateResult::Failed;
+    return Created(fd < 0 ? -1 : 0);
   }
 
   bool Read(FileHandle file, void* buffer, size_t size, size_t* bytesRead) override {
@@ -128,21 +187,25 @@ class PosixFileServices : public FileServices {
   bool Close(FileHandle file) override { return close(Descriptor(file)) == 0; }
 
   // The owner and group are kept where the system lets this user set them (root; a group the
-  // user is in); the mode always.
-  bool CopyProtection(const char* from, const char* to, bool) override {
+  // user is in). Where the group or the access list cannot be kept, the group's and others' bits
+  // go: the result may then grant fewer rights than from, never more.
+  bool CopyProtection(const char* from, FileHandle to, bool) override {
+    int fd = Descriptor(to);
     struct stat status;
     if (stat(from, &status) != 0) return false;
-    if (chown(to, status.st_uid, status.st_gid) != 0 &&
-        chown(to, static_cast<uid_t>(-1), status.st_gid) != 0 && errno != EPERM) {
-      return false;
-    }
-    return chmod(to, status.st_mode & 07777) == 0;
+    bool groupKept = fchown(fd, status.st_uid, status.st_gid) == 0 ||
+                     fchown(fd, static_cast<uid_t>(-1), status.st_gid) == 0;
+    mode_t mode = status.st_mode & 07777;
+    if (!groupKept) mode &= ~static_cast<mode_t>(077);
+    if (fchmod(fd, mode) != 0) return false;
+    if (groupKept && CopyAccessList(from, fd)) return true;
+    return fchmod(fd, mode & ~static_cast<mode_t>(077)) == 0;
   }
 
   bool Remove(const char* path) override { return unlink(path) == 0; }
 
-  bool Move(const char* from, const char* to) override {
-    if (std::rename(from, to) != 0) return false;
+  bool Move(FileHandle, const char* from, const char* to, const MoveCheck& check) override {
+    if (!check() || std::rename(from, to) != 0) return false;
     // The new name is only durable once its folder is; the file is in place either way.
     char folder[kFolderPathSize];
     if (ParentFolder(to, folder, sizeof folder)) {

@@ -3,6 +3,9 @@
 #include <aclapi.h>
 #include <bcrypt.h>
 
+#include <cstring>
+#include <string>
+
 #include "engine/file_services.h"
 #include "engine/trash.h"
 #include "engine/windows_path.h"
@@ -35,20 +38,25 @@ uint64_t Join(DWORD high, DWORD low) { return (static_cast<uint64_t>(high) << 32
 
 bool Identity(HANDLE handle, FileIdentity* identity) {
   BY_HANDLE_FILE_INFORMATION information;
-  if (!GetFileInformationByHandle(handle, &information)) return false;
+  FILE_BASIC_INFO basic;
+  if (!GetFileInformationByHandle(handle, &information) ||
+      !GetFileInformationByHandleEx(handle, FileBasicInfo, &basic, sizeof basic)) {
+    return false;
+  }
   identity->volume = information.dwVolumeSerialNumber;
   identity->index = Join(information.nFileIndexHigh, information.nFileIndexLow);
   identity->size = Join(information.nFileSizeHigh, information.nFileSizeLow);
   identity->lastWrite =
       Join(information.ftLastWriteTime.dwHighDateTime, information.ftLastWriteTime.dwLowDateTime);
+  identity->lastChange = static_cast<uint64_t>(basic.ChangeTime.QuadPart);
   identity->links = information.nNumberOfLinks;
   return true;
 }
 
 // Opens path for its metadata alone (no sharing conflict with other handles); directories too.
-HANDLE OpenMetadata(const wchar_t* path, DWORD access) {
-  return CreateFileW(path, access, kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
-                     nullptr);
+HANDLE OpenMetadata(const std::wstring& path, DWORD access) {
+  return CreateFileW(path.c_str(), access, kShareAll, nullptr, OPEN_EXISTING,
+                     FILE_FLAG_BACKUP_SEMANTICS, nullptr);
 }
 
 bool Transient(DWORD error) {
@@ -69,7 +77,7 @@ bool WithRetry(Attempt attempt) {
 
 // Gives to the owner and DACL of from, as far as this user may set them. A DACL that inherits
 // keeps inheriting, from to's own folder.
-void CopySecurity(HANDLE from, const wchar_t* to) {
+void CopySecurity(HANDLE from, HANDLE to) {
   PSID owner = nullptr;
   PACL dacl = nullptr;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
@@ -84,31 +92,85 @@ void CopySecurity(HANDLE from, const wchar_t* to) {
       DACL_SECURITY_INFORMATION |
       ((control & SE_DACL_PROTECTED) ? PROTECTED_DACL_SECURITY_INFORMATION
                                      : UNPROTECTED_DACL_SECURITY_INFORMATION);
-  HANDLE result = OpenMetadata(to, WRITE_DAC | WRITE_OWNER);
-  bool mayOwn = result != INVALID_HANDLE_VALUE;
-  if (!mayOwn) result = OpenMetadata(to, WRITE_DAC);
-  if (result != INVALID_HANDLE_VALUE) {
-    if (!mayOwn || SetSecurityInfo(result, SE_FILE_OBJECT, which | OWNER_SECURITY_INFORMATION,
-                                   owner, nullptr, dacl, nullptr) != ERROR_SUCCESS) {
-      SetSecurityInfo(result, SE_FILE_OBJECT, which, nullptr, nullptr, dacl, nullptr);
-    }
-    CloseHandle(result);
+  if (SetSecurityInfo(to, SE_FILE_OBJECT, which | OWNER_SECURITY_INFORMATION, owner, nullptr, dacl,
+                      nullptr) != ERROR_SUCCESS) {
+    SetSecurityInfo(to, SE_FILE_OBJECT, which, nullptr, nullptr, dacl, nullptr);
   }
   LocalFree(descriptor);
+}
+
+// A security descriptor that lets the user who runs the program, and nobody else, at the file:
+// Wine turns it into the mode 0600.
+class OwnerOnly {
+ public:
+  OwnerOnly() {
+    HANDLE token = nullptr;
+    DWORD size = 0;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return;
+    bool known = GetTokenInformation(token, TokenUser, user_, sizeof user_, &size) != FALSE;
+    CloseHandle(token);
+    PSID sid = reinterpret_cast<TOKEN_USER*>(user_)->User.Sid;
+    valid_ =
+        known && InitializeAcl(reinterpret_cast<PACL>(acl_), sizeof acl_, ACL_REVISION) &&
+        AddAccessAllowedAce(reinterpret_cast<PACL>(acl_), ACL_REVISION, FILE_ALL_ACCESS, sid) &&
+        InitializeSecurityDescriptor(&descriptor_, SECURITY_DESCRIPTOR_REVISION) &&
+        SetSecurityDescriptorDacl(&descriptor_, TRUE, reinterpret_cast<PACL>(acl_), FALSE) &&
+        SetSecurityDescriptorControl(&descriptor_, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
+    attributes_ = {sizeof attributes_, &descriptor_, FALSE};
+  }
+
+  // Null, and so the folder's defaults, when the user cannot be told.
+  SECURITY_ATTRIBUTES* Attributes() { return valid_ ? &attributes_ : nullptr; }
+
+ private:
+  alignas(8) unsigned char user_[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+  alignas(8) unsigned char acl_[sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) + SECURITY_MAX_SID_SIZE];
+  SECURITY_DESCRIPTOR descriptor_;
+  SECURITY_ATTRIBUTES attributes_;
+  bool valid_ = false;
+};
+
+// Marks an open file to go when its last handle closes, or keeps it again.
+bool SetDeleteOnClose(HANDLE file, bool remove) {
+  FILE_DISPOSITION_INFO disposition = {remove ? TRUE : FALSE};
+  return SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition) !=
+         FALSE;
+}
+
+// Renames an open file onto path, replacing a file there, through the handle itself.
+bool RenameByHandle(HANDLE file, const std::wstring& path) {
+  size_t size = sizeof(FILE_RENAME_INFO) + path.size() * sizeof(wchar_t);
+  std::string storage(size, '\0');
+  auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(&storage[0]);
+  rename->ReplaceIfExists = TRUE;
+  rename->RootDirectory = nullptr;
+  rename->FileNameLength = static_cast<DWORD>(path.size() * sizeof(wchar_t));
+  std::memcpy(rename->FileName, path.c_str(), (path.size() + 1) * sizeof(wchar_t));
+  return SetFileInformationByHandle(file, FileRenameInfo, rename, static_cast<DWORD>(size)) !=
+         FALSE;
+}
+
+std::string Narrow(const std::wstring& wide) {
+  int bytes = WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr);
+  if (bytes <= 1) return std::string();
+  std::string text(static_cast<size_t>(bytes), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, &text[0], bytes, nullptr, nullptr);
+  text.pop_back();
+  return text;
 }
 
 class Win32FileServices : public FileServices {
  public:
   bool Fits(const char* path) override {
-    wchar_t wide[kWidePathSize];
-    return ToWidePath(path, wide) != WidePath::TooLong;
+    std::wstring wide;
+    return ToWidePath(path, &wide) != WidePath::TooLong;
   }
 
   // A pipe, console or other device is refused before anything is read from it.
   FileHandle OpenForReading(const char* path) override {
-    wchar_t wide[kWidePathSize];
-    if (ToWidePath(path, wide) != WidePath::Ok) return kNoFile;
-    HANDLE file = CreateFileW(wide, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+    std::wstring wide;
+    if (ToWidePath(path, &wide) != WidePath::Ok) return kNoFile;
+    HANDLE file = CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (file != INVALID_HANDLE_VALUE && GetFileType(file) != FILE_TYPE_DISK) {
       CloseHandle(file);
@@ -117,10 +179,33 @@ class Win32FileServices : public FileServices {
     return ToFileHandle(file);
   }
 
+  // Opening followed every symbolic link; the handle knows where it ended.
+  bool FinalPath(FileHandle file, const char*, std::string* final) override {
+    DWORD size = GetFinalPathNameByHandleW(Win32Handle(file), nullptr, 0, FILE_NAME_NORMALIZED);
+    if (size == 0) return false;
+    std::wstring wide(size, L'\0');
+    DWORD length =
+        GetFinalPathNameByHandleW(Win32Handle(file), &wide[0], size, FILE_NAME_NORMALIZED);
+    if (length == 0 || length >= size) return false;
+    wide.resize(length);
+    *final = Narrow(wide);
+    return !final->empty();
+  }
+
+  // Windows names every file: CreateNew's delete disposition does what an unnamed file would.
+  CreateResult CreateUnnamed(const char*, FileHandle* file) override {
+    *file = kNoFile;
+    return CreateResult::Failed;
+  }
+
+  CreateResult Name(FileHandle, const char*) override { return CreateResult::Failed; }
+
+  // The delete disposition, set at once, makes the system remove the file with its last handle,
+  // however the process ends, until Move clears it.
   CreateResult CreateNew(const char* path, FileHandle* file) override {
     *file = kNoFile;
-    wchar_t wide[kWidePathSize];
-    switch (ToWidePath(path, wide)) {
+    std::wstring wide;
+    switch (ToWidePath(path, &wide)) {
       case WidePath::Ok:
         break;
       case WidePath::TooLong:
@@ -128,9 +213,20 @@ class Win32FileServices : public FileServices {
       case WidePath::NotText:
         return CreateResult::Failed;
     }
-    *file = ToFileHandle(CreateFileW(wide, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (*file != kNoFile) return CreateResult::Created;
+    OwnerOnly security;
+    HANDLE created =
+        CreateFileW(wide.c_str(), GENERIC_WRITE | DELETE | READ_CONTROL | WRITE_DAC | WRITE_OWNER,
+                    0, security.Attributes(), CREATE_NEW,
+                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (created != INVALID_HANDLE_VALUE) {
+      if (!SetDeleteOnClose(created, true)) {
+        CloseHandle(created);
+        DeleteFileW(wide.c_str());
+        return CreateResult::Failed;
+      }
+      *file = ToFileHandle(created);
+      return CreateResult::Created;
+    }
     DWORD error = GetLastError();
     // A hidden or system file of that name makes CREATE_NEW fail with another error.
     if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS || Exists(path)) {
@@ -196,8 +292,8 @@ class Win32FileServices : public FileServices {
   }
 
   bool IdentifyPath(const char* path, FileIdentity* identity) override {
-    wchar_t wide[kWidePathSize];
-    if (ToWidePath(path, wide) != WidePath::Ok) return false;
+    std::wstring wide;
+    if (ToWidePath(path, &wide) != WidePath::Ok) return false;
     HANDLE file = OpenMetadata(wide, 0);
     if (file == INVALID_HANDLE_VALUE) return false;
     bool identified = Identity(file, identity);
@@ -209,46 +305,58 @@ class Win32FileServices : public FileServices {
 
   bool Close(FileHandle file) override { return CloseHandle(Win32Handle(file)) != FALSE; }
 
-  bool CopyProtection(const char* from, const char* to, bool attributes) override {
-    wchar_t wideFrom[kWidePathSize], wideTo[kWidePathSize];
-    if (ToWidePath(from, wideFrom) != WidePath::Ok || ToWidePath(to, wideTo) != WidePath::Ok) {
-      return false;
-    }
+  bool CopyProtection(const char* from, FileHandle to, bool attributes) override {
+    std::wstring wideFrom;
+    if (ToWidePath(from, &wideFrom) != WidePath::Ok) return false;
     HANDLE source = OpenMetadata(wideFrom, READ_CONTROL);
     if (source == INVALID_HANDLE_VALUE) return false;
-    CopySecurity(source, wideTo);
+    CopySecurity(source, Win32Handle(to));
     BY_HANDLE_FILE_INFORMATION information;
     bool known = GetFileInformationByHandle(source, &information) != FALSE;
     CloseHandle(source);
     if (!known) return false;
     DWORD kept = information.dwFileAttributes & kKeptAttributes;
     if (!attributes || kept == 0) return true;
-    DWORD own = GetFileAttributesW(wideTo);
-    return own != INVALID_FILE_ATTRIBUTES && SetFileAttributesW(wideTo, own | kept) != FALSE;
+    FILE_BASIC_INFO basic;
+    if (!GetFileInformationByHandleEx(Win32Handle(to), FileBasicInfo, &basic, sizeof basic)) {
+      return false;
+    }
+    basic.FileAttributes |= kept;
+    return SetFileInformationByHandle(Win32Handle(to), FileBasicInfo, &basic, sizeof basic) !=
+           FALSE;
   }
 
   bool Remove(const char* path) override {
-    wchar_t wide[kWidePathSize];
-    if (ToWidePath(path, wide) != WidePath::Ok) return false;
-    return WithRetry([&] { return DeleteFileW(wide) != FALSE; });
+    std::wstring wide;
+    if (ToWidePath(path, &wide) != WidePath::Ok) return false;
+    return WithRetry([&] { return DeleteFileW(wide.c_str()) != FALSE; });
   }
 
-  // The temporary file lies beside the output, so the move never needs to copy.
-  bool Move(const char* from, const char* to) override {
-    wchar_t wideFrom[kWidePathSize], wideTo[kWidePathSize];
-    if (ToWidePath(from, wideFrom) != WidePath::Ok || ToWidePath(to, wideTo) != WidePath::Ok) {
-      return false;
-    }
+  // The temporary file lies beside the output, so the move never needs to copy. It is renamed
+  // through its own handle, which keeps it unshared to the end; the delete disposition is off
+  // only for the moment of each attempt.
+  bool Move(FileHandle file, const char*, const char* to, const MoveCheck& check) override {
+    std::wstring wideTo;
+    if (ToWidePath(to, &wideTo) != WidePath::Ok) return false;
+    HANDLE handle = Win32Handle(file);
     return WithRetry([&] {
-      return MoveFileExW(wideFrom, wideTo, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) !=
-             FALSE;
+      if (!check()) {
+        SetLastError(ERROR_SUCCESS);  // not worth another attempt
+        return false;
+      }
+      if (!SetDeleteOnClose(handle, false)) return false;
+      if (RenameByHandle(handle, wideTo)) return true;
+      DWORD error = GetLastError();
+      SetDeleteOnClose(handle, true);
+      SetLastError(error);
+      return false;
     });
   }
 
   PathKind Inspect(const char* path) override {
-    wchar_t wide[kWidePathSize];
-    if (ToWidePath(path, wide) != WidePath::Ok) return PathKind::FolderMissing;
-    DWORD attributes = GetFileAttributesW(wide);
+    std::wstring wide;
+    if (ToWidePath(path, &wide) != WidePath::Ok) return PathKind::FolderMissing;
+    DWORD attributes = GetFileAttributesW(wide.c_str());
     DWORD error = GetLastError();
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
       return PathKind::Directory;
@@ -268,10 +376,10 @@ class Win32FileServices : public FileServices {
   }
 
   bool Exists(const char* path) override {
-    wchar_t wide[kWidePathSize];
-    if (ToWidePath(path, wide) != WidePath::Ok) return false;
+    std::wstring wide;
+    if (ToWidePath(path, &wide) != WidePath::Ok) return false;
     WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW(wide, &found);
+    HANDLE search = FindFirstFileW(wide.c_str(), &found);
     if (search == INVALID_HANDLE_VALUE) return false;
     FindClose(search);
     return true;

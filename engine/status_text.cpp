@@ -42,6 +42,8 @@ const char* StatusText(JobStatus status) {
       return "output is not a file";
     case JobStatus::Damaged:
       return "file is damaged";
+    case JobStatus::LinkUnresolved:
+      return "file link cannot be followed";
   }
   return "";
 }

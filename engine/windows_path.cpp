@@ -2,9 +2,6 @@
 
 #include <windows.h>
 
-#include <cstring>
-#include <cwchar>
-
 namespace karvel {
 
 namespace {
@@ -12,39 +9,67 @@ namespace {
 constexpr wchar_t kLongPrefix[] = L"\\\\?\\";
 constexpr wchar_t kLongSharePrefix[] = L"\\\\?\\UNC";  // takes the place of the share's first '\'
 constexpr wchar_t kDevicePrefix[] = L"\\\\.\\";
-constexpr size_t kPrefixLength = 4;
 
-bool HasPrefix(const wchar_t* path, const wchar_t* prefix) {
-  return std::wcsncmp(path, prefix, kPrefixLength) == 0;
+bool StartsWith(const std::wstring& path, const wchar_t* prefix) {
+  return path.compare(0, std::wcslen(prefix), prefix) == 0;
+}
+
+bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
+
+// The last part ends in a dot or a space, and is more than "." or "..".
+bool EndingWouldBeDropped(const std::wstring& path) {
+  size_t start = path.find_last_of(L"\\/:") + 1;  // npos + 1 is 0
+  std::wstring last = path.substr(start);
+  return !last.empty() && (last.back() == L'.' || last.back() == L' ') && last != L"." &&
+         last != L"..";
+}
+
+bool FullPath(const std::wstring& given, std::wstring* full) {
+  DWORD size = GetFullPathNameW(given.c_str(), 0, nullptr, nullptr);
+  if (size == 0) return false;
+  full->assign(size, L'\0');
+  DWORD length = GetFullPathNameW(given.c_str(), size, &(*full)[0], nullptr);
+  if (length == 0 || length >= size) return false;
+  full->resize(length);
+  return true;
 }
 
 }  // namespace
 
-WidePath ToWidePath(const char* path, wchar_t* wide) {
-  wchar_t given[kWidePathSize];
-  if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1, given, kWidePathSize) == 0) {
-    return GetLastError() == ERROR_INSUFFICIENT_BUFFER ? WidePath::TooLong : WidePath::NotText;
-  }
+WidePath ToWidePath(const char* path, std::wstring* wide) {
+  int units = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1, nullptr, 0);
+  if (units <= 1) return WidePath::NotText;
+  std::wstring given(static_cast<size_t>(units), L'\0');
+  MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1, &given[0], units);
+  given.pop_back();
+  if (given.size() > kMaxPathUnits) return WidePath::TooLong;
   // Already in a form that Windows takes as it is.
-  if (HasPrefix(given, kLongPrefix) || HasPrefix(given, kDevicePrefix)) {
-    std::wcscpy(wide, given);
+  if (StartsWith(given, kLongPrefix) || StartsWith(given, kDevicePrefix)) {
+    *wide = given;
     return WidePath::Ok;
   }
-  // Made full here, as the short form would be, because the long form is taken literally.
-  DWORD length = GetFullPathNameW(given, kWidePathSize, wide, nullptr);
-  if (length == 0) return WidePath::NotText;
-  if (length >= kWidePathSize) return WidePath::TooLong;
-  if (length < MAX_PATH) return WidePath::Ok;
-
-  bool share = wide[0] == L'\\' && wide[1] == L'\\';
-  const wchar_t* prefix = share ? kLongSharePrefix : kLongPrefix;
-  size_t prefixLength = std::wcslen(prefix);
-  size_t skipped = share ? 1 : 0;  // the first of the share's two leading backslashes
-  size_t rest = length - skipped;
-  if (prefixLength + rest >= kWidePathSize) return WidePath::TooLong;
-  std::memmove(wide + prefixLength, wide + skipped, (rest + 1) * sizeof(wchar_t));
-  std::memcpy(wide, prefix, prefixLength * sizeof(wchar_t));
-  return WidePath::Ok;
+  // Made full here, as the short form would be, because the long form is taken literally; the
+  // last part is kept apart when that would change it.
+  bool keepEnding = EndingWouldBeDropped(given);
+  std::wstring full;
+  if (keepEnding) {
+    size_t split = given.find_last_of(L"\\/:") + 1;
+    std::wstring folder = given.substr(0, split);
+    if (folder.empty() || folder.back() == L':') folder += L'.';
+    if (!FullPath(folder, &full)) return WidePath::NotText;
+    if (!IsSeparator(full.back())) full += L'\\';
+    full += given.substr(split);
+  } else if (!FullPath(given, &full)) {
+    return WidePath::NotText;
+  }
+  if (!keepEnding && full.size() < MAX_PATH) {
+    *wide = full;
+  } else if (full.compare(0, 2, L"\\\\") == 0) {
+    *wide = kLongSharePrefix + full.substr(1);
+  } else {
+    *wide = kLongPrefix + full;
+  }
+  return wide->size() > kMaxPathUnits ? WidePath::TooLong : WidePath::Ok;
 }
 
 }  // namespace karvel

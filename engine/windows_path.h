@@ -1,19 +1,20 @@
 // The form of a UTF-8 path that the Win32 W functions take: UTF-16, made
 // full against the current folder, and, once longer than the classic limit
 // of 260, in the \\?\ form (\\?\UNC\ for a share) that Windows takes whole.
+// A last part that ends in a dot or a space takes the \\?\ form at any
+// length: making it full the classic way would drop the ending and name
+// another file.
 #pragma once
 
-#include <cstddef>
+#include <string>
 
 #include "engine/path_limits.h"
 
 namespace karvel {
 
-constexpr size_t kWidePathSize = kMaxPathUnits + 1;  // UTF-16 units with the terminator
-
 enum class WidePath { Ok, NotText, TooLong };
 
-// Writes the wide form of path into wide (kWidePathSize units); TooLong when it would not fit.
-WidePath ToWidePath(const char* path, wchar_t* wide);
+// Puts the wide form of path into *wide; TooLong when it would exceed kMaxPathUnits.
+WidePath ToWidePath(const char* path, std::wstring* wide);
 
 }  // namespace karvel

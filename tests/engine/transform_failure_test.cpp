@@ -179,7 +179,7 @@ TEST(TransformFailure, OutputOnAnotherVolumeIsWrittenThereAlone) {
       const auto local = Snapshot(scene.folder.Path());
       // Nothing of the result may pass through the target's volume.
       std::vector<std::string> localNames, remoteNames;
-      FaultyFileServices watched({{Call::Flush, 1, Fault::Interject, [&] {
+      FaultyFileServices watched({{Call::Move, 1, Fault::Interject, [&] {
                                      localNames = scene.folder.Names();
                                      remoteNames = remote.Names();
                                    }}});
@@ -238,6 +238,9 @@ struct InjectedFault {
 
 const Operation kProbe = &EncodingJob::Probe;
 const Operation kEncode = &EncodingJob::Encode;
+// Where the system makes temporary files without a name, the named ones that other systems use
+// are made by refusing it that.
+const FaultPlan kNamedTemporaryFile = {Call::CreateUnnamed, 1, Fault::Fail};
 const Operation kDecode = &EncodingJob::Decode;
 
 // Encode reads the target twice (a full chunk, then the rest) and writes the header and two
@@ -281,10 +284,12 @@ const InjectedFault kInjectedFaults[] = {
      {{Call::WriteAt, 1, Fault::Fail}},
      JobStatus::WriteFailed},
     {"encode: flush fails", kEncode, {{Call::Flush, 1, Fault::Fail}}, JobStatus::WriteFailed},
-    {"encode: closing the result fails",
+#ifdef __linux__
+    {"encode: no name for the result",
      kEncode,
-     {{Call::Close, 1, Fault::Fail}},
-     JobStatus::WriteFailed},
+     {{Call::Name, 1, Fault::Fail}},
+     JobStatus::ReplaceFailed},
+#endif
     {"encode: protection not copied",
      kEncode,
      {{Call::CopyProtection, 1, Fault::Fail}},
@@ -295,7 +300,9 @@ const InjectedFault kInjectedFaults[] = {
      JobStatus::TargetChanged},
     {"encode: no temporary name fits",
      kEncode,
-     {{Call::CreateNew, 1, Fault::NameTooLong}, {Call::CreateNew, 2, Fault::NameTooLong}},
+     {kNamedTemporaryFile,
+      {Call::CreateNew, 1, Fault::NameTooLong},
+      {Call::CreateNew, 2, Fault::NameTooLong}},
      JobStatus::PathTooLong},
     {"encode: move fails", kEncode, {{Call::Move, 1, Fault::Fail}}, JobStatus::ReplaceFailed},
 
@@ -315,10 +322,12 @@ const InjectedFault kInjectedFaults[] = {
     {"decode: write fails", kDecode, {{Call::Write, 1, Fault::Fail}}, JobStatus::WriteFailed},
     {"decode: last write short", kDecode, {{Call::Write, 2, Fault::Short}}, JobStatus::WriteFailed},
     {"decode: flush fails", kDecode, {{Call::Flush, 1, Fault::Fail}}, JobStatus::WriteFailed},
-    {"decode: closing the result fails",
+#ifdef __linux__
+    {"decode: no name for the result",
      kDecode,
-     {{Call::Close, 1, Fault::Fail}},
-     JobStatus::WriteFailed},
+     {{Call::Name, 1, Fault::Fail}},
+     JobStatus::ReplaceFailed},
+#endif
     {"decode: protection not copied",
      kDecode,
      {{Call::CopyProtection, 1, Fault::Fail}},
@@ -329,7 +338,9 @@ const InjectedFault kInjectedFaults[] = {
      JobStatus::TargetChanged},
     {"decode: no temporary name fits",
      kDecode,
-     {{Call::CreateNew, 1, Fault::NameTooLong}, {Call::CreateNew, 2, Fault::NameTooLong}},
+     {kNamedTemporaryFile,
+      {Call::CreateNew, 1, Fault::NameTooLong},
+      {Call::CreateNew, 2, Fault::NameTooLong}},
      JobStatus::PathTooLong},
     {"decode: move fails", kDecode, {{Call::Move, 1, Fault::Fail}}, JobStatus::ReplaceFailed},
 
@@ -358,7 +369,7 @@ TEST(TransformFailure, TemporaryFileNotCreatedLeavesEverythingAsItWas) {
       SCOPED_TRACE(std::string(op.name) + (inPlace ? " in place" : " to an old output"));
       Scene scene(op.operation);
       const auto before = Snapshot(scene.folder.Path());
-      FaultyFileServices files({{Call::CreateNew, 1, Fault::Fail}});
+      FaultyFileServices files({kNamedTemporaryFile, {Call::CreateNew, 1, Fault::Fail}});
       EXPECT_EQ(RunJob(op.operation, kPassphrase, scene.folder["target"],
                        inPlace ? "" : scene.folder["old"], files),
                 inPlace ? JobStatus::OpenFailed : JobStatus::ReplaceFailed);
@@ -377,7 +388,8 @@ TEST(TransformFailure, ShortTemporaryNameWhenNoneFitsBesideTheOutput) {
       auto expected = Snapshot(scene.folder.Path());
       std::vector<std::string> during;
       FaultyFileServices files(
-          {{Call::CreateNew, 1, Fault::NameTooLong},
+          {kNamedTemporaryFile,
+           {Call::CreateNew, 1, Fault::NameTooLong},
            {Call::Flush, 1, Fault::Interject, [&] { during = scene.folder.Names(); }}});
       ASSERT_EQ(RunJob(op.operation, kPassphrase, scene.folder["target"],
                        inPlace ? "" : scene.folder["old"], files),
@@ -392,7 +404,7 @@ TEST(TransformFailure, ShortTemporaryNameWhenNoneFitsBesideTheOutput) {
 
 TEST(TransformFailure, FailedCloseOfTheTargetLosesNothing) {
   Scene scene(kEncode);
-  FaultyFileServices files({{Call::Close, 2, Fault::Fail}});
+  FaultyFileServices files({{Call::Close, 1, Fault::Fail}});
   ASSERT_EQ(RunJob(kEncode, kPassphrase, scene.folder["target"], scene.folder["out"], files),
             JobStatus::Ok);
   EXPECT_TRUE(SameEncoding(ReadBytes(scene.folder["out"]), scene.Expected(kEncode)));

@@ -29,6 +29,25 @@ FileHandle FaultyFileServices::OpenForReading(const char* path) {
   return Strike(Call::OpenForReading) ? kNoFile : system_.OpenForReading(path);
 }
 
+bool FaultyFileServices::FinalPath(FileHandle file, const char* path, std::string* final) {
+  return !Strike(Call::FinalPath) && system_.FinalPath(file, path, final);
+}
+
+CreateResult FaultyFileServices::CreateUnnamed(const char* folder, FileHandle* file) {
+  if (Strike(Call::CreateUnnamed)) {
+    *file = kNoFile;
+    return CreateResult::Failed;
+  }
+  return system_.CreateUnnamed(folder, file);
+}
+
+CreateResult FaultyFileServices::Name(FileHandle file, const char* path) {
+  if (const FaultPlan* plan = Strike(Call::Name)) {
+    return plan->fault == Fault::NameTooLong ? CreateResult::NameTooLong : CreateResult::Failed;
+  }
+  return system_.Name(file, path);
+}
+
 CreateResult FaultyFileServices::CreateNew(const char* path, FileHandle* file) {
   if (const FaultPlan* plan = Strike(Call::CreateNew)) {
     *file = kNoFile;
@@ -75,14 +94,15 @@ bool FaultyFileServices::Close(FileHandle file) {
   return !Strike(Call::Close) && closed;
 }
 
-bool FaultyFileServices::CopyProtection(const char* from, const char* to, bool attributes) {
+bool FaultyFileServices::CopyProtection(const char* from, FileHandle to, bool attributes) {
   return !Strike(Call::CopyProtection) && system_.CopyProtection(from, to, attributes);
 }
 
 bool FaultyFileServices::Remove(const char* path) { return system_.Remove(path); }
 
-bool FaultyFileServices::Move(const char* from, const char* to) {
-  return !Strike(Call::Move) && system_.Move(from, to);
+bool FaultyFileServices::Move(FileHandle file, const char* from, const char* to,
+                              const MoveCheck& check) {
+  return !Strike(Call::Move) && system_.Move(file, from, to, check);
 }
 
 PathKind FaultyFileServices::Inspect(const char* path) { return system_.Inspect(path); }

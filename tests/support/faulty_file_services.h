@@ -13,6 +13,9 @@ namespace karvel {
 
 enum class Call {
   OpenForReading,
+  FinalPath,
+  CreateUnnamed,
+  Name,
   CreateNew,
   Read,
   Write,
@@ -30,7 +33,7 @@ enum class Call {
 enum class Fault {
   Fail,         // the call reports failure (a write or read may have moved some bytes first)
   Short,        // a read or write moves half the bytes asked for and reports success
-  NameTooLong,  // a creation reports that the system takes no name that long
+  NameTooLong,  // a creation or naming reports that the system takes no name that long
   Interject,    // the plan's action runs, then the call as usual
 };
 
@@ -47,6 +50,9 @@ class FaultyFileServices : public FileServices {
 
   bool Fits(const char* path) override;
   FileHandle OpenForReading(const char* path) override;
+  bool FinalPath(FileHandle file, const char* path, std::string* final) override;
+  CreateResult CreateUnnamed(const char* folder, FileHandle* file) override;
+  CreateResult Name(FileHandle file, const char* path) override;
   CreateResult CreateNew(const char* path, FileHandle* file) override;
   bool Read(FileHandle file, void* buffer, size_t size, size_t* bytesRead) override;
   bool Write(FileHandle file, const void* buffer, size_t size, size_t* bytesWritten) override;
@@ -55,9 +61,9 @@ class FaultyFileServices : public FileServices {
   bool IdentifyPath(const char* path, FileIdentity* identity) override;
   bool Flush(FileHandle file) override;
   bool Close(FileHandle file) override;
-  bool CopyProtection(const char* from, const char* to, bool attributes) override;
+  bool CopyProtection(const char* from, FileHandle to, bool attributes) override;
   bool Remove(const char* path) override;
-  bool Move(const char* from, const char* to) override;
+  bool Move(FileHandle file, const char* from, const char* to, const MoveCheck& check) override;
   PathKind Inspect(const char* path) override;
   bool Exists(const char* path) override;
   bool MoveToTrash(const char* path) override;
