@@ -96,7 +96,13 @@ class PosixFileServices : public FileServices {
     return fd;
   }
 
+  // Only a link at the end of path would be replaced instead of the file it leads to.
   bool FinalPath(FileHandle file, const char* path, std::string* final) override {
+    struct stat status;
+    if (lstat(path, &status) == 0 && !S_ISLNK(status.st_mode)) {
+      *final = path;
+      return true;
+    }
     char* resolved = realpath(path, nullptr);
     if (resolved == nullptr) return false;
     *final = resolved;

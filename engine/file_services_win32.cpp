@@ -132,7 +132,7 @@ class OwnerOnly {
 
 // Marks an open file to go when its last handle closes, or keeps it again.
 bool SetDeleteOnClose(HANDLE file, bool remove) {
-  FILE_DISPOSITION_INFO disposition = {remove ? TRUE : FALSE};
+  FILE_DISPOSITION_INFO disposition = {static_cast<BOOLEAN>(remove)};
   return SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition) !=
          FALSE;
 }
@@ -179,16 +179,24 @@ class Win32FileServices : public FileServices {
     return ToFileHandle(file);
   }
 
-  // Opening followed every symbolic link; the handle knows where it ended.
-  bool FinalPath(FileHandle file, const char*, std::string* final) override {
+  // Only a link at the end of path would be replaced instead of the file it leads to. Opening
+  // followed every link; the handle knows where it ended.
+  bool FinalPath(FileHandle file, const char* path, std::string* final) override {
+    std::wstring wide;
+    if (ToWidePath(path, &wide) != WidePath::Ok) return false;
+    DWORD attributes = GetFileAttributesW(wide.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+      *final = path;
+      return true;
+    }
     DWORD size = GetFinalPathNameByHandleW(Win32Handle(file), nullptr, 0, FILE_NAME_NORMALIZED);
     if (size == 0) return false;
-    std::wstring wide(size, L'\0');
+    std::wstring resolved(size, L'\0');
     DWORD length =
-        GetFinalPathNameByHandleW(Win32Handle(file), &wide[0], size, FILE_NAME_NORMALIZED);
+        GetFinalPathNameByHandleW(Win32Handle(file), &resolved[0], size, FILE_NAME_NORMALIZED);
     if (length == 0 || length >= size) return false;
-    wide.resize(length);
-    *final = Narrow(wide);
+    resolved.resize(length);
+    *final = Narrow(resolved);
     return !final->empty();
   }
 

@@ -44,10 +44,10 @@ JobStatus Probe(const std::string& target) {
 std::vector<std::string> Names(const std::string& folder) {
   std::vector<std::string> names;
 #ifdef _WIN32
-  static wchar_t pattern[kWidePathSize];
-  EXPECT_EQ(ToWidePath((folder + "\\*").c_str(), pattern), WidePath::Ok);
+  std::wstring pattern;
+  EXPECT_EQ(ToWidePath((folder + "\\*").c_str(), &pattern), WidePath::Ok);
   WIN32_FIND_DATAW found;
-  HANDLE search = FindFirstFileW(pattern, &found);
+  HANDLE search = FindFirstFileW(pattern.c_str(), &found);
   EXPECT_NE(search, INVALID_HANDLE_VALUE);
   do {
     std::string name = fs::path(found.cFileName).u8string();

@@ -31,9 +31,9 @@ std::string Narrow(const std::wstring& wide) {
 
 // The wide form of path, or the empty text when there is none.
 std::wstring FormOf(const std::string& path, WidePath expected = WidePath::Ok) {
-  static wchar_t wide[kWidePathSize];
-  EXPECT_EQ(ToWidePath(path.c_str(), wide), expected) << path;
-  return expected == WidePath::Ok ? std::wstring(wide) : std::wstring();
+  std::wstring wide;
+  EXPECT_EQ(ToWidePath(path.c_str(), &wide), expected) << path;
+  return expected == WidePath::Ok ? wide : std::wstring();
 }
 
 std::wstring CurrentFolder() {
@@ -94,6 +94,31 @@ TEST(WidePath, TooLongOrNotTextIsRefused) {
   FormOf(Kanji(kMaxPathUnits - 2), WidePath::TooLong);
   FormOf("C:\\bad\xff\xfe.txt", WidePath::NotText);
   FormOf("", WidePath::NotText);
+}
+
+TEST(WidePath, ALastPartEndingInADotOrASpaceKeepsItsEnding) {
+  const std::wstring here = CurrentFolder();
+  EXPECT_EQ(FormOf("C:\\data\\trail."), L"\\\\?\\C:\\data\\trail.");
+  EXPECT_EQ(FormOf("C:\\data\\..\\space "), L"\\\\?\\C:\\space ");
+  EXPECT_EQ(FormOf("trail."), L"\\\\?\\" + here + L"trail.");
+  EXPECT_EQ(FormOf("\\\\server\\share\\trail."), L"\\\\?\\UNC\\server\\share\\trail.");
+  // "." and ".." are folders to settle, not endings to keep.
+  EXPECT_EQ(FormOf("C:\\data\\sub\\.."), L"C:\\data");
+}
+
+// Both names present: each reaches its own file.
+TEST(WidePath, ANameEndingInADotIsNotTheNameWithout) {
+  ScratchFolder folder;
+  WriteBytes(folder["trail"], Bytes{1});
+  const std::wstring dotted = FormOf(folder["trail."]);
+  HANDLE file = CreateFileW(dotted.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE) << GetLastError();
+  CloseHandle(file);
+  EXPECT_EQ(folder.Names(), (std::vector<std::string>{"trail", "trail."}));
+  EXPECT_EQ(ReadBytes(folder["trail"]), Bytes{1});
+  // The standard library's removal would reach "trail" alone, over and over.
+  EXPECT_TRUE(DeleteFileW(dotted.c_str()));
 }
 
 TEST(WidePath, LongFormOpensTheSameFile) {

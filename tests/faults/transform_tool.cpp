@@ -41,8 +41,10 @@ bool CallNamed(const char* name, Call* call) {
 }
 
 void PauseAt(const std::string& target) {
-  std::FILE* paused = std::fopen((target + ".paused").c_str(), "wb");
+  // Made whole under another name, so that the test never meets it still open.
+  std::FILE* paused = std::fopen((target + ".pausing").c_str(), "wb");
   if (paused != nullptr) std::fclose(paused);
+  std::rename((target + ".pausing").c_str(), (target + ".paused").c_str());
   while (!std::filesystem::exists(target + ".go")) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
