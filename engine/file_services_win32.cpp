@@ -23,6 +23,9 @@ constexpr DWORD kRetryBudgetMs = 2000;
 constexpr DWORD kKeptAttributes =
     FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+// What the owner of a temporary file needs of it: its data, its name and its protection.
+constexpr DWORD kOwnerRights =
+    FILE_GENERIC_READ | FILE_GENERIC_WRITE | DELETE | WRITE_DAC | WRITE_OWNER;
 
 HANDLE Win32Handle(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
 
@@ -75,32 +78,8 @@ bool WithRetry(Attempt attempt) {
   }
 }
 
-// Gives to the owner and DACL of from, as far as this user may set them. A DACL that inherits
-// keeps inheriting, from to's own folder.
-void CopySecurity(HANDLE from, HANDLE to) {
-  PSID owner = nullptr;
-  PACL dacl = nullptr;
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (GetSecurityInfo(from, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
-                      &owner, nullptr, &dacl, nullptr, &descriptor) != ERROR_SUCCESS) {
-    return;  // a volume without security, such as FAT: nothing to keep
-  }
-  SECURITY_DESCRIPTOR_CONTROL control = 0;
-  DWORD revision = 0;
-  GetSecurityDescriptorControl(descriptor, &control, &revision);
-  SECURITY_INFORMATION which =
-      DACL_SECURITY_INFORMATION |
-      ((control & SE_DACL_PROTECTED) ? PROTECTED_DACL_SECURITY_INFORMATION
-                                     : UNPROTECTED_DACL_SECURITY_INFORMATION);
-  if (SetSecurityInfo(to, SE_FILE_OBJECT, which | OWNER_SECURITY_INFORMATION, owner, nullptr, dacl,
-                      nullptr) != ERROR_SUCCESS) {
-    SetSecurityInfo(to, SE_FILE_OBJECT, which, nullptr, nullptr, dacl, nullptr);
-  }
-  LocalFree(descriptor);
-}
-
-// A security descriptor that lets the user who runs the program, and nobody else, at the file:
-// Wine turns it into the mode 0600.
+// A security descriptor that lets the user who runs the program, and nobody else, at the file.
+// Wine turns it into the mode 0750: it gives the user's group bits for any entry of the user's.
 class OwnerOnly {
  public:
   OwnerOnly() {
@@ -129,6 +108,30 @@ class OwnerOnly {
   SECURITY_ATTRIBUTES attributes_;
   bool valid_ = false;
 };
+
+// Gives to the owner and DACL of from, as far as this user may set them. A DACL that inherits
+// keeps inheriting, from to's own folder.
+void CopySecurity(HANDLE from, HANDLE to) {
+  PSID owner = nullptr;
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetSecurityInfo(from, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                      &owner, nullptr, &dacl, nullptr, &descriptor) != ERROR_SUCCESS) {
+    return;  // a volume without security, such as FAT: nothing to keep
+  }
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  GetSecurityDescriptorControl(descriptor, &control, &revision);
+  SECURITY_INFORMATION which =
+      DACL_SECURITY_INFORMATION |
+      ((control & SE_DACL_PROTECTED) ? PROTECTED_DACL_SECURITY_INFORMATION
+                                     : UNPROTECTED_DACL_SECURITY_INFORMATION);
+  if (SetSecurityInfo(to, SE_FILE_OBJECT, which | OWNER_SECURITY_INFORMATION, owner, nullptr, dacl,
+                      nullptr) != ERROR_SUCCESS) {
+    SetSecurityInfo(to, SE_FILE_OBJECT, which, nullptr, nullptr, dacl, nullptr);
+  }
+  LocalFree(descriptor);
+}
 
 // Marks an open file to go when its last handle closes, or keeps it again.
 bool SetDeleteOnClose(HANDLE file, bool remove) {

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -108,6 +110,20 @@ TEST(FileSafety, TargetChangedBeforeTheMoveIsNotReplaced) {
        },
        false},
       {"removed", [](const ScratchFolder& f) { fs::remove(fs::u8path(f["target"])); }, true},
+      {"cut short", [](const ScratchFolder& f) { fs::resize_file(fs::u8path(f["target"]), 1000); },
+       false},
+      // Only the change time tells this one: size and write time are as they were.
+      {"rewritten with its write time put back",
+       [](const ScratchFolder& f) {
+         const fs::path target = fs::u8path(f["target"]);
+         const auto written = fs::last_write_time(target);
+         Bytes bytes = ReadBytes(f["target"]);
+         bytes[500] ^= 0xff;
+         std::this_thread::sleep_for(std::chrono::milliseconds(20));
+         WriteBytes(f["target"], bytes);
+         fs::last_write_time(target, written);
+       },
+       false},
   };
   for (const Change& change : changes) {
     for (const NamedOperation& op : kTransforms) {
@@ -354,6 +370,30 @@ TEST(FileSafety, TemporaryFileHeldBrieflyIsStillRemoved) {
   }
 }
 
+// Another disk or a share may hold both "trail" and "trail.": each is reached by its own name.
+TEST(FileSafety, ANameEndingInADotOrASpaceIsNeverAnotherFile) {
+  for (const char* name : {"trail.", "space "}) {
+    SCOPED_TRACE(name);
+    ScratchFolder folder;
+    const std::string bare = std::string(name).substr(0, std::strlen(name) - 1);
+    const std::wstring given = L"\\\\?\\" + fs::u8path(folder[name]).wstring();
+    WriteBytes(folder[bare], Pattern(1000, 7));
+    HANDLE file = CreateFileW(given.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    const Bytes plain = Pattern(3000, 8);
+    WriteFile(file, plain.data(), static_cast<DWORD>(plain.size()), &written, nullptr);
+    CloseHandle(file);
+    ASSERT_EQ(RunJob(&EncodingJob::Encode, kPassphrase, folder[name], ""), JobStatus::Ok);
+    EXPECT_TRUE(ReadBytes(folder[bare]) == Pattern(1000, 7));
+    EXPECT_EQ(folder.Names(), (std::vector<std::string>{bare, name}));
+    ASSERT_EQ(RunJob(&EncodingJob::Decode, kPassphrase, folder[name], ""), JobStatus::Ok);
+    EXPECT_TRUE(ReadBytes(folder[bare]) == Pattern(1000, 7));
+    // The standard library's removal would reach the bare name alone, over and over.
+    EXPECT_TRUE(DeleteFileW(given.c_str()));
+  }
+}
+
 #else
 
 mode_t Mode(const std::string& path) {
@@ -411,6 +451,72 @@ TEST(FileSafety, TargetsAndOutputsThatAreNoRegularFilesAreRefused) {
   };
   ExpectRefused(folder, cases);
   EXPECT_EQ(Snapshot(folder.Path()), before);
+}
+
+// The entries of path's access list, as getfacl prints them.
+std::string AccessList(const std::string& path) {
+  std::string command = "getfacl --omit-header --absolute-names '" + path + "' 2>/dev/null";
+  std::string text;
+  if (FILE* out = popen(command.c_str(), "r")) {
+    char line[256];
+    while (fgets(line, sizeof line, out) != nullptr) text += line;
+    pclose(out);
+  }
+  return text;
+}
+
+bool SetAccessList(const std::string& path, const std::string& entries) {
+  return std::system(("setfacl -m '" + entries + "' '" + path + "'").c_str()) == 0;
+}
+
+// A deny entry and a named reader: widening either would let someone read what they may not.
+TEST(FileSafety, ResultKeepsEveryEntryOfTheAccessListItReplaces) {
+  for (const char* entries : {"u:nobody:---", "u:nobody:r--"}) {
+    SCOPED_TRACE(entries);
+    Scene scene(&EncodingJob::Encode);
+    chmod(scene.folder["target"].c_str(), entries[10] == 'r' ? 0600 : 0644);
+    if (!SetAccessList(scene.folder["target"], entries)) GTEST_SKIP() << "no setfacl here";
+    const std::string list = AccessList(scene.folder["target"]);
+    ASSERT_EQ(RunJob(&EncodingJob::Encode, kPassphrase, scene.folder["target"], ""), JobStatus::Ok);
+    EXPECT_EQ(AccessList(scene.folder["target"]), list);
+    ASSERT_EQ(RunJob(&EncodingJob::Decode, kPassphrase, scene.folder["target"], ""), JobStatus::Ok);
+    EXPECT_EQ(AccessList(scene.folder["target"]), list);
+    EXPECT_TRUE(ReadBytes(scene.folder["target"]) == scene.plain);
+  }
+}
+
+// In place through a link, the file the link names is transformed and the link stays; an
+// output that is a link is replaced as a name, and the file it named is left alone.
+TEST(FileSafety, LinksLeadToTheFileInPlaceAndAreNamesAsOutputs) {
+  ScratchFolder folder, elsewhere;
+  const Bytes plain = Pattern(300000, 5);
+  WriteBytes(elsewhere["real"], plain);
+  fs::create_symlink(elsewhere["real"], folder["link"]);
+  ASSERT_EQ(RunJob(&EncodingJob::Encode, kPassphrase, folder["link"], ""), JobStatus::Ok);
+  EXPECT_TRUE(fs::is_symlink(folder["link"]));
+  EXPECT_TRUE(SameEncoding(ReadBytes(elsewhere["real"]), ReferenceEncode(kPassphrase, plain)));
+  EXPECT_EQ(folder.Names(), std::vector<std::string>{"link"});
+  EXPECT_EQ(elsewhere.Names(), std::vector<std::string>{"real"});
+  ASSERT_EQ(RunJob(&EncodingJob::Decode, kPassphrase, folder["link"], folder["link"]),
+            JobStatus::Ok);
+  EXPECT_TRUE(ReadBytes(elsewhere["real"]) == plain);
+
+  WriteBytes(folder["plain"], plain);
+  ASSERT_EQ(RunJob(&EncodingJob::Encode, kPassphrase, folder["plain"], folder["link"]),
+            JobStatus::Ok);
+  EXPECT_FALSE(fs::is_symlink(folder["link"]));
+  EXPECT_TRUE(ReadBytes(elsewhere["real"]) == plain);
+}
+
+TEST(FileSafety, ALinkThatCannotBeFollowedIsRefused) {
+  ScratchFolder folder;
+  WriteBytes(folder["real"], Pattern(1000, 6));
+  fs::create_symlink(folder["real"], folder["link"]);
+  FaultyFileServices files({{Call::FinalPath, 1, Fault::Fail}});
+  EXPECT_EQ(RunJob(&EncodingJob::Encode, kPassphrase, folder["link"], "", files),
+            JobStatus::LinkUnresolved);
+  EXPECT_TRUE(ReadBytes(folder["real"]) == Pattern(1000, 6));
+  EXPECT_EQ(folder.Names(), (std::vector<std::string>{"link", "real"}));
 }
 
 #endif
