@@ -1568,6 +1568,37 @@ TEST_F(DesktopTest, EachRefusalLeavesTheKeyboardInItsBox) {
   }
 }
 
+// A disk from another system may hold "trail" and "trail.": dropped or typed, the name ending in a
+// dot or a space is the one transformed, never the other.
+TEST_F(DesktopTest, ANameEndingInADotOrASpaceIsTheFileTransformed) {
+  const Bytes plain = PlainContent(), other = {1, 2, 3};
+  StartKarvel();
+  ClickIntoWindow();
+  for (const char* name : {"trail.", "space "}) {
+    SCOPED_TRACE(name);
+    const std::string given = PathOf(name), bare = PathOf(std::string(name, 5));
+    const std::wstring exact = L"\\\\?\\" + Wide(given);
+    WriteBytes(bare, other);
+    WriteBytesW(exact, plain);
+    if (name[5] == '.') {
+      PostDrop(given);
+      Sync();
+      ExpectBoxes(given, "", given);
+    } else {
+      SetBoxes(given, "", "");
+    }
+    Keys(L"alt+p");
+    Type(L"secret");
+    Keys(L"alt+e");
+    Type(L"secret");  // again, in the box that asks for it
+    Keys(L"Return");
+    EXPECT_EQ(EnterOnMessage(), "done");
+    ExpectEncodingOf(ReadBytesW(exact), plain, "secret");
+    EXPECT_EQ(ReadBytes(bare), other);
+    EXPECT_TRUE(DeleteFileW(exact.c_str()));
+  }
+}
+
 // A file this version wrote knows its own content: one cut short is refused, and the
 // keyboard goes back to the box that names it.
 TEST_F(DesktopTest, ADamagedFileIsRefusedAndTheKeyboardGoesToTheTargetBox) {
