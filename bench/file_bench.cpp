@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "engine/encoding_job.h"
 #include "engine/file_services.h"
@@ -26,14 +27,18 @@ bool Copy(const char* source, const char* output) {
       static_cast<int>(sizeof temporary)) {
     return false;
   }
+  std::string folder = source;
+  folder.erase(folder.rfind('/') + 1);
   karvel::FileHandle in = files.OpenForReading(source);
   if (in == karvel::kNoFile) return false;
+  // The same kind of temporary file as the transforms make.
   karvel::FileHandle out = karvel::kNoFile;
-  if (files.CreateNew(temporary, &out) != karvel::CreateResult::Created) {
+  bool unnamed = files.CreateUnnamed(folder.c_str(), &out) == karvel::CreateResult::Created;
+  if (!unnamed && files.CreateNew(temporary, &out) != karvel::CreateResult::Created) {
     files.Close(in);
     return false;
   }
-  unsigned char buffer[karvel::kChunkSize];
+  static unsigned char buffer[karvel::kChunkSize];
   bool ok = true;
   size_t bytesRead = 0;
   do {
@@ -42,9 +47,10 @@ bool Copy(const char* source, const char* output) {
          files.Write(out, buffer, bytesRead, &bytesWritten) && bytesWritten == bytesRead;
   } while (ok && bytesRead == sizeof buffer);
   ok = files.Flush(out) && ok;
+  ok = ok && (!unnamed || files.Name(out, temporary) == karvel::CreateResult::Created) &&
+       files.Move(out, temporary, output, [] { return true; });
   files.Close(in);
-  ok = files.Close(out) && ok;
-  return ok && files.Move(temporary, output);
+  return files.Close(out) && ok;
 }
 
 bool Transform(const char* mode, const char* source, const char* output, const char* passphrase) {
