@@ -118,6 +118,8 @@ class PosixFileServices : public FileServices {
   CreateResult CreateUnnamed(const char* folder, FileHandle* file) override {
     *file = kNoFile;
 #ifdef O_TMPFILE
+    // Name reaches the file through /proc, which a container may lack.
+    if (access("/proc/self/fd", X_OK) != 0) return CreateResult::Failed;
     int fd = open(folder[0] == '\0' ? "." : folder, O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
     if (fd < 0) return CreateResult::Failed;
     *file = fd;
