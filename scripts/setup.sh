@@ -7,8 +7,7 @@ packages=(
   cmake ninja-build g++ clang clang-format libclang-rt-14-dev googletest libgtest-dev
   g++-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64
   wine wine64 fonts-wine xvfb xauth x11-utils xdotool imagemagick fonts-horai-umefont locales
-  libbenchmark-dev openssl gnupg age zip libxxhash-dev libcli11-dev libacl1-dev acl attr expect
-  dpkg-dev man-db file
+  libbenchmark-dev openssl gnupg age zip libxxhash-dev libacl1-dev acl
 )
 
 missing=()
