@@ -1,5 +1,5 @@
-// The trash of the freedesktop.org specification, which the desktops'
-// file managers show and restore from: a folder "files" with the trashed
+// The freedesktop.org trash, which the desktops' file managers show and
+// restore from: a folder "files" with the trashed
 // file and a folder "info" with a NAME.trashinfo saying where it was and when.
 #include <fcntl.h>
 #include <stdlib.h>
@@ -120,8 +120,9 @@ bool WriteAll(int fd, const std::string& text) {
   return true;
 }
 
-// Reserves a free name by creating its info file, as the specification has every trashing
-// program do, then moves the file in; the info file goes again if the move fails.
+// Reserves a free name by creating its info file, as every program that trashes files does,
+// so that two of them never take the same name, then moves the file in; the info file goes again if
+// the move fails.
 bool MoveInto(const std::string& trash, const std::string& absolute, const std::string& name) {
   if (!MakeFolders(trash) || !OwnFolder(trash + "/files") || !OwnFolder(trash + "/info")) {
     return false;

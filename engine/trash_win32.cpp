@@ -5,6 +5,7 @@
 #include <string>
 
 #include "engine/trash.h"
+#include "engine/windows_path.h"
 
 namespace karvel {
 
@@ -12,11 +13,8 @@ namespace karvel {
 // alone (no \\?\ form), so a longer path, or one whose last part ends in a dot or a space, which
 // making it full would change, is left to the caller.
 bool MoveToTrash(const char* path) {
-  int units = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1, nullptr, 0);
-  if (units <= 1) return false;
-  std::wstring wide(static_cast<size_t>(units), L'\0');
-  MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1, &wide[0], units);
-  wide.pop_back();
+  std::wstring wide;
+  if (!ToWide(path, &wide)) return false;
   wchar_t last = wide.back();
   if (last == L'.' || last == L' ' || wide.compare(0, 4, L"\\\\?\\") == 0) return false;
   // Two terminators end the shell's list of names.

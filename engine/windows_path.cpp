@@ -36,12 +36,18 @@ bool FullPath(const std::wstring& given, std::wstring* full) {
 
 }  // namespace
 
-WidePath ToWidePath(const char* path, std::wstring* wide) {
+bool ToWide(const char* path, std::wstring* wide) {
   int units = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1, nullptr, 0);
-  if (units <= 1) return WidePath::NotText;
-  std::wstring given(static_cast<size_t>(units), L'\0');
-  MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1, &given[0], units);
-  given.pop_back();
+  if (units <= 1) return false;
+  wide->assign(static_cast<size_t>(units), L'\0');
+  MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1, &(*wide)[0], units);
+  wide->pop_back();
+  return true;
+}
+
+WidePath ToWidePath(const char* path, std::wstring* wide) {
+  std::wstring given;
+  if (!ToWide(path, &given)) return WidePath::NotText;
   if (given.size() > kMaxPathUnits) return WidePath::TooLong;
   // Already in a form that Windows takes as it is.
   if (StartsWith(given, kLongPrefix) || StartsWith(given, kDevicePrefix)) {
