@@ -48,7 +48,8 @@ bool Copy(const char* source, const char* output) {
   } while (ok && bytesRead == sizeof buffer);
   ok = files.Flush(out) && ok;
   ok = ok && (!unnamed || files.Name(out, temporary) == karvel::CreateResult::Created) &&
-       files.Move(out, temporary, output, [] { return true; });
+       files.Move(
+           out, temporary, output, [] { return true; }, karvel::kNoFile);
   files.Close(in);
   return files.Close(out) && ok;
 }

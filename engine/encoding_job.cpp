@@ -102,6 +102,12 @@ class InputFile {
     if (handle_ != kNoFile) files_.Close(handle_);
     handle_ = kNoFile;
   }
+  // For a call that closes it.
+  FileHandle Release() {
+    FileHandle handle = handle_;
+    handle_ = kNoFile;
+    return handle;
+  }
 
  private:
   FileServices& files_;
@@ -150,14 +156,18 @@ class TemporaryFile {
   bool Flush() { return files_.Flush(handle_); }
 
   // Puts the result in place of the output; check runs right before each attempt. A file
-  // without a name gets one beside the output first.
-  bool Publish(const MoveCheck& check) {
+  // without a name gets one beside the output first. held is closed, at the latest after the
+  // first attempt.
+  bool Publish(const MoveCheck& check, FileHandle held) {
     if (!named_) {
       named_ = AtFreeName([this](const char* path) { return files_.Name(handle_, path); }) ==
                CreateResult::Created;
-      if (!named_) return false;
+      if (!named_) {
+        if (held != kNoFile) files_.Close(held);
+        return false;
+      }
     }
-    if (!files_.Move(handle_, path_.c_str(), output_.c_str(), check)) return false;
+    if (!files_.Move(handle_, path_.c_str(), output_.c_str(), check, held)) return false;
     named_ = false;
     return true;
   }
@@ -372,9 +382,9 @@ JobStatus Transform(EncodingJob& job, FileServices& files, Direction direction,
                             outputExists)) {
     return JobStatus::WriteFailed;
   }
-  // The target stays open, shared for reading only, until the result is safely on disk.
+  // The target stays open, shared for reading (and deletion) only, until the result is safely on
+  // disk, and where the system allows, through the move.
   if (!result.Flush()) return JobStatus::WriteFailed;
-  target.Close();
   // Another program, or another window on the same file, may have changed the target meanwhile:
   // checked again right before each attempt of the move. After the move the output has changed,
   // so this is also the last chance to stop.
@@ -389,10 +399,11 @@ JobStatus Transform(EncodingJob& job, FileServices& files, Direction direction,
   // to garbage unnoticed: in place, that would destroy the only copy, so it goes to the trash.
   // Once it is there, nothing stops the result from taking its name.
   if (direction == Direction::Decode && inPlace && !hasRecord &&
-      SignatureMissesContentCharacters(length) && files.MoveToTrash(output.c_str())) {
-    stillValid = [] { return true; };
+      SignatureMissesContentCharacters(length)) {
+    target.Close();
+    if (files.MoveToTrash(output.c_str())) stillValid = [] { return true; };
   }
-  if (!result.Publish(stillValid)) {
+  if (!result.Publish(stillValid, target.Release())) {
     if (changed) return JobStatus::TargetChanged;
     return CancelRequested(progress) ? JobStatus::Cancelled : JobStatus::ReplaceFailed;
   }

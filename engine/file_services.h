@@ -72,8 +72,10 @@ class FileServices {
   virtual bool Remove(const char* path) = 0;
   // Puts the file from, open as file, in place of to in one step within one volume, replacing a
   // file at to, waiting a little for others that hold either briefly; check runs before each
-  // attempt. file stays open.
-  virtual bool Move(FileHandle file, const char* from, const char* to, const MoveCheck& check) = 0;
+  // attempt. file stays open; held (the replaced file, open for reading, or kNoFile) is closed,
+  // after the first attempt where the system can replace a file that is still open.
+  virtual bool Move(FileHandle file, const char* from, const char* to, const MoveCheck& check,
+                    FileHandle held) = 0;
   // What path names now, before anything is written to it.
   virtual PathKind Inspect(const char* path) = 0;
   // True when a directory search for path, exactly as given, finds an entry.

@@ -212,7 +212,10 @@ class PosixFileServices : public FileServices {
 
   bool Remove(const char* path) override { return unlink(path) == 0; }
 
-  bool Move(FileHandle, const char* from, const char* to, const MoveCheck& check) override {
+  // Holding the replaced file open keeps no writer out here, so it is closed right away.
+  bool Move(FileHandle, const char* from, const char* to, const MoveCheck& check,
+            FileHandle held) override {
+    if (held != kNoFile) Close(held);
     if (!check() || std::rename(from, to) != 0) return false;
     // The new name is only durable once its folder is; the file is in place either way.
     char folder[kFolderPathSize];

@@ -140,17 +140,36 @@ bool SetDeleteOnClose(HANDLE file, bool remove) {
          FALSE;
 }
 
-// Renames an open file onto path, replacing a file there, through the handle itself.
-bool RenameByHandle(HANDLE file, const std::wstring& path) {
+// FileRenameInfoEx, which MinGW's headers name only when built for Windows 10 1709 and later.
+constexpr auto kFileRenameInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(22);
+
+// Renames an open file onto path, replacing a file there, through the handle itself. With
+// whileOpen, the file there is replaced even while handles shared for deletion hold it: Windows
+// 10 1607 and later on NTFS; older systems, other file systems and Wine refuse the request.
+bool RenameByHandle(HANDLE file, const std::wstring& path, bool whileOpen) {
   size_t size = sizeof(FILE_RENAME_INFO) + path.size() * sizeof(wchar_t);
   std::string storage(size, '\0');
   auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(&storage[0]);
-  rename->ReplaceIfExists = TRUE;
+  if (whileOpen) {
+    rename->Flags = FILE_RENAME_FLAG_REPLACE_IF_EXISTS | FILE_RENAME_FLAG_POSIX_SEMANTICS;
+  } else {
+    rename->ReplaceIfExists = TRUE;
+  }
   rename->RootDirectory = nullptr;
   rename->FileNameLength = static_cast<DWORD>(path.size() * sizeof(wchar_t));
   std::memcpy(rename->FileName, path.c_str(), (path.size() + 1) * sizeof(wchar_t));
-  return SetFileInformationByHandle(file, FileRenameInfo, rename, static_cast<DWORD>(size)) !=
-         FALSE;
+  return SetFileInformationByHandle(file, whileOpen ? kFileRenameInfoEx : FileRenameInfo, rename,
+                                    static_cast<DWORD>(size)) != FALSE;
+}
+
+// The delete disposition is off only for the moment of the attempt.
+bool PutInPlace(HANDLE file, const std::wstring& path, bool whileOpen) {
+  if (!SetDeleteOnClose(file, false)) return false;
+  if (RenameByHandle(file, path, whileOpen)) return true;
+  DWORD error = GetLastError();
+  SetDeleteOnClose(file, true);
+  SetLastError(error);
+  return false;
 }
 
 std::string Narrow(const std::wstring& wide) {
@@ -173,8 +192,11 @@ class Win32FileServices : public FileServices {
   FileHandle OpenForReading(const char* path) override {
     std::wstring wide;
     if (ToWidePath(path, &wide) != WidePath::Ok) return kNoFile;
-    HANDLE file = CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    // Shared for deletion so that the result can replace it while it is still held; a rename or
+    // removal meanwhile is seen by the check before the move.
+    HANDLE file =
+        CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (file != INVALID_HANDLE_VALUE && GetFileType(file) != FILE_TYPE_DISK) {
       CloseHandle(file);
       return kNoFile;
@@ -344,24 +366,27 @@ class Win32FileServices : public FileServices {
   }
 
   // The temporary file lies beside the output, so the move never needs to copy. It is renamed
-  // through its own handle, which keeps it unshared to the end; the delete disposition is off
-  // only for the moment of each attempt.
-  bool Move(FileHandle file, const char*, const char* to, const MoveCheck& check) override {
+  // through its own handle, which keeps it unshared to the end. The first attempt is made while
+  // the replaced file is still held, shared for reading and deletion only, so that no other
+  // program can have opened it for writing between the check and the move; where the system
+  // cannot replace a held file, it is let go and the move is tried as a plain rename.
+  bool Move(FileHandle file, const char*, const char* to, const MoveCheck& check,
+            FileHandle held) override {
     std::wstring wideTo;
-    if (ToWidePath(to, &wideTo) != WidePath::Ok) return false;
+    bool named = ToWidePath(to, &wideTo) == WidePath::Ok;
     HANDLE handle = Win32Handle(file);
-    return WithRetry([&] {
-      if (!check()) {
-        SetLastError(ERROR_SUCCESS);  // not worth another attempt
-        return false;
-      }
-      if (!SetDeleteOnClose(handle, false)) return false;
-      if (RenameByHandle(handle, wideTo)) return true;
-      DWORD error = GetLastError();
-      SetDeleteOnClose(handle, true);
-      SetLastError(error);
-      return false;
-    });
+    if (held != kNoFile) {
+      bool moved = named && check() && PutInPlace(handle, wideTo, true);
+      Close(held);
+      if (moved) return true;
+    }
+    return named && WithRetry([&] {
+             if (!check()) {
+               SetLastError(ERROR_SUCCESS);  // not worth another attempt
+               return false;
+             }
+             return PutInPlace(handle, wideTo, false);
+           });
   }
 
   PathKind Inspect(const char* path) override {

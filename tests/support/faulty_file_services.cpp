@@ -101,8 +101,12 @@ bool FaultyFileServices::CopyProtection(const char* from, FileHandle to, bool at
 bool FaultyFileServices::Remove(const char* path) { return system_.Remove(path); }
 
 bool FaultyFileServices::Move(FileHandle file, const char* from, const char* to,
-                              const MoveCheck& check) {
-  return !Strike(Call::Move) && system_.Move(file, from, to, check);
+                              const MoveCheck& check, FileHandle held) {
+  if (Strike(Call::Move)) {
+    if (held != kNoFile) system_.Close(held);
+    return false;
+  }
+  return system_.Move(file, from, to, check, held);
 }
 
 PathKind FaultyFileServices::Inspect(const char* path) { return system_.Inspect(path); }

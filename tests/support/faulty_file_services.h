@@ -63,7 +63,8 @@ class FaultyFileServices : public FileServices {
   bool Close(FileHandle file) override;
   bool CopyProtection(const char* from, FileHandle to, bool attributes) override;
   bool Remove(const char* path) override;
-  bool Move(FileHandle file, const char* from, const char* to, const MoveCheck& check) override;
+  bool Move(FileHandle file, const char* from, const char* to, const MoveCheck& check,
+            FileHandle held) override;
   PathKind Inspect(const char* path) override;
   bool Exists(const char* path) override;
   bool MoveToTrash(const char* path) override;
