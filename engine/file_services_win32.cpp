@@ -109,8 +109,22 @@ class OwnerOnly {
   bool valid_ = false;
 };
 
-// Gives to the owner and DACL of from, as far as this user may set them. A DACL that inherits
-// keeps inheriting, from to's own folder.
+// True when some entry of dacl came from its folder.
+bool HasInheritedEntry(PACL dacl) {
+  if (dacl == nullptr) return false;
+  for (DWORD i = 0; i < dacl->AceCount; ++i) {
+    ACE_HEADER* entry = nullptr;
+    if (GetAce(dacl, i, reinterpret_cast<void**>(&entry)) && (entry->AceFlags & INHERITED_ACE)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// Gives to the owner and DACL of from, as far as this user may set them. A DACL that inherited
+// entries keeps inheriting, from to's own folder; one made of its own entries alone stays so, since
+// inheriting could only add rights (Wine describes a Unix file's mode so, and its folders pass on
+// read access for everyone).
 void CopySecurity(HANDLE from, HANDLE to) {
   PSID owner = nullptr;
   PACL dacl = nullptr;
@@ -119,16 +133,23 @@ void CopySecurity(HANDLE from, HANDLE to) {
                       &owner, nullptr, &dacl, nullptr, &descriptor) != ERROR_SUCCESS) {
     return;  // a volume without security, such as FAT: nothing to keep
   }
+  SetSecurityInfo(to, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, owner, nullptr, nullptr, nullptr);
   SECURITY_DESCRIPTOR_CONTROL control = 0;
   DWORD revision = 0;
   GetSecurityDescriptorControl(descriptor, &control, &revision);
-  SECURITY_INFORMATION which =
-      DACL_SECURITY_INFORMATION |
-      ((control & SE_DACL_PROTECTED) ? PROTECTED_DACL_SECURITY_INFORMATION
-                                     : UNPROTECTED_DACL_SECURITY_INFORMATION);
-  if (SetSecurityInfo(to, SE_FILE_OBJECT, which | OWNER_SECURITY_INFORMATION, owner, nullptr, dacl,
-                      nullptr) != ERROR_SUCCESS) {
-    SetSecurityInfo(to, SE_FILE_OBJECT, which, nullptr, nullptr, dacl, nullptr);
+  if ((control & SE_DACL_PROTECTED) || !HasInheritedEntry(dacl)) {
+    // Through the kernel call: Wine's SetSecurityInfo adds the folder's entries even then.
+    SECURITY_DESCRIPTOR own;
+    if (InitializeSecurityDescriptor(&own, SECURITY_DESCRIPTOR_REVISION) &&
+        SetSecurityDescriptorDacl(&own, TRUE, dacl, FALSE) &&
+        SetSecurityDescriptorControl(&own, SE_DACL_PROTECTED, SE_DACL_PROTECTED)) {
+      SetKernelObjectSecurity(to, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                              &own);
+    }
+  } else {
+    SetSecurityInfo(to, SE_FILE_OBJECT,
+                    DACL_SECURITY_INFORMATION | UNPROTECTED_DACL_SECURITY_INFORMATION, nullptr,
+                    nullptr, dacl, nullptr);
   }
   LocalFree(descriptor);
 }
