@@ -1584,21 +1584,46 @@ TEST_F(DesktopTest, EachRefusalLeavesTheKeyboardInItsBox) {
 // A disk from another system may hold "trail" and "trail.": dropped or typed, the name ending in a
 // dot or a space is the one transformed, never the other.
 TEST_F(DesktopTest, ANameEndingInADotOrASpaceIsTheFileTransformed) {
+  enum class Way { Box, Drop, OpenDialog };
+  const struct {
+    const char* name;
+    Way way;
+  } cases[] = {{"trail.", Way::Drop},
+               {"space ", Way::Box},
+               {"trail.", Way::OpenDialog},
+               {"space ", Way::OpenDialog}};
   const Bytes plain = PlainContent(), other = {1, 2, 3};
   StartKarvel();
   ClickIntoWindow();
-  for (const char* name : {"trail.", "space "}) {
-    SCOPED_TRACE(name);
-    const std::string given = PathOf(name), bare = PathOf(std::string(name, 5));
-    const std::wstring exact = L"\\\\?\\" + Wide(given);
+  for (const auto& given : cases) {
+    SCOPED_TRACE(std::string(given.name) + " by way " + std::to_string(int(given.way)));
+    const std::string path = PathOf(given.name), bare = PathOf(std::string(given.name, 5));
+    const std::wstring exact = L"\\\\?\\" + Wide(path);
     WriteBytes(bare, other);
     WriteBytesW(exact, plain);
-    if (name[5] == '.') {
-      PostDrop(given);
-      Sync();
-      ExpectBoxes(given, "", given);
-    } else {
-      SetBoxes(given, "", "");
+    switch (given.way) {
+      case Way::Box:
+        SetBoxes(path, "", "");
+        break;
+      case Way::Drop:
+        PostDrop(path);
+        Sync();
+        ExpectBoxes(path, "", path);
+        break;
+      case Way::OpenDialog: {
+        Command(IDM_OPEN);
+        HWND dialog = WaitForWindow(kMessageBoxClass, nullptr);
+        ASSERT_NE(dialog, nullptr);
+        DWORD_PTR result;
+        SendMessageTimeoutA(FileNameBox(dialog), WM_SETTEXT, 0,
+                            reinterpret_cast<LPARAM>(path.c_str()), SMTO_NORMAL, kPatienceMs,
+                            &result);
+        PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+        EXPECT_TRUE(WaitUntil([&] { return !IsWindow(dialog); })) << "dialog refused the name";
+        Sync();
+        ExpectBoxes(path, "", path);
+        break;
+      }
     }
     Keys(L"alt+p");
     Type(L"secret");
