@@ -2,6 +2,8 @@
 
 #include <cstdint>
 #include <cstring>
+#include <memory>
+#include <new>
 #include <string>
 
 #include "engine/file_services.h"
@@ -312,19 +314,21 @@ JobStatus Transform(EncodingJob& job, FileServices& files, Direction direction,
   if (!files.Identify(target.Handle(), &read)) return JobStatus::ReadFailed;
   if (progress != nullptr) progress->bytesTotal.store(read.size, std::memory_order_relaxed);
 
-  WorkBuffer work;
+  // On the heap, so that a worker thread's default stack holds the whole transform.
+  std::unique_ptr<WorkBuffer> work(new (std::nothrow) WorkBuffer);
+  if (!work) return JobStatus::ReadFailed;  // nothing read or written; too little memory to start
   uint64_t bytesRead = 0;
   HeaderRecord record;
   bool hasRecord = false;
   if (direction == Direction::Decode) {
     size_t headerRead = 0;
-    if (!ReadHeader(files, target.Handle(), job.passphrase, length, work.bytes, &headerRead,
+    if (!ReadHeader(files, target.Handle(), job.passphrase, length, work->bytes, &headerRead,
                     &record, &hasRecord)) {
       return JobStatus::ReadFailed;
     }
     // A header read may fall short only at the end of the file.
     if (headerRead != kHeaderSize && headerRead != read.size) return JobStatus::ReadFailed;
-    if (!HeaderMatches(work.bytes, job.signature)) return JobStatus::HeaderMismatch;
+    if (!HeaderMatches(work->bytes, job.signature)) return JobStatus::HeaderMismatch;
     if (hasRecord && !PassphraseFits(record, job.passphrase, length)) {
       return JobStatus::HeaderMismatch;
     }
@@ -358,13 +362,13 @@ JobStatus Transform(EncodingJob& job, FileServices& files, Direction direction,
   // Encode writes a cleared header block with the first chunk and the real one at the end.
   size_t head = 0;
   if (direction == Direction::Encode) {
-    std::memset(work.bytes, 0, kHeaderSize);
+    std::memset(work->bytes, 0, kHeaderSize);
     head = kHeaderSize;
   }
   ContentHash hash;
   {
     Scrambler content(job.passphrase, length, kBodySeed);
-    status = Stream(files, target.Handle(), result.Handle(), work.bytes, head, direction, content,
+    status = Stream(files, target.Handle(), result.Handle(), work->bytes, head, direction, content,
                     hash, &bytesRead, progress);
   }
   if (status != JobStatus::Ok) return status;

@@ -7,9 +7,10 @@
 #include "res/version.h"
 #include "ui/about_box.h"
 #include "ui/file_selection.h"
+#include "ui/messages.h"
 #include "ui/placement.h"
-#include "ui/transform_commands.h"
-#include "ui/window_text.h"
+#include "ui/program_folder.h"
+#include "ui/transform.h"
 
 namespace karvel {
 
@@ -20,7 +21,10 @@ constexpr wchar_t kWebsite[] = L"http://tovik.example/";
 constexpr wchar_t kHelpPage[] = L"./help.html";
 constexpr wchar_t kHelpName[] = L"help.html";
 
-HINSTANCE appInstance;  // for the About box template
+// The window is never destroyed while the program runs: its transform lives as long as it.
+Transform& TransformOf(HWND window) {
+  return *reinterpret_cast<Transform*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+}
 
 // ShellExecute reports success by a result above 32.
 bool OpenInShell(const wchar_t* file) {
@@ -41,19 +45,23 @@ void OnWebsite(HWND window) {
 // A shortcut's "Start in" or a start from another folder leaves the help page
 // out of the current directory; the copy beside the program is found then.
 void OnViewHelp(HWND window) {
-  static wchar_t besideProgram[kPathUnitsSize];
+  std::wstring besideProgram;
   const wchar_t* page = nullptr;
   if (IsFile(kHelpPage)) {
     page = kHelpPage;
-  } else if (ProgramFolderFile(kHelpName, besideProgram, kPathUnitsSize) && IsFile(besideProgram)) {
-    page = besideProgram;
+  } else if (besideProgram = ProgramFolderFile(kHelpName); IsFile(besideProgram.c_str())) {
+    page = besideProgram.c_str();
   }
   if (page == nullptr || !OpenInShell(page)) {
     ShowMessage(window, "help page cannot be opened", "error", IDC_TARGET_FILE);
   }
 }
 
-void OnAbout(HWND window) { ShowAboutBox(appInstance, window); }
+void OnAbout(HWND window) {
+  ShowAboutBox(reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(window, GWLP_HINSTANCE)), window);
+}
+void OnEncode(HWND window) { TransformOf(window).Encode(); }
+void OnDecode(HWND window) { TransformOf(window).Decode(); }
 
 struct CommandHandler {
   WORD id;
@@ -63,16 +71,16 @@ struct CommandHandler {
 
 // Any other command, IDOK and IDCANCEL from the dialog keyboard handling included, is ignored.
 constexpr CommandHandler kCommands[] = {
-    {IDC_ENCODE, EncodeCommand, false}, {IDC_DECODE, DecodeCommand, false},
-    {IDM_OPEN, OnOpen, false},          {IDM_EXIT, OnExit, true},
-    {IDM_WEBSITE, OnWebsite, false},    {IDM_VIEW_HELP, OnViewHelp, false},
+    {IDC_ENCODE, OnEncode, false},   {IDC_DECODE, OnDecode, false},
+    {IDM_OPEN, OnOpen, false},       {IDM_EXIT, OnExit, true},
+    {IDM_WEBSITE, OnWebsite, false}, {IDM_VIEW_HELP, OnViewHelp, false},
     {IDM_ABOUT, OnAbout, false},
 };
 
 void OnCommand(HWND window, WORD id) {
   for (const CommandHandler& command : kCommands) {
     if (command.id == id) {
-      if (command.duringTransform || !TransformRunning()) command.handle(window);
+      if (command.duringTransform || !TransformOf(window).Running()) command.handle(window);
       return;
     }
   }
@@ -80,7 +88,7 @@ void OnCommand(HWND window, WORD id) {
 
 // The boxes take no input while a transform runs.
 void OnDropFiles(HWND window, HDROP drop) {
-  if (TransformRunning()) {
+  if (TransformOf(window).Running()) {
     DragFinish(drop);
     return;
   }
@@ -91,12 +99,18 @@ void OnDropFiles(HWND window, HDROP drop) {
 // transform is cancelled first and the close comes again once it has stopped, so that
 // no temporary file outlives the program and the window answers meanwhile.
 void OnClose(HWND window) {
-  if (!CloseWhenIdle()) return;
+  if (!TransformOf(window).CloseWhenIdle()) return;
   SavePlacement(window);
   PostMessageW(window, WM_DESTROY, 0, 0);
 }
 
 void OnDestroy() { PostQuitMessage(0); }
+
+// Windows sends no WM_CLOSE when the user logs off or shuts down with the window open.
+void OnEndSession(HWND window, bool ending) {
+  TransformOf(window).OnEndSession(ending);
+  if (ending) SavePlacement(window);
+}
 
 // The whole template was laid out for the DPI the window had when it was
 // made; the rectangle Windows suggests keeps it on the new monitor at its scale.
@@ -111,6 +125,7 @@ void OnDpiChanged(HWND window, const RECT& suggested) {
 INT_PTR CALLBACK MainDlgProc(HWND window, UINT message, WPARAM, LPARAM) {
   switch (message) {
     case WM_INITDIALOG:
+      SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(new Transform(window)));
       DragAcceptFiles(window, TRUE);
       RestorePlacement(window);
       return TRUE;
@@ -139,8 +154,6 @@ HWND StartMainWindow(HINSTANCE instance) {
   INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS};
   InitCommonControlsEx(&controls);
   if (!RegisterMainWindowClass(instance)) return nullptr;
-  appInstance = instance;
-  LocateSettingsFile();
   return CreateDialogParamW(instance, MAKEINTRESOURCEW(IDD_MAIN), nullptr, MainDlgProc, 0);
 }
 
@@ -163,10 +176,10 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
       OnDropFiles(window, reinterpret_cast<HDROP>(wParam));
       return 0;
     case WM_TIMER:
-      OnTransformTimer(window, wParam);
+      TransformOf(window).OnTimer(wParam);
       return 0;
     case kTransformDoneMessage:
-      OnTransformDone(window);
+      TransformOf(window).OnDone();
       return 0;
     case WM_CLOSE:
       OnClose(window);
@@ -174,8 +187,11 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
     case WM_DESTROY:
       OnDestroy();
       return 0;
+    case WM_NCDESTROY:
+      delete &TransformOf(window);  // a test's DestroyWindow: the program itself never gets here
+      return DefDlgProcW(window, message, wParam, lParam);
     case WM_QUERYENDSESSION:
-      OnQueryEndSession(window);
+      TransformOf(window).OnQueryEndSession();
       return TRUE;
     case WM_ENDSESSION:
       OnEndSession(window, wParam != FALSE);

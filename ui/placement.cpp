@@ -5,8 +5,9 @@
 
 #include <algorithm>
 #include <cwchar>
+#include <string>
 
-#include "ui/window_text.h"
+#include "ui/program_folder.h"
 
 namespace karvel {
 
@@ -21,10 +22,10 @@ constexpr int kUnscaledDpi = 96;
 constexpr LONG kMinimizedPosition = -32000;
 
 struct SettingsFile {
-  wchar_t path[kPathUnitsSize];    // where the placement is written
-  wchar_t folder[kPathUnitsSize];  // created before the first write; empty for the portable file
-  const wchar_t* readFrom;         // path, or the old file in the Windows directory
-} settings;
+  std::wstring path;      // where the placement is written
+  std::wstring folder;    // created before the first write; empty for the portable file
+  std::wstring readFrom;  // path, or the old file in the Windows directory
+};
 
 bool CanWrite(const wchar_t* path) {
   HANDLE file = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
@@ -34,36 +35,47 @@ bool CanWrite(const wchar_t* path) {
   return true;
 }
 
-// folder + '\' + name into path; false when it does not fit.
-bool Join(wchar_t (&path)[kPathUnitsSize], const wchar_t* folder, const wchar_t* name) {
-  int written = _snwprintf(path, kPathUnitsSize, L"%ls\\%ls", folder, name);
-  return written > 0 && static_cast<size_t>(written) < kPathUnitsSize;
-}
-
-bool LocatePerUserFile() {
+// Found again each time, so that the program keeps no state of its own for it.
+SettingsFile LocateSettingsFile() {
+  SettingsFile settings;
+  settings.path = ProgramFolderFile(kSettingsName);
+  if (!settings.path.empty() && IsFile(settings.path.c_str()) && CanWrite(settings.path.c_str())) {
+    settings.readFrom = settings.path;
+    return settings;
+  }
   wchar_t localData[MAX_PATH];
   if (SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA | CSIDL_FLAG_CREATE, nullptr,
-                       SHGFP_TYPE_CURRENT, localData) != S_OK) {
-    return false;
+                       SHGFP_TYPE_CURRENT, localData) == S_OK) {
+    settings.folder = std::wstring(localData) + L"\\" + kSettingsFolder;
+    settings.path = settings.folder + L"\\" + kSettingsName;
+  } else {
+    settings.folder.clear();
+    settings.path = kSettingsName;  // the Windows directory, as before
   }
-  return Join(settings.folder, localData, kSettingsFolder) &&
-         Join(settings.path, settings.folder, kSettingsName);
+  settings.readFrom = IsFile(settings.path.c_str()) ? settings.path : kSettingsName;
+  return settings;
 }
 
-int ReadSetting(const wchar_t* key, int fallback) {
+int ReadSetting(const SettingsFile& settings, const wchar_t* key, int fallback) {
   // Negative edges come back as the unsigned reading of the signed value.
-  return static_cast<int>(GetPrivateProfileIntW(kSection, key, fallback, settings.readFrom));
+  return static_cast<int>(
+      GetPrivateProfileIntW(kSection, key, fallback, settings.readFrom.c_str()));
 }
 
-void WriteSetting(const wchar_t* key, int value) {
+void WriteSetting(const SettingsFile& settings, const wchar_t* key, int value) {
   wchar_t text[12];  // "-2147483648" and the terminator
   _itow(value, text, 10);
-  WritePrivateProfileStringW(kSection, key, text, settings.path);
+  WritePrivateProfileStringW(kSection, key, text, settings.path.c_str());
 }
 
 RECT Scaled(const RECT& rect, int to, int from) {
   return {MulDiv(rect.left, to, from), MulDiv(rect.top, to, from), MulDiv(rect.right, to, from),
           MulDiv(rect.bottom, to, from)};
+}
+
+// value moved into [low, high]; low when the window is larger than the work area and high < low.
+LONGLONG Within(LONGLONG value, LONGLONG low, LONGLONG high) {
+  return std::max(low, std::min(value, high));
 }
 
 // A rectangle that shows on some monitor stays exactly as it is. One without
@@ -84,8 +96,8 @@ RECT OntoScreen(const RECT& rect, UINT dpi) {
     width = fallback.right - fallback.left;
     height = fallback.bottom - fallback.top;
   }
-  LONG left = static_cast<LONG>(std::clamp<LONGLONG>(rect.left, work.left, work.right - width));
-  LONG top = static_cast<LONG>(std::clamp<LONGLONG>(rect.top, work.top, work.bottom - height));
+  LONG left = static_cast<LONG>(Within(rect.left, work.left, work.right - width));
+  LONG top = static_cast<LONG>(Within(rect.top, work.top, work.bottom - height));
   return {left, top, left + static_cast<LONG>(width), top + static_cast<LONG>(height)};
 }
 
@@ -107,21 +119,7 @@ RECT RestoredRect(HWND window) {
 
 }  // namespace
 
-void LocateSettingsFile() {
-  settings = {};
-  if (ProgramFolderFile(kSettingsName, settings.path, kPathUnitsSize) && IsFile(settings.path) &&
-      CanWrite(settings.path)) {
-    settings.readFrom = settings.path;
-    return;
-  }
-  if (!LocatePerUserFile()) {
-    settings.folder[0] = L'\0';
-    std::wcscpy(settings.path, kSettingsName);  // the Windows directory, as before
-  }
-  settings.readFrom = IsFile(settings.path) ? settings.path : kSettingsName;
-}
-
-const wchar_t* SettingsFilePath() { return settings.path; }
+std::wstring SettingsFilePath() { return LocateSettingsFile().path; }
 
 UINT WindowDpi(HWND window) {
   using GetDpiForWindowFunction = UINT(WINAPI*)(HWND);
@@ -135,9 +133,11 @@ UINT WindowDpi(HWND window) {
 }
 
 void RestorePlacement(HWND window) {
-  RECT saved = {
-      ReadSetting(L"WinLeft", kDefaultRect.left), ReadSetting(L"WinTop", kDefaultRect.top),
-      ReadSetting(L"WinRight", kDefaultRect.right), ReadSetting(L"WinBottom", kDefaultRect.bottom)};
+  const SettingsFile settings = LocateSettingsFile();
+  RECT saved = {ReadSetting(settings, L"WinLeft", kDefaultRect.left),
+                ReadSetting(settings, L"WinTop", kDefaultRect.top),
+                ReadSetting(settings, L"WinRight", kDefaultRect.right),
+                ReadSetting(settings, L"WinBottom", kDefaultRect.bottom)};
   // An icon's size is not one the user chose, and the window cannot be resized back.
   if (saved.left == kMinimizedPosition && saved.top == kMinimizedPosition) saved = kDefaultRect;
   UINT dpi = WindowDpi(window);
@@ -153,11 +153,12 @@ void SavePlacement(HWND window) {
     GetWindowRect(window, &rect);
   }
   rect = Scaled(rect, kUnscaledDpi, WindowDpi(window));
-  if (settings.folder[0] != L'\0') CreateDirectoryW(settings.folder, nullptr);
-  WriteSetting(L"WinLeft", rect.left);
-  WriteSetting(L"WinTop", rect.top);
-  WriteSetting(L"WinRight", rect.right);
-  WriteSetting(L"WinBottom", rect.bottom);
+  const SettingsFile settings = LocateSettingsFile();
+  if (!settings.folder.empty()) CreateDirectoryW(settings.folder.c_str(), nullptr);
+  WriteSetting(settings, L"WinLeft", rect.left);
+  WriteSetting(settings, L"WinTop", rect.top);
+  WriteSetting(settings, L"WinRight", rect.right);
+  WriteSetting(settings, L"WinBottom", rect.bottom);
 }
 
 }  // namespace karvel

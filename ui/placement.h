@@ -9,12 +9,12 @@
 
 #include <windows.h>
 
+#include <string>
+
 namespace karvel {
 
-// Chooses the settings file; call once before the placement is restored.
-void LocateSettingsFile();
 // The file the placement is written to.
-const wchar_t* SettingsFilePath();
+std::wstring SettingsFilePath();
 
 // Moves the window to the saved rectangle, brought onto a monitor where it would not show.
 void RestorePlacement(HWND window);

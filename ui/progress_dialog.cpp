@@ -3,8 +3,9 @@
 #include <commctrl.h>
 #include <shobjidl.h>
 
+#include <string>
+
 #include "res/resource.h"
-#include "ui/window_text.h"
 
 namespace karvel {
 
@@ -14,34 +15,33 @@ constexpr UINT_PTR kRefreshTimer = 1;
 constexpr UINT kRefreshMs = 100;
 constexpr int kBarSteps = 1000;  // a 32-bit range cannot hold a size in bytes
 
-struct ProgressRequest {
+// What one dialog shows and reports to, attached to it from WM_INITDIALOG on.
+struct ProgressView {
   const char* path;  // UTF-8
   JobProgress* progress;
-};
-
-// The dialog shown; there is never more than one, as there is never more than one transform.
-struct ProgressView {
-  HWND dialog;
+  HWND* shown;  // the caller's record of the dialog on the screen
   HWND owner;
-  JobProgress* progress;
   ITaskbarList3* taskbar;  // null where the shell has no taskbar list
   bool comStarted;
-} view;
+};
 
-wchar_t widePath[kPathUnitsSize];  // 64 KiB: kept off the window thread's stack
+ProgressView& ViewOf(HWND dialog) {
+  return *reinterpret_cast<ProgressView*>(GetWindowLongPtrW(dialog, DWLP_USER));
+}
 
 // The name after the path's last separator, found in UTF-16: in a code page's
 // bytes a separator can be the second half of another character.
-const wchar_t* FileName(const char* path) {
-  if (MultiByteToWideChar(CP_UTF8, 0, path, -1, widePath, kPathUnitsSize) == 0) return L"";
-  const wchar_t* name = widePath;
-  for (const wchar_t* at = widePath; *at != L'\0'; ++at) {
-    if (*at == L'\\' || *at == L'/' || *at == L':') name = at + 1;
-  }
-  return name;
+std::wstring FileName(const char* path) {
+  int units = MultiByteToWideChar(CP_UTF8, 0, path, -1, nullptr, 0);
+  if (units == 0) return std::wstring();
+  std::wstring wide(static_cast<size_t>(units), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, path, -1, &wide[0], units);
+  wide.pop_back();
+  size_t separator = wide.find_last_of(L"\\/:");
+  return separator == std::wstring::npos ? wide : wide.substr(separator + 1);
 }
 
-void StartTaskbarProgress() {
+void StartTaskbarProgress(ProgressView& view) {
   view.comStarted = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
   ITaskbarList3* taskbar = nullptr;
   if (CoCreateInstance(CLSID_TaskbarList, nullptr, CLSCTX_INPROC_SERVER, IID_ITaskbarList3,
@@ -56,7 +56,7 @@ void StartTaskbarProgress() {
   view.taskbar->SetProgressState(view.owner, TBPF_NORMAL);
 }
 
-void StopTaskbarProgress() {
+void StopTaskbarProgress(ProgressView& view) {
   if (view.taskbar != nullptr) {
     view.taskbar->SetProgressState(view.owner, TBPF_NOPROGRESS);
     view.taskbar->Release();
@@ -66,60 +66,60 @@ void StopTaskbarProgress() {
   view.comStarted = false;
 }
 
-void OnProgressTick() {
+void OnProgressTick(HWND dialog) {
+  ProgressView& view = ViewOf(dialog);
   uint64_t done = view.progress->bytesDone.load();
   uint64_t total = view.progress->bytesTotal.load();
   int step = total == 0 ? 0 : static_cast<int>(done * kBarSteps / total);
-  SendDlgItemMessageW(view.dialog, IDC_PROGRESS_BAR, PBM_SETPOS, step, 0);
+  SendDlgItemMessageW(dialog, IDC_PROGRESS_BAR, PBM_SETPOS, step, 0);
   if (view.taskbar != nullptr) view.taskbar->SetProgressValue(view.owner, done, total);
 }
 
-void OnProgressInit(HWND dialog, const ProgressRequest& request) {
-  view.dialog = dialog;
-  view.owner = GetWindow(dialog, GW_OWNER);
-  view.progress = request.progress;
-  SetDlgItemTextW(dialog, IDC_PROGRESS_FILE, FileName(request.path));
+void OnProgressInit(HWND dialog, ProgressView* view) {
+  SetWindowLongPtrW(dialog, DWLP_USER, reinterpret_cast<LONG_PTR>(view));
+  *view->shown = dialog;
+  view->owner = GetWindow(dialog, GW_OWNER);
+  SetDlgItemTextW(dialog, IDC_PROGRESS_FILE, FileName(view->path).c_str());
   SendDlgItemMessageW(dialog, IDC_PROGRESS_BAR, PBM_SETRANGE32, 0, kBarSteps);
-  StartTaskbarProgress();
-  OnProgressTick();
+  StartTaskbarProgress(*view);
+  OnProgressTick(dialog);
   SetTimer(dialog, kRefreshTimer, kRefreshMs, nullptr);
 }
 
 // The dialog stays until the transform has stopped and its temporary file is gone.
 void OnProgressCommand(HWND dialog, WORD command) {
   if (command != IDCANCEL) return;
-  view.progress->cancelRequested = true;
+  ViewOf(dialog).progress->cancelRequested = true;
   EnableWindow(GetDlgItem(dialog, IDCANCEL), FALSE);
 }
 
 void OnProgressDestroy(HWND dialog) {
   KillTimer(dialog, kRefreshTimer);
-  StopTaskbarProgress();
-  view = {};
+  auto* view = reinterpret_cast<ProgressView*>(GetWindowLongPtrW(dialog, DWLP_USER));
+  if (view == nullptr) return;  // destroyed before WM_INITDIALOG
+  StopTaskbarProgress(*view);
+  *view->shown = nullptr;
 }
 
 }  // namespace
 
-void ShowProgressDialog(HINSTANCE instance, HWND owner, const char* path, JobProgress& progress) {
-  ProgressRequest request = {path, &progress};
+void ShowProgressDialog(HINSTANCE instance, HWND owner, const char* path, JobProgress& progress,
+                        HWND* shown) {
+  ProgressView view = {path, &progress, shown, nullptr, nullptr, false};
   DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_PROGRESS), owner, ProgressDlgProc,
-                  reinterpret_cast<LPARAM>(&request));
+                  reinterpret_cast<LPARAM>(&view));
 }
 
-bool EndProgressDialog() {
-  if (view.dialog == nullptr) return false;
-  EndDialog(view.dialog, 0);
-  return true;
-}
+void EndProgressDialog(HWND dialog) { EndDialog(dialog, 0); }
 
 // Escape, the title-bar close button and Alt+F4 all come as IDCANCEL, like the Cancel button.
 INT_PTR CALLBACK ProgressDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_INITDIALOG:
-      OnProgressInit(dialog, *reinterpret_cast<const ProgressRequest*>(lParam));
+      OnProgressInit(dialog, reinterpret_cast<ProgressView*>(lParam));
       return TRUE;
     case WM_TIMER:
-      OnProgressTick();
+      OnProgressTick(dialog);
       return TRUE;
     case WM_COMMAND:
       OnProgressCommand(dialog, LOWORD(wParam));

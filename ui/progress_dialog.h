@@ -10,10 +10,12 @@
 namespace karvel {
 
 // Shows the dialog for the file at path until EndProgressDialog; Cancel asks the transform to stop.
-void ShowProgressDialog(HINSTANCE instance, HWND owner, const char* path, JobProgress& progress);
+// *shown holds the dialog while it is on the screen, null before and after.
+void ShowProgressDialog(HINSTANCE instance, HWND owner, const char* path, JobProgress& progress,
+                        HWND* shown);
 
-// Ends the dialog if it is shown; true when it was.
-bool EndProgressDialog();
+// Ends the dialog; ShowProgressDialog returns once it is gone.
+void EndProgressDialog(HWND dialog);
 
 INT_PTR CALLBACK ProgressDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 

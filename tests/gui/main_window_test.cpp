@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "engine/path_limits.h"
 #include "res/resource.h"
 #include "res/version.h"
 #include "ui/about_box.h"
 #include "ui/placement.h"
-#include "ui/transform_commands.h"
 
 namespace karvel {
 namespace {
@@ -396,8 +396,7 @@ class MainWindowTest : public ::testing::Test {
     GetWindowsDirectoryA(settings, MAX_PATH);
     lstrcatA(settings, "\\karvel.ini");
     DeleteFileA(settings);  // the window opens at its default rectangle
-    LocateSettingsFile();
-    DeleteFileW(SettingsFilePath());
+    DeleteFileW(SettingsFilePath().c_str());
     window_ = StartMainWindow(GetModuleHandleA(nullptr));
     ASSERT_NE(window_, nullptr);
   }

@@ -1,0 +1,88 @@
+#include "ui/job_boxes.h"
+
+#include <string>
+
+#include "engine/wipe.h"
+#include "res/resource.h"
+
+namespace karvel {
+
+namespace {
+
+// A code page without an exact form for a character would put its default
+// character ("?") or a look-alike in its place, and different passphrases
+// would then open each other's files. Where the ANSI code page is UTF-8 those
+// flags are invalid and every character has a form except a lone surrogate.
+JobStatus PassphraseBytes(const wchar_t* passphrase, char (&bytes)[kPassphraseFieldSize]) {
+  BOOL usedDefault = FALSE;
+  bool utf8System = GetACP() == CP_UTF8;
+  int written = utf8System
+                    ? WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, passphrase, -1, bytes,
+                                          kPassphraseFieldSize, nullptr, nullptr)
+                    : WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, passphrase, -1, bytes,
+                                          kPassphraseFieldSize, nullptr, &usedDefault);
+  if (written != 0 && !usedDefault) return JobStatus::Ok;
+  DWORD error = GetLastError();
+  Wipe(bytes, sizeof bytes);
+  if (written == 0 && error == ERROR_INSUFFICIENT_BUFFER) return JobStatus::PassphraseTooLong;
+  return JobStatus::PassphraseUnusable;
+}
+
+// The box's path in UTF-8; PathTooLong when it holds more than kMaxPathUnits units.
+JobStatus ReadPathBox(HWND box, std::string* utf8) {
+  int units = GetWindowTextLengthW(box);
+  if (units > static_cast<int>(kMaxPathUnits)) return JobStatus::PathTooLong;
+  std::wstring wide(static_cast<size_t>(units) + 1, L'\0');
+  wide.resize(static_cast<size_t>(GetWindowTextW(box, &wide[0], units + 1)));
+  int bytes = WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr);
+  if (bytes == 0) return JobStatus::PathTooLong;
+  utf8->assign(static_cast<size_t>(bytes), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, &(*utf8)[0], bytes, nullptr, nullptr);
+  utf8->pop_back();
+  return JobStatus::Ok;
+}
+
+}  // namespace
+
+JobStatus FillJob(HWND window, EncodingJob& job, int* refusedBox) {
+  std::string path;
+  *refusedBox = IDC_TARGET_FILE;
+  JobStatus status = ReadPathBox(GetDlgItem(window, IDC_TARGET_FILE), &path);
+  if (status == JobStatus::Ok) status = job.SetTargetPath(path.c_str());
+  if (status != JobStatus::Ok) return status;
+
+  *refusedBox = IDC_PASSPHRASE;
+  char bytes[kPassphraseFieldSize];
+  status = ReadPassphraseBox(GetDlgItem(window, IDC_PASSPHRASE), bytes);
+  if (status == JobStatus::Ok) status = job.SetPassphrase(bytes);
+  Wipe(bytes, sizeof bytes);
+  if (status != JobStatus::Ok) return status;
+
+  *refusedBox = IDC_OUTPUT;
+  status = ReadPathBox(GetDlgItem(window, IDC_OUTPUT), &path);
+  if (status == JobStatus::Ok) status = job.SetOutputPath(path.c_str());
+  return status;
+}
+
+JobStatus ReadPassphraseBox(HWND box, char (&bytes)[kPassphraseFieldSize]) {
+  if (GetWindowTextLengthW(box) > static_cast<int>(kMaxPassphraseLength)) {
+    return JobStatus::PassphraseTooLong;  // every character takes at least one byte
+  }
+  wchar_t typed[kMaxPassphraseLength + 1];
+  GetWindowTextW(box, typed, kMaxPassphraseLength + 1);
+  JobStatus status = PassphraseBytes(typed, bytes);
+  Wipe(typed, sizeof typed);
+  return status;
+}
+
+void ErasePassphraseBox(HWND box) {
+  wchar_t filler[kMaxPassphraseLength + 1];
+  int units = GetWindowTextLengthW(box);
+  if (units > static_cast<int>(kMaxPassphraseLength)) units = kMaxPassphraseLength;
+  for (int i = 0; i < units; ++i) filler[i] = L'x';
+  filler[units] = L'\0';
+  SetWindowTextW(box, filler);
+  SetWindowTextW(box, L"");
+}
+
+}  // namespace karvel
