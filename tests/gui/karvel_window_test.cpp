@@ -1919,21 +1919,40 @@ TEST_F(KarvelTest, PortableSettingsBesideTheProgramWhenThereAndWritable) {
 
 // ---- Help, started from another folder than the program's.
 
+// The tests' prefix opens .html with help_handler.exe, which writes what it was asked to open to
+// the file KARVEL_HELP_LOG names; karvel, and the handler it starts, inherit the variable.
+class HelpLog {
+ public:
+  explicit HelpLog(std::string path) : path_(std::move(path)) {
+    SetEnvironmentVariableA("KARVEL_HELP_LOG", path_.c_str());
+  }
+  ~HelpLog() { SetEnvironmentVariableA("KARVEL_HELP_LOG", nullptr); }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
 TEST_F(KarvelTest, HelpOpensBesideTheProgramOrSaysItCannot) {
   const std::string exe = CopyOfKarvel(PathOf("program"));
+  const HelpLog opened(PathOf("opened.txt"));
   StartKarvel(exe);  // its current directory is the test folder, without help.html
   Command(IDM_VIEW_HELP);
   EXPECT_EQ(DismissMessage().text, "help page cannot be opened");
   StopKarvel();
+  EXPECT_FALSE(Exists(opened.path())) << "nothing opened";
 
   std::string help = std::string(KARVEL_EXE);
   help = help.substr(0, help.find_last_of("\\/")) + "\\help.html";
   ASSERT_TRUE(CopyFileA(help.c_str(), PathOf("program\\help.html").c_str(), FALSE));
   StartKarvel(exe);
   Command(IDM_VIEW_HELP);
+  ASSERT_TRUE(WaitUntil([&] { return Exists(opened.path()); })) << "the help page did not open";
+  EXPECT_EQ(ReadText(opened.path()), PathOf("program\\help.html") + "\n");
+  // A failure would show its message once the handler has ended.
   Sleep(1000);
   Sync();
-  EXPECT_FALSE(MessageShown()) << "the help page beside the program opened";
+  EXPECT_FALSE(MessageShown());
 }
 
 // ---- The session's end, and names in the progress dialog.
