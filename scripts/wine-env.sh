@@ -6,8 +6,20 @@ export WINEARCH=win64
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 
-# Renamed whenever the settings below change, so older prefixes are set up again.
-KARVEL_PREFIX_READY=".karvel-ready-marlett-html"
+# The tests' prefix opens .html with their own handler (KARVEL_HELP_HANDLER, a Unix path), which
+# starts nothing: a browser started by a test would outlive it and keep ctest's output open.
+# Other prefixes open it with the system's browser, as they open the web page.
+if [ -n "${KARVEL_HELP_HANDLER:-}" ]; then
+  KARVEL_HTML_OPENER="Z:${KARVEL_HELP_HANDLER//\//\\}"
+  KARVEL_HTML_KIND=handler
+else
+  KARVEL_HTML_OPENER='C:\windows\system32\winebrowser.exe'
+  KARVEL_HTML_KIND=browser
+fi
+
+# Renamed whenever the settings below change, so older prefixes are set up again; named by the
+# .html opener too, so that a prefix set up for the other one is set up again.
+KARVEL_PREFIX_READY=".karvel-ready-marlett-html-$KARVEL_HTML_KIND"
 
 karvel_wine_prefix() {
   [ -f "$WINEPREFIX/$KARVEL_PREFIX_READY" ] && return 0
@@ -33,17 +45,19 @@ karvel_wine_prefix() {
   # The title-bar and system-menu glyphs come from Marlett, which this Wine does
   # not find in its own data folder: without it they draw as letters.
   cp /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
-  # A prefix made without mshtml has no program for .html, so the help page
-  # would not open; the system's browser opens it, as it opens the web page.
+  # A prefix made without mshtml has no program for .html, so the help page would not open.
+  # The class is made anew, so that "open" is its only verb and runs the opener alone.
+  wine reg delete 'HKCR\htmlfile' /f >/dev/null 2>&1
   wine reg add 'HKCR\.html' /ve /t REG_SZ /d htmlfile /f >/dev/null 2>&1
   wine reg add 'HKCR\htmlfile\shell\open\command' /ve /t REG_SZ \
-    /d '"C:\windows\system32\winebrowser.exe" "%1"' /f >/dev/null 2>&1
+    /d "\"$KARVEL_HTML_OPENER\" \"%1\"" /f >/dev/null 2>&1
   # On a display without a window manager, Wine waits two seconds for one at
   # every hidden window; a prefix made for such a display places the windows itself.
   if [ -n "${KARVEL_WINE_UNMANAGED:-}" ]; then
     wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
   fi
   wineserver -w
+  rm -f "$WINEPREFIX"/.karvel-ready-*
   touch "$WINEPREFIX/$KARVEL_PREFIX_READY"
   exec {lock}>&-
 }

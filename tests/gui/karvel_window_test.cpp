@@ -5,6 +5,7 @@
 // Builds on the types of windows.h.
 #include <commctrl.h>
 #include <shlobj.h>
+#include <tlhelp32.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -1919,21 +1920,40 @@ TEST_F(KarvelTest, PortableSettingsBesideTheProgramWhenThereAndWritable) {
 
 // ---- Help, started from another folder than the program's.
 
+// The tests' prefix opens .html with help_handler.exe, which writes what it was asked to open to
+// the file KARVEL_HELP_LOG names; karvel, and the handler it starts, inherit the variable.
+class HelpLog {
+ public:
+  explicit HelpLog(std::string path) : path_(std::move(path)) {
+    SetEnvironmentVariableA("KARVEL_HELP_LOG", path_.c_str());
+  }
+  ~HelpLog() { SetEnvironmentVariableA("KARVEL_HELP_LOG", nullptr); }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
 TEST_F(KarvelTest, HelpOpensBesideTheProgramOrSaysItCannot) {
   const std::string exe = CopyOfKarvel(PathOf("program"));
+  const HelpLog opened(PathOf("opened.txt"));
   StartKarvel(exe);  // its current directory is the test folder, without help.html
   Command(IDM_VIEW_HELP);
   EXPECT_EQ(DismissMessage().text, "help page cannot be opened");
   StopKarvel();
+  EXPECT_FALSE(Exists(opened.path())) << "nothing opened";
 
   std::string help = std::string(KARVEL_EXE);
   help = help.substr(0, help.find_last_of("\\/")) + "\\help.html";
   ASSERT_TRUE(CopyFileA(help.c_str(), PathOf("program\\help.html").c_str(), FALSE));
   StartKarvel(exe);
   Command(IDM_VIEW_HELP);
+  ASSERT_TRUE(WaitUntil([&] { return Exists(opened.path()); })) << "the help page did not open";
+  EXPECT_EQ(ReadText(opened.path()), PathOf("program\\help.html") + "\n");
+  // A failure would show its message once the handler has ended.
   Sleep(1000);
   Sync();
-  EXPECT_FALSE(MessageShown()) << "the help page beside the program opened";
+  EXPECT_FALSE(MessageShown());
 }
 
 // ---- The session's end, and names in the progress dialog.
@@ -1968,6 +1988,59 @@ TEST_F(LongTransformTest, EndingTheSessionStopsTheTransformAndKeepsTheTarget) {
   Sleep(300);
   EXPECT_FALSE(MessageShown()) << "nothing more is shown";
   StopKarvel();
+  EXPECT_EQ(Digest(target_), before);
+}
+
+// The threads of a process that run now.
+std::vector<DWORD> ThreadsOf(DWORD processId) {
+  std::vector<DWORD> threads;
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return threads;
+  THREADENTRY32 entry = {};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+    if (entry.th32OwnerProcessID == processId) threads.push_back(entry.th32ThreadID);
+  }
+  CloseHandle(snapshot);
+  std::sort(threads.begin(), threads.end());
+  return threads;
+}
+
+// The system may end the process as soon as WM_ENDSESSION returns, as it is ended here. What is
+// left on disk cannot tell whether the worker was waited for: the temporary file's delete
+// disposition removes it however the process ends. The threads' exit codes can: one that ended
+// on its own keeps its code, one still running when the process was ended takes the process's.
+TEST_F(LongTransformTest, EndingTheSessionReturnsOnlyOnceTheWorkerHasStopped) {
+  constexpr UINT kEndedBySystem = 0x5E55;
+  const auto before = Digest(target_);
+  StartKarvel();
+  const std::vector<DWORD> idle = ThreadsOf(process_.dwProcessId);
+  ASSERT_NE(EncodeUntilProgressShows(), nullptr);
+  std::vector<HANDLE> started;
+  for (DWORD id : ThreadsOf(process_.dwProcessId)) {
+    if (std::find(idle.begin(), idle.end(), id) != idle.end()) continue;
+    HANDLE thread = OpenThread(SYNCHRONIZE | THREAD_QUERY_LIMITED_INFORMATION, FALSE, id);
+    if (thread != nullptr) started.push_back(thread);
+  }
+  ASSERT_FALSE(started.empty()) << "no worker thread";
+
+  DWORD_PTR result = 0;
+  ASSERT_TRUE(
+      SendMessageTimeoutA(main_, WM_QUERYENDSESSION, 0, 0, SMTO_NORMAL, kPatienceMs, &result));
+  EXPECT_TRUE(result) << "the session may end";
+  ASSERT_TRUE(
+      SendMessageTimeoutA(main_, WM_ENDSESSION, TRUE, 0, SMTO_NORMAL, kPatienceMs, &result));
+  ASSERT_TRUE(TerminateProcess(process_.hProcess, kEndedBySystem));
+  ASSERT_EQ(WaitForSingleObject(process_.hProcess, kPatienceMs), WAIT_OBJECT_0);
+
+  for (HANDLE thread : started) {
+    EXPECT_EQ(WaitForSingleObject(thread, kPatienceMs), WAIT_OBJECT_0);
+    DWORD code = STILL_ACTIVE;
+    GetExitCodeThread(thread, &code);
+    EXPECT_NE(code, kEndedBySystem) << "the worker still ran when WM_ENDSESSION returned";
+    CloseHandle(thread);
+  }
+  EXPECT_EQ(FolderNames(), std::vector<std::string>{"large.bin"}) << "no temporary file";
   EXPECT_EQ(Digest(target_), before);
 }
 
