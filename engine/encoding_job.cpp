@@ -460,6 +460,10 @@ JobStatus EncodingJob::Probe(FileServices& files) {
   return JobStatus::Ok;
 }
 
+JobStatus EncodingJob::OutputStatus(FileServices& files) const {
+  return CheckOutput(files, outputPath[0] != '\0' ? outputPath : targetPath);
+}
+
 JobStatus EncodingJob::Encode(FileServices& files, JobProgress* progress) {
   return Transform(*this, files, Direction::Encode, progress);
 }

@@ -76,6 +76,9 @@ class EncodingJob {
 
   // Ok when the target's header matches the passphrase; reads the target, changes no file.
   JobStatus Probe(FileServices& files = SystemFileServices());
+  // Why the output (the target when outputPath is empty) cannot be written, before anything is
+  // asked of the user: OutputIsFolder, OutputReadOnly, OutputFolderMissing, OutputNotAFile; or Ok.
+  JobStatus OutputStatus(FileServices& files = SystemFileServices()) const;
   // Writes the header and the scrambled target to the output (the target itself when outputPath is
   // empty).
   JobStatus Encode(FileServices& files = SystemFileServices(), JobProgress* progress = nullptr);

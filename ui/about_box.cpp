@@ -6,13 +6,14 @@ namespace karvel {
 
 namespace {
 
-// Escape comes as IDCANCEL and, like every command but OK, leaves the box open.
+// Escape comes as IDCANCEL and, like every command but OK, leaves the box open:
+// that is on purpose, the box has always ended by OK or its close button only.
 void OnAboutCommand(HWND window, WORD command) {
   if (command == IDOK) EndDialog(window, IDOK);
 }
 
-// The default handling of a close request would destroy the box without
-// ending its modal loop, leaving the main window disabled for good.
+// The dialog manager would turn a close request into IDCANCEL, which the box
+// ignores, so the close button must end the box itself.
 void OnAboutClose(HWND window) { EndDialog(window, IDCANCEL); }
 
 }  // namespace

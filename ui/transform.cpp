@@ -52,6 +52,9 @@ void Transform::Run(const TransformCommand& command) {
   JobStatus status = FillJob(window_, work_->job, &refusedBox);
   if (status == JobStatus::Ok) {
     status = work_->job.Probe();
+    // An output that cannot be written is said before the passphrase is asked for again.
+    JobStatus output = status == command.readyStatus ? work_->job.OutputStatus() : JobStatus::Ok;
+    if (output != JobStatus::Ok) status = output;
     refusedBox = BoxFor(status);
   }
   if (status != command.readyStatus) {

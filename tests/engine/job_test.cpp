@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <utility>
 
@@ -127,6 +128,33 @@ TEST_F(JobOnFiles, ProbeReportsWhetherTheHeaderMatches) {
   EXPECT_EQ(ReadBytes(folder_["plain"]), plain);
   EXPECT_EQ(ReadBytes(folder_["encoded"]), encoded);
   EXPECT_EQ(folder_.Names(), (std::vector<std::string>{"encoded", "plain"}));
+}
+
+// Asked before the user is asked anything more: nothing is written to find it out.
+TEST_F(JobOnFiles, OutputStatusTellsWhatWouldRefuseTheOutput) {
+  std::filesystem::create_directory(std::filesystem::u8path(folder_["folder"]));
+  WriteBytes(folder_["locked"], Pattern(10, 2));
+  SetReadOnly(folder_["locked"], true);
+  const struct {
+    std::string output;
+    JobStatus expected;
+  } cases[] = {
+      {"", JobStatus::Ok},  // the target itself
+      {folder_["new"], JobStatus::Ok},
+      {folder_["plain"], JobStatus::Ok},
+      {folder_["folder"], JobStatus::OutputIsFolder},
+      {folder_["locked"], JobStatus::OutputReadOnly},
+      {folder_["nowhere"] + "/out", JobStatus::OutputFolderMissing},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.output);
+    EncodingJob job;
+    ASSERT_EQ(job.SetTargetPath(folder_["plain"].c_str()), JobStatus::Ok);
+    ASSERT_EQ(job.SetOutputPath(c.output.c_str()), JobStatus::Ok);
+    EXPECT_EQ(job.OutputStatus(), c.expected);
+  }
+  SetReadOnly(folder_["locked"], false);
+  EXPECT_EQ(folder_.Names(), (std::vector<std::string>{"folder", "locked", "plain"}));
 }
 
 TEST_F(JobOnFiles, EmptyOrSameOutputReplacesTheTarget) {
