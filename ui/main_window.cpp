@@ -106,12 +106,6 @@ void OnClose(HWND window) {
 
 void OnDestroy() { PostQuitMessage(0); }
 
-// Windows sends no WM_CLOSE when the user logs off or shuts down with the window open.
-void OnEndSession(HWND window, bool ending) {
-  TransformOf(window).OnEndSession(ending);
-  if (ending) SavePlacement(window);
-}
-
 // The whole template was laid out for the DPI the window had when it was
 // made; the rectangle Windows suggests keeps it on the new monitor at its scale.
 void OnDpiChanged(HWND window, const RECT& suggested) {
@@ -194,7 +188,7 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
       TransformOf(window).OnQueryEndSession();
       return TRUE;
     case WM_ENDSESSION:
-      OnEndSession(window, wParam != FALSE);
+      TransformOf(window).OnEndSession(wParam != FALSE);
       return 0;
     case WM_DPICHANGED:
       OnDpiChanged(window, *reinterpret_cast<const RECT*>(lParam));
