@@ -68,9 +68,85 @@ void WriteSetting(const SettingsFile& settings, const wchar_t* key, int value) {
   WritePrivateProfileStringW(kSection, key, text, settings.path.c_str());
 }
 
-RECT Scaled(const RECT& rect, int to, int from) {
-  return {MulDiv(rect.left, to, from), MulDiv(rect.top, to, from), MulDiv(rect.right, to, from),
-          MulDiv(rect.bottom, to, from)};
+// How the saved rectangle, in pixels of a 96-DPI screen, shows at the window's DPI. The position
+// scales with the DPI. The size keeps the frame (borders, caption, menu bar) as the system draws
+// it at each DPI and scales the rest as the dialog manager lays out the template: by the dialog
+// font's average character size, which grows less evenly than the DPI. So the window fits its
+// content at every DPI, and at 96 DPI it is the saved size exactly.
+struct Scale {
+  UINT dpi;
+  SIZE frame96, frame;  // what the frame adds to the width and the height
+  SIZE units96, units;  // the dialog font's average character width and height
+};
+
+using AdjustForDpiFunction = BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT);
+
+SIZE FrameAt(HWND window, UINT dpi) {
+  static auto adjustForDpi = reinterpret_cast<AdjustForDpiFunction>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleW(L"user32.dll"), "AdjustWindowRectExForDpi")));
+  RECT rect = {0, 0, 0, 0};
+  auto style = static_cast<DWORD>(GetWindowLongPtrW(window, GWL_STYLE));
+  auto exStyle = static_cast<DWORD>(GetWindowLongPtrW(window, GWL_EXSTYLE));
+  BOOL menu = GetMenu(window) != nullptr;
+  if (adjustForDpi != nullptr) {
+    adjustForDpi(&rect, style, menu, exStyle, dpi);
+  } else {
+    AdjustWindowRectEx(&rect, style, menu, exStyle);  // the system's DPI only
+  }
+  return {rect.right - rect.left, rect.bottom - rect.top};
+}
+
+// Measured as the dialog manager measures its font: the 52 letters' mean width, rounded up to
+// even halves, and the font's height.
+SIZE FontUnitsAt(HWND window, UINT dpi) {
+  LOGFONTW font = {};
+  auto dialogFont = reinterpret_cast<HFONT>(SendMessageW(window, WM_GETFONT, 0, 0));
+  if (dialogFont == nullptr || GetObjectW(dialogFont, sizeof font, &font) == 0) return {1, 1};
+  font.lfHeight = MulDiv(font.lfHeight, static_cast<int>(dpi), static_cast<int>(WindowDpi(window)));
+  font.lfWidth = 0;
+  static constexpr wchar_t kLetters[] = L"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+  HDC screen = GetDC(nullptr);
+  HFONT scaled = CreateFontIndirectW(&font);
+  HGDIOBJ previous = SelectObject(screen, scaled);
+  TEXTMETRICW metrics = {};
+  SIZE letters = {};
+  bool measured = GetTextMetricsW(screen, &metrics) &&
+                  GetTextExtentPoint32W(screen, kLetters, 52, &letters) && metrics.tmHeight > 0;
+  SelectObject(screen, previous);
+  DeleteObject(scaled);
+  ReleaseDC(nullptr, screen);
+  if (!measured) return {1, 1};
+  return {(letters.cx / 26 + 1) / 2, metrics.tmHeight};
+}
+
+Scale ScaleOf(HWND window) {
+  UINT dpi = WindowDpi(window);
+  return {dpi, FrameAt(window, kUnscaledDpi), FrameAt(window, dpi),
+          FontUnitsAt(window, kUnscaledDpi), FontUnitsAt(window, dpi)};
+}
+
+LONG ScaledLength(LONG length, LONG frameFrom, LONG frameTo, LONG unitFrom, LONG unitTo) {
+  return frameTo + MulDiv(length - frameFrom, unitTo, unitFrom);
+}
+
+RECT ShownRect(const RECT& saved, const Scale& scale) {
+  LONG left = MulDiv(saved.left, scale.dpi, kUnscaledDpi);
+  LONG top = MulDiv(saved.top, scale.dpi, kUnscaledDpi);
+  return {left, top,
+          left + ScaledLength(saved.right - saved.left, scale.frame96.cx, scale.frame.cx,
+                              scale.units96.cx, scale.units.cx),
+          top + ScaledLength(saved.bottom - saved.top, scale.frame96.cy, scale.frame.cy,
+                             scale.units96.cy, scale.units.cy)};
+}
+
+RECT SavedRect(const RECT& shown, const Scale& scale) {
+  LONG left = MulDiv(shown.left, kUnscaledDpi, scale.dpi);
+  LONG top = MulDiv(shown.top, kUnscaledDpi, scale.dpi);
+  return {left, top,
+          left + ScaledLength(shown.right - shown.left, scale.frame.cx, scale.frame96.cx,
+                              scale.units.cx, scale.units96.cx),
+          top + ScaledLength(shown.bottom - shown.top, scale.frame.cy, scale.frame96.cy,
+                             scale.units.cy, scale.units96.cy)};
 }
 
 // value moved into [low, high]; low when the window is larger than the work area and high < low.
@@ -82,7 +158,7 @@ LONGLONG Within(LONGLONG value, LONGLONG low, LONGLONG high) {
 // a positive size, or off every monitor (a monitor detached since, the
 // minimized position of another program's making), is put on the nearest
 // monitor's work area, at its own size when that fits there.
-RECT OntoScreen(const RECT& rect, UINT dpi) {
+RECT OntoScreen(const RECT& rect, const Scale& scale) {
   LONGLONG width = static_cast<LONGLONG>(rect.right) - rect.left;
   LONGLONG height = static_cast<LONGLONG>(rect.bottom) - rect.top;
   bool sized = width > 0 && height > 0;
@@ -92,7 +168,7 @@ RECT OntoScreen(const RECT& rect, UINT dpi) {
   GetMonitorInfoW(MonitorFromRect(&rect, MONITOR_DEFAULTTONEAREST), &monitor);
   const RECT& work = monitor.rcWork;
   if (!sized || width > work.right - work.left || height > work.bottom - work.top) {
-    RECT fallback = Scaled(kDefaultRect, dpi, kUnscaledDpi);
+    RECT fallback = ShownRect(kDefaultRect, scale);
     width = fallback.right - fallback.left;
     height = fallback.bottom - fallback.top;
   }
@@ -140,8 +216,8 @@ void RestorePlacement(HWND window) {
                 ReadSetting(settings, L"WinBottom", kDefaultRect.bottom)};
   // An icon's size is not one the user chose, and the window cannot be resized back.
   if (saved.left == kMinimizedPosition && saved.top == kMinimizedPosition) saved = kDefaultRect;
-  UINT dpi = WindowDpi(window);
-  RECT rect = OntoScreen(Scaled(saved, dpi, kUnscaledDpi), dpi);
+  const Scale scale = ScaleOf(window);
+  RECT rect = OntoScreen(ShownRect(saved, scale), scale);
   MoveWindow(window, rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top, TRUE);
 }
 
@@ -152,7 +228,7 @@ void SavePlacement(HWND window) {
   } else {
     GetWindowRect(window, &rect);
   }
-  rect = Scaled(rect, kUnscaledDpi, WindowDpi(window));
+  rect = SavedRect(rect, ScaleOf(window));
   const SettingsFile settings = LocateSettingsFile();
   if (!settings.folder.empty()) CreateDirectoryW(settings.folder.c_str(), nullptr);
   WriteSetting(settings, L"WinLeft", rect.left);
