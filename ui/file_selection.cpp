@@ -46,7 +46,7 @@ void TakeDroppedFile(HWND window, HDROP drop) {
               DragQueryFileW(drop, 0, &chosenPath[0], kPathUnitsSize) == length;
   DragFinish(drop);
   if (!fits) {
-    ShowMessage(window, StatusText(JobStatus::PathTooLong), "error", IDC_TARGET_FILE);
+    ShowRefusal(window, JobStatus::PathTooLong, IDC_TARGET_FILE);
     return;
   }
   SetTargetAndOutput(window, chosenPath.c_str());

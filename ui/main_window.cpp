@@ -38,7 +38,7 @@ void OnExit(HWND window) { PostMessageW(window, WM_CLOSE, 0, 0); }
 
 void OnWebsite(HWND window) {
   if (!OpenInShell(kWebsite)) {
-    ShowMessage(window, "web page cannot be opened", "error", IDC_TARGET_FILE);
+    ShowMessage(window, IDS_WEBSITE_FAILED, IDS_ERROR, IDC_TARGET_FILE);
   }
 }
 
@@ -53,7 +53,7 @@ void OnViewHelp(HWND window) {
     page = besideProgram.c_str();
   }
   if (page == nullptr || !OpenInShell(page)) {
-    ShowMessage(window, "help page cannot be opened", "error", IDC_TARGET_FILE);
+    ShowMessage(window, IDS_HELP_FAILED, IDS_ERROR, IDC_TARGET_FILE);
   }
 }
 

@@ -6,47 +6,72 @@ namespace karvel {
 
 namespace {
 
-constexpr size_t kMessageUnits = 128;  // every message and caption is a short ASCII text
+constexpr int kMessageUnits = 128;  // every message and caption is a short text
 
-struct StatusBox {
+struct StatusMessage {
   JobStatus status;
+  UINT textId;
   int box;
 };
-constexpr StatusBox kStatusBoxes[] = {
-    {JobStatus::Ok, IDC_PASSPHRASE},  // already encoded by the passphrase
-    {JobStatus::NoPassphrase, IDC_PASSPHRASE},
-    {JobStatus::HeaderMismatch, IDC_PASSPHRASE},
-    {JobStatus::PassphraseTooLong, IDC_PASSPHRASE},
-    {JobStatus::PassphraseUnusable, IDC_PASSPHRASE},
-    {JobStatus::OutputIsFolder, IDC_OUTPUT},
-    {JobStatus::OutputReadOnly, IDC_OUTPUT},
-    {JobStatus::OutputFolderMissing, IDC_OUTPUT},
-    {JobStatus::OutputNotAFile, IDC_OUTPUT},
-    {JobStatus::WriteFailed, IDC_OUTPUT},
-    {JobStatus::ReplaceFailed, IDC_OUTPUT},
+constexpr StatusMessage kStatusMessages[] = {
+    {JobStatus::Ok, IDS_ALREADY_ENCODED, IDC_PASSPHRASE},
+    {JobStatus::OpenFailed, IDS_OPEN_FAILED, IDC_TARGET_FILE},
+    {JobStatus::NoTargetPath, IDS_NO_TARGET, IDC_TARGET_FILE},
+    {JobStatus::NoPassphrase, IDS_NO_PASSPHRASE, IDC_PASSPHRASE},
+    {JobStatus::HeaderMismatch, IDS_INVALID_KEY, IDC_PASSPHRASE},
+    {JobStatus::ReadFailed, IDS_READ_FAILED, IDC_TARGET_FILE},
+    {JobStatus::WriteFailed, IDS_WRITE_FAILED, IDC_OUTPUT},
+    {JobStatus::ReplaceFailed, IDS_REPLACE_FAILED, IDC_OUTPUT},
+    {JobStatus::OutputIsFolder, IDS_OUTPUT_IS_FOLDER, IDC_OUTPUT},
+    {JobStatus::OutputReadOnly, IDS_OUTPUT_READ_ONLY, IDC_OUTPUT},
+    {JobStatus::OutputFolderMissing, IDS_OUTPUT_FOLDER_MISSING, IDC_OUTPUT},
+    {JobStatus::PassphraseTooLong, IDS_PASSPHRASE_TOO_LONG, IDC_PASSPHRASE},
+    {JobStatus::PathTooLong, IDS_PATH_TOO_LONG, IDC_TARGET_FILE},
+    {JobStatus::Cancelled, IDS_CANCELLED, IDC_TARGET_FILE},
+    {JobStatus::PassphraseUnusable, IDS_PASSPHRASE_UNUSABLE, IDC_PASSPHRASE},
+    {JobStatus::TargetChanged, IDS_TARGET_CHANGED, IDC_TARGET_FILE},
+    {JobStatus::TargetHasOtherNames, IDS_TARGET_HAS_OTHER_NAMES, IDC_TARGET_FILE},
+    {JobStatus::OutputNotAFile, IDS_OUTPUT_NOT_A_FILE, IDC_OUTPUT},
+    {JobStatus::Damaged, IDS_DAMAGED, IDC_TARGET_FILE},
+    {JobStatus::LinkUnresolved, IDS_LINK_UNRESOLVED, IDC_TARGET_FILE},
 };
 
-void ToWide(const char* text, wchar_t (&wide)[kMessageUnits]) {
-  if (MultiByteToWideChar(CP_UTF8, 0, text, -1, wide, kMessageUnits) == 0) wide[0] = L'\0';
+const StatusMessage* MessageFor(JobStatus status) {
+  for (const StatusMessage& entry : kStatusMessages) {
+    if (entry.status == status) return &entry;
+  }
+  return nullptr;
+}
+
+void LoadText(HWND window, UINT id, wchar_t (&text)[kMessageUnits]) {
+  auto instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(window, GWLP_HINSTANCE));
+  if (LoadStringW(instance, id, text, kMessageUnits) == 0) text[0] = L'\0';
 }
 
 }  // namespace
 
+UINT StatusTextId(JobStatus status) {
+  const StatusMessage* entry = MessageFor(status);
+  return entry != nullptr ? entry->textId : 0;
+}
+
 int BoxFor(JobStatus status) {
-  for (const StatusBox& entry : kStatusBoxes) {
-    if (entry.status == status) return entry.box;
-  }
-  return IDC_TARGET_FILE;
+  const StatusMessage* entry = MessageFor(status);
+  return entry != nullptr ? entry->box : IDC_TARGET_FILE;
 }
 
 // Without an icon, on purpose: the terse messages are the ones users have always had.
-void ShowMessage(HWND window, const char* text, const char* caption, int boxId) {
-  wchar_t wideText[kMessageUnits];
-  wchar_t wideCaption[kMessageUnits];
-  ToWide(text, wideText);
-  ToWide(caption, wideCaption);
-  MessageBoxW(window, wideText, wideCaption, MB_OK);
+void ShowMessage(HWND window, UINT textId, UINT captionId, int boxId) {
+  wchar_t text[kMessageUnits];
+  wchar_t caption[kMessageUnits];
+  LoadText(window, textId, text);
+  LoadText(window, captionId, caption);
+  MessageBoxW(window, text, caption, MB_OK);
   FocusBox(window, boxId);
+}
+
+void ShowRefusal(HWND window, JobStatus status, int boxId) {
+  ShowMessage(window, StatusTextId(status), IDS_ERROR, boxId);
 }
 
 // A letter typed where a button or the window itself has the keyboard would

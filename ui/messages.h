@@ -1,4 +1,5 @@
-// Messages owned by the main window, and the box the keyboard goes to after each.
+// Messages owned by the main window, their texts from the string table, and
+// the box the keyboard goes to after each.
 #pragma once
 
 #include <windows.h>
@@ -7,11 +8,17 @@
 
 namespace karvel {
 
+// The string that says what a refusal with status means; the engine's StatusText says the same.
+UINT StatusTextId(JobStatus status);
+
 // The box a refusal with status is about: the user corrects it there.
 int BoxFor(JobStatus status);
 
 // A message box owned by the window; afterwards the keyboard is in box boxId, its text selected.
-void ShowMessage(HWND window, const char* text, const char* caption, int boxId);
+void ShowMessage(HWND window, UINT textId, UINT captionId, int boxId);
+
+// A refusal's message under the caption "error".
+void ShowRefusal(HWND window, JobStatus status, int boxId);
 
 // Gives the keyboard to a box of the window with its whole text selected.
 void FocusBox(HWND window, int boxId);

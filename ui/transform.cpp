@@ -14,15 +14,15 @@ namespace karvel {
 struct TransformCommand {
   JobStatus readyStatus;  // the Probe result that lets the transform run
   JobStatus (EncodingJob::*transform)(FileServices&, JobProgress*);
-  const char* doneCaption;
+  UINT doneCaptionId;
   bool confirmsPassphrase;  // a slip when encoding locks the file; decoding under one only fails
 };
 
 namespace {
 
 constexpr TransformCommand kEncode = {JobStatus::HeaderMismatch, &EncodingJob::Encode,
-                                      "karvel - encoding", true};
-constexpr TransformCommand kDecode = {JobStatus::Ok, &EncodingJob::Decode, "karvel - decoding",
+                                      IDS_ENCODING_CAPTION, true};
+constexpr TransformCommand kDecode = {JobStatus::Ok, &EncodingJob::Decode, IDS_DECODING_CAPTION,
                                       false};
 
 // The window waits this long for the worker, as it used to wait for the whole transform,
@@ -36,8 +36,7 @@ constexpr int kMaxPopups = std::numeric_limits<unsigned>::digits;  // one bit ea
 
 const int kBusyControls[] = {IDC_TARGET_FILE, IDC_PASSPHRASE, IDC_OUTPUT, IDC_ENCODE, IDC_DECODE};
 
-constexpr wchar_t kShutdownReason[] =
-    L"karvel is stopping its work and putting your file back as it was.";
+constexpr int kShutdownReasonUnits = 128;
 
 }  // namespace
 
@@ -59,7 +58,7 @@ void Transform::Run(const TransformCommand& command) {
   }
   if (status != command.readyStatus) {
     work_.reset();
-    ShowMessage(window_, StatusText(status), "error", refusedBox);
+    ShowRefusal(window_, status, refusedBox);
     return;
   }
   if (command.confirmsPassphrase && !Confirmed()) return;
@@ -85,7 +84,7 @@ bool Transform::Confirmed() {
   work_.reset();
   MoveTo(Phase::Idle);
   if (answer == Confirmation::Different) {
-    ShowMessage(window_, "encoding keys differ", "error", IDC_PASSPHRASE);
+    ShowMessage(window_, IDS_KEYS_DIFFER, IDS_ERROR, IDC_PASSPHRASE);
   } else {
     FocusBox(window_, IDC_PASSPHRASE);
   }
@@ -155,11 +154,11 @@ void Transform::Finish() {
   switch (then_) {
     case Then::ShowOutcome:
       if (status_ != JobStatus::Ok) {
-        ShowMessage(window_, StatusText(status_), "error", BoxFor(status_));
+        ShowRefusal(window_, status_, BoxFor(status_));
         break;
       }
       ErasePassphraseBox(GetDlgItem(window_, IDC_PASSPHRASE));
-      ShowMessage(window_, "done", command_->doneCaption, IDC_TARGET_FILE);
+      ShowMessage(window_, IDS_DONE, command_->doneCaptionId, IDC_TARGET_FILE);
       break;
     case Then::Close:
       PostMessageW(window_, WM_CLOSE, 0, 0);  // closes now that nothing runs
@@ -181,7 +180,11 @@ bool Transform::CloseWhenIdle() {
 
 void Transform::OnQueryEndSession() {
   if (phase_ == Phase::Working || phase_ == Phase::Progress) {
-    ShutdownBlockReasonCreate(window_, kShutdownReason);
+    wchar_t reason[kShutdownReasonUnits];
+    auto instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(window_, GWLP_HINSTANCE));
+    if (LoadStringW(instance, IDS_SHUTDOWN_REASON, reason, kShutdownReasonUnits) > 0) {
+      ShutdownBlockReasonCreate(window_, reason);
+    }
   }
 }
 

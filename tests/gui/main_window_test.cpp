@@ -14,6 +14,7 @@
 #include "res/resource.h"
 #include "res/version.h"
 #include "ui/about_box.h"
+#include "ui/messages.h"
 #include "ui/placement.h"
 
 namespace karvel {
@@ -265,6 +266,18 @@ TEST(Resources, AllTaggedJapanese) {
   EXPECT_NE(LoadJapaneseResource(RT_MENU, IDR_MAINMENU), nullptr);
   EXPECT_NE(LoadJapaneseResource(RT_GROUP_ICON, IDI_MAIN), nullptr);
   EXPECT_NE(LoadJapaneseResource(RT_VERSION, VS_VERSION_INFO), nullptr);
+}
+
+// The window shows the string table's texts; the command line and the tests, the engine's.
+TEST(Resources, EveryRefusalSaysWhatTheEngineSays) {
+  for (int value = 0; value < 64; ++value) {
+    const auto status = static_cast<JobStatus>(value);
+    if (StatusText(status)[0] == '\0') continue;  // no status of that value
+    char text[128] = "";
+    EXPECT_GT(LoadStringA(GetModuleHandleA(nullptr), StatusTextId(status), text, sizeof text), 0)
+        << value;
+    EXPECT_STREQ(text, StatusText(status)) << value;
+  }
 }
 
 TEST(Resources, IconIsOne32PixelImageIn16Colours) {
