@@ -19,6 +19,7 @@
 #include "tests/support/job_operation.h"
 #include "tests/support/reference_encoder.h"
 #include "tests/support/run_job.h"
+#include "tests/support/scene.h"
 #include "tests/support/test_files.h"
 
 #ifdef _WIN32
@@ -47,30 +48,13 @@ bool Append(const std::string& path, const Bytes& bytes) {
   return static_cast<bool>(out.flush());
 }
 
-// A folder holding "target" (plain for Encode, encoded for Decode) and an old output.
-struct Scene {
-  explicit Scene(Operation operation) : plain(Pattern(300000, 1)) {
-    WriteBytes(folder["target"], TargetBytes(operation));
-    WriteBytes(folder["old"], Pattern(777, 2));
-  }
-  Bytes TargetBytes(Operation operation) const {
-    return operation == &EncodingJob::Decode ? ReferenceEncode(kPassphrase, plain) : plain;
-  }
-  Bytes Expected(Operation operation) const {
-    return operation == &EncodingJob::Decode ? plain : ReferenceEncode(kPassphrase, plain);
-  }
-
-  ScratchFolder folder;
-  Bytes plain;
-};
-
 // While the result is flushed the target is still open: Windows keeps writers out, POSIX
 // cannot, so there the change is found before the move and nothing is replaced.
 TEST(FileSafety, WriterDuringTheFlushIsKeptOutOrItsWriteIsKept) {
   for (const NamedOperation& op : kTransforms) {
     for (bool inPlace : {true, false}) {
       SCOPED_TRACE(std::string(op.name) + (inPlace ? " in place" : " to an old output"));
-      Scene scene(op.operation);
+      Scene scene(op.operation, kPassphrase);
       auto expected = Snapshot(scene.folder.Path());
       bool appended = false;
       FaultyFileServices files({{Call::Flush, 1, Fault::Interject,
@@ -158,7 +142,7 @@ TEST(FileSafety, TargetChangedBeforeTheMoveIsNotReplaced) {
         for (bool inPlace : {true, false}) {
           SCOPED_TRACE(std::string(op.name) + ", target " + change.name + " at check " +
                        std::to_string(check) + (inPlace ? ", in place" : ", to an old output"));
-          Scene scene(op.operation);
+          Scene scene(op.operation, kPassphrase);
           bool struck = false, made = false;
           FaultyFileServices files({{Call::IdentifyPath, check, Fault::Interject, [&] {
                                        struck = true;
@@ -194,7 +178,7 @@ TEST(FileSafety, TargetChangedBeforeTheMoveIsNotReplaced) {
 TEST(FileSafety, FileWithOtherNamesIsNotReplacedInPlace) {
   for (const NamedOperation& op : kTransforms) {
     SCOPED_TRACE(op.name);
-    Scene scene(op.operation);
+    Scene scene(op.operation, kPassphrase);
     fs::create_hard_link(fs::u8path(scene.folder["target"]), fs::u8path(scene.folder["alias"]));
     auto expected = Snapshot(scene.folder.Path());
     EXPECT_EQ(RunJob(op.operation, kPassphrase, scene.folder["target"], ""),
@@ -248,7 +232,7 @@ TEST(FileSafety, ReplacedFileKeepsItsHiddenSystemAndNotIndexedMarks) {
       FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
   for (const NamedOperation& op : kTransforms) {
     SCOPED_TRACE(op.name);
-    Scene scene(op.operation);
+    Scene scene(op.operation, kPassphrase);
     SetAttributes(scene.folder["target"], FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
     SetAttributes(scene.folder["old"], FILE_ATTRIBUTE_HIDDEN);
     const std::string copy = scene.folder["copy"];
@@ -322,7 +306,7 @@ bool ProtectReadOnlyForEveryone(const std::string& path) {
 }
 
 TEST(FileSafety, ReplacedFileKeepsItsAccessControlList) {
-  Scene scene(&EncodingJob::Encode);
+  Scene scene(&EncodingJob::Encode, kPassphrase);
   const std::string inherited = DaclText(scene.folder["target"]);
   if (!ProtectReadOnlyForEveryone(scene.folder["target"]) ||
       DaclText(scene.folder["target"]) == inherited) {
@@ -376,7 +360,7 @@ TEST(FileSafety, OutputHeldBrieflyIsReplacedOnceReleased) {
          {std::pair{std::chrono::milliseconds(300), JobStatus::Ok},
           std::pair{std::chrono::milliseconds(5000), JobStatus::ReplaceFailed}}) {
       SCOPED_TRACE(std::string(op.name) + " held " + std::to_string(hold.count()) + " ms");
-      Scene scene(op.operation);
+      Scene scene(op.operation, kPassphrase);
       auto after = Snapshot(scene.folder.Path());
       if (expected == JobStatus::Ok) after["old"] = scene.Expected(op.operation);
       HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
@@ -398,7 +382,7 @@ TEST(FileSafety, OutputHeldBrieflyIsReplacedOnceReleased) {
 TEST(FileSafety, TemporaryFileHeldBrieflyIsStillRemoved) {
   for (const NamedOperation& op : kTransforms) {
     SCOPED_TRACE(op.name);
-    Scene scene(op.operation);
+    Scene scene(op.operation, kPassphrase);
     HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     const std::string temporary = scene.folder["old.tmp"];
     FaultyFileServices files(
@@ -449,7 +433,7 @@ mode_t Mode(const std::string& path) {
 TEST(FileSafety, ResultTakesThePermissionsOfTheFileItReplaces) {
   for (const NamedOperation& op : kTransforms) {
     SCOPED_TRACE(op.name);
-    Scene scene(op.operation);
+    Scene scene(op.operation, kPassphrase);
     chmod(scene.folder["target"].c_str(), 0640);
     chmod(scene.folder["old"].c_str(), 0604);
     ASSERT_EQ(RunJob(op.operation, kPassphrase, scene.folder["target"], scene.folder["new"]),
@@ -517,7 +501,7 @@ bool SetAccessList(const std::string& path, const std::string& entries) {
 TEST(FileSafety, ResultKeepsEveryEntryOfTheAccessListItReplaces) {
   for (const char* entries : {"u:nobody:---", "u:nobody:r--"}) {
     SCOPED_TRACE(entries);
-    Scene scene(&EncodingJob::Encode);
+    Scene scene(&EncodingJob::Encode, kPassphrase);
     chmod(scene.folder["target"].c_str(), entries[10] == 'r' ? 0600 : 0644);
     if (!SetAccessList(scene.folder["target"], entries)) GTEST_SKIP() << "no setfacl here";
     const std::string list = AccessList(scene.folder["target"]);

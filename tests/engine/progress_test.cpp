@@ -6,6 +6,7 @@
 #include "engine/encoding_job.h"
 #include "tests/support/faulty_file_services.h"
 #include "tests/support/reference_encoder.h"
+#include "tests/support/scene.h"
 #include "tests/support/test_files.h"
 
 namespace karvel {
@@ -50,7 +51,7 @@ const NamedTransform kTransforms[] = {{"Encode", &EncodingJob::Encode},
 // A target (plain for Encode, encoded for Decode) and an old output beside it.
 struct Scene {
   Scene(Transform transform, size_t plainSize) : plain(Pattern(plainSize, 3)) {
-    target = transform == &EncodingJob::Decode ? ReferenceEncode(kPassphrase, plain) : plain;
+    target = TargetFor(transform, kPassphrase, plain);
     WriteBytes(folder["target"], target);
     WriteBytes(folder["old"], Pattern(333, 4));
   }

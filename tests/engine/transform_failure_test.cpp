@@ -11,6 +11,7 @@
 #include "tests/support/job_operation.h"
 #include "tests/support/reference_encoder.h"
 #include "tests/support/run_job.h"
+#include "tests/support/scene.h"
 #include "tests/support/test_files.h"
 
 #ifdef _WIN32
@@ -30,23 +31,6 @@ const char kOtherVolume[] = "Z:\\dev\\shm";
 #else
 const char kOtherVolume[] = "/dev/shm";
 #endif
-
-// A folder holding "target" (plain for Encode and Probe, encoded for Decode) and an old output.
-struct Scene {
-  explicit Scene(Operation operation) : plain(Pattern(kTargetSize, 1)) {
-    WriteBytes(folder["target"],
-               operation == &EncodingJob::Decode ? ReferenceEncode(kPassphrase, plain) : plain);
-    WriteBytes(folder["old"], Pattern(777, 2));
-  }
-
-  // The bytes a successful operation must leave at its output.
-  Bytes Expected(Operation operation) const {
-    return operation == &EncodingJob::Decode ? plain : ReferenceEncode(kPassphrase, plain);
-  }
-
-  ScratchFolder folder;
-  Bytes plain;
-};
 
 struct RealFault {
   const char* name;
@@ -99,7 +83,7 @@ TEST(TransformFailure, RealFaultsLeaveEverythingAsItWas) {
   for (const RealFault& fault : faults) {
     for (const NamedOperation& op : kTransforms) {
       SCOPED_TRACE(std::string(op.name) + ": " + fault.name);
-      Scene scene(op.operation);
+      Scene scene(op.operation, kPassphrase, kTargetSize);
       auto [target, output] = fault.arrange(scene.folder);
       const auto before = Snapshot(scene.folder.Path());
       EXPECT_EQ(RunJob(op.operation, kPassphrase, target, output), fault.expected);
@@ -112,7 +96,7 @@ TEST(TransformFailure, RealFaultsLeaveEverythingAsItWas) {
 }
 
 TEST(TransformFailure, DecodeOfAMismatchingHeaderLeavesNoTemporaryFile) {
-  Scene scene(&EncodingJob::Encode);
+  Scene scene(&EncodingJob::Encode, kPassphrase, kTargetSize);
   const auto before = Snapshot(scene.folder.Path());
   EXPECT_EQ(RunJob(&EncodingJob::Decode, kPassphrase, scene.folder["target"], scene.folder["old"]),
             JobStatus::HeaderMismatch);
@@ -127,7 +111,7 @@ TEST(TransformFailure, FilesAtTheTemporaryNamesAreLeftAlone) {
       for (bool inPlace : {false, true}) {
         SCOPED_TRACE(std::string(op.name) + " names taken " + std::to_string(taken) +
                      (inPlace ? " in place" : ""));
-        Scene scene(op.operation);
+        Scene scene(op.operation, kPassphrase, kTargetSize);
         // The temporary file is named from the output.
         const std::string output = inPlace ? "target" : "old";
         for (int n = 0; n < taken; ++n) {
@@ -148,7 +132,7 @@ TEST(TransformFailure, FilesAtTheTemporaryNamesAreLeftAlone) {
 TEST(TransformFailure, OutputNamedLikeTheTargetsOldTemporaryFileIsAnOrdinaryOutput) {
   for (const NamedOperation& op : kTransforms) {
     SCOPED_TRACE(op.name);
-    Scene scene(op.operation);
+    Scene scene(op.operation, kPassphrase, kTargetSize);
     auto expected = Snapshot(scene.folder.Path());
     ASSERT_EQ(RunJob(op.operation, kPassphrase, scene.folder["target"], scene.folder["target.tmp"]),
               JobStatus::Ok);
@@ -174,7 +158,7 @@ TEST(TransformFailure, OutputOnAnotherVolumeIsWrittenThereAlone) {
   for (const NamedOperation& op : kTransforms) {
     for (bool oldOutput : {false, true}) {
       SCOPED_TRACE(std::string(op.name) + (oldOutput ? " over an old output" : ""));
-      Scene scene(op.operation);
+      Scene scene(op.operation, kPassphrase, kTargetSize);
       if (oldOutput) WriteBytes(remote["out"], Pattern(5, 4));
       const auto local = Snapshot(scene.folder.Path());
       // Nothing of the result may pass through the target's volume.
@@ -199,7 +183,7 @@ TEST(TransformFailure, OutputOnAnotherVolumeIsWrittenThereAlone) {
 TEST(TransformFailure, TargetHeldOpenWithoutSharingCannotBeOpened) {
   for (const NamedOperation& op : kTransforms) {
     SCOPED_TRACE(op.name);
-    Scene scene(op.operation);
+    Scene scene(op.operation, kPassphrase, kTargetSize);
     const auto before = Snapshot(scene.folder.Path());
     HANDLE holder = CreateFileA(scene.folder["target"].c_str(), GENERIC_READ | GENERIC_WRITE, 0,
                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -216,7 +200,7 @@ TEST(TransformFailure, TargetHeldOpenWithoutSharingCannotBeOpened) {
 TEST(TransformFailure, OutputHeldOpenCannotBeReplaced) {
   for (const NamedOperation& op : kTransforms) {
     SCOPED_TRACE(op.name);
-    Scene scene(op.operation);
+    Scene scene(op.operation, kPassphrase, kTargetSize);
     const auto before = Snapshot(scene.folder.Path());
     HANDLE holder = CreateFileA(scene.folder["old"].c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -350,7 +334,7 @@ TEST(TransformFailure, InjectedFaultsLeaveEverythingAsItWas) {
   for (const InjectedFault& fault : kInjectedFaults) {
     for (bool inPlace : {false, true}) {
       SCOPED_TRACE(std::string(fault.name) + (inPlace ? ", in place" : ", over an old output"));
-      Scene scene(fault.operation);
+      Scene scene(fault.operation, kPassphrase, kTargetSize);
       const auto before = Snapshot(scene.folder.Path());
       FaultyFileServices files(fault.plans);
       EXPECT_EQ(RunJob(fault.operation, kPassphrase, scene.folder["target"],
@@ -367,7 +351,7 @@ TEST(TransformFailure, TemporaryFileNotCreatedLeavesEverythingAsItWas) {
   for (const NamedOperation& op : kTransforms) {
     for (bool inPlace : {true, false}) {
       SCOPED_TRACE(std::string(op.name) + (inPlace ? " in place" : " to an old output"));
-      Scene scene(op.operation);
+      Scene scene(op.operation, kPassphrase, kTargetSize);
       const auto before = Snapshot(scene.folder.Path());
       FaultyFileServices files({kNamedTemporaryFile, {Call::CreateNew, 1, Fault::Fail}});
       EXPECT_EQ(RunJob(op.operation, kPassphrase, scene.folder["target"],
@@ -383,7 +367,7 @@ TEST(TransformFailure, ShortTemporaryNameWhenNoneFitsBesideTheOutput) {
   for (const NamedOperation& op : kTransforms) {
     for (bool inPlace : {false, true}) {
       SCOPED_TRACE(std::string(op.name) + (inPlace ? " in place" : " over an old output"));
-      Scene scene(op.operation);
+      Scene scene(op.operation, kPassphrase, kTargetSize);
       WriteBytes(scene.folder["karvel.tmp"], Pattern(10, 5));
       auto expected = Snapshot(scene.folder.Path());
       std::vector<std::string> during;
@@ -403,7 +387,7 @@ TEST(TransformFailure, ShortTemporaryNameWhenNoneFitsBesideTheOutput) {
 }
 
 TEST(TransformFailure, FailedCloseOfTheTargetLosesNothing) {
-  Scene scene(kEncode);
+  Scene scene(kEncode, kPassphrase, kTargetSize);
   FaultyFileServices files({{Call::Close, 1, Fault::Fail}});
   ASSERT_EQ(RunJob(kEncode, kPassphrase, scene.folder["target"], scene.folder["out"], files),
             JobStatus::Ok);

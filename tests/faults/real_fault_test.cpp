@@ -14,6 +14,7 @@
 #include "tests/support/job_operation.h"
 #include "tests/support/reference_encoder.h"
 #include "tests/support/run_job.h"
+#include "tests/support/scene.h"
 #include "tests/support/test_files.h"
 
 #ifdef _WIN32
@@ -30,18 +31,14 @@ namespace fs = std::filesystem;
 
 const char kPassphrase[] = "real fault";
 
-// What the operation takes as its target: the plain bytes for Encode, their encoding for Decode.
-Bytes TargetFor(Operation operation, const Bytes& plain) {
-  return operation == &EncodingJob::Decode ? ReferenceEncode(kPassphrase, plain) : plain;
-}
-
 TEST(FullDisk, TemporaryFileFillingTheDiskFailsAndLeavesNothing) {
   FaultDisk disk(DiskKind::Small);
   if (!disk.Missing().empty()) GTEST_SKIP() << disk.Missing();
   for (const NamedOperation& op : kTransforms) {
     SCOPED_TRACE(op.name);
     // More than half the disk: the temporary file beside it cannot fit.
-    WriteBytes(disk["target"], TargetFor(op.operation, Pattern(kSmallDiskSize * 6 / 10, 2)));
+    WriteBytes(disk["target"],
+               TargetFor(op.operation, kPassphrase, Pattern(kSmallDiskSize * 6 / 10, 2)));
     const auto diskBefore = Snapshot(disk.Path());
     EXPECT_EQ(RunJob(op.operation, kPassphrase, disk["target"], ""), JobStatus::WriteFailed);
     EXPECT_EQ(Snapshot(disk.Path()), diskBefore);
@@ -56,13 +53,12 @@ TEST(FullDisk, TargetOnAFullDiskGoesToAnotherVolumeWithoutRoomBesideIt) {
   const Bytes plain = Pattern(kSmallDiskSize * 6 / 10, 2);
   for (const NamedOperation& op : kTransforms) {
     SCOPED_TRACE(op.name);
-    WriteBytes(disk["target"], TargetFor(op.operation, plain));
+    WriteBytes(disk["target"], TargetFor(op.operation, kPassphrase, plain));
     WriteBytes(local["old"], Pattern(300, 1));
     const auto diskBefore = Snapshot(disk.Path());
     ASSERT_EQ(RunJob(op.operation, kPassphrase, disk["target"], local["old"]), JobStatus::Ok);
     EXPECT_EQ(Snapshot(disk.Path()), diskBefore);
-    const Bytes expected =
-        op.operation == &EncodingJob::Decode ? plain : ReferenceEncode(kPassphrase, plain);
+    const Bytes expected = ResultFor(op.operation, kPassphrase, plain);
     EXPECT_TRUE(SameFiles(Snapshot(local.Path()), {{"old", expected}}));
     fs::remove(disk["target"]);
   }
@@ -76,7 +72,8 @@ TEST(FullDisk, OutputOnAFullOtherVolumeKeepsTheOldOutput) {
   WriteBytes(disk["old"], Pattern(kSmallDiskSize * 7 / 10, 3));
   for (const NamedOperation& op : kTransforms) {
     SCOPED_TRACE(op.name);
-    WriteBytes(local["target"], TargetFor(op.operation, Pattern(kSmallDiskSize * 4 / 10, 4)));
+    WriteBytes(local["target"],
+               TargetFor(op.operation, kPassphrase, Pattern(kSmallDiskSize * 4 / 10, 4)));
     const auto diskBefore = Snapshot(disk.Path());
     const auto localBefore = Snapshot(local.Path());
     EXPECT_EQ(RunJob(op.operation, kPassphrase, local["target"], disk["old"]),
@@ -94,11 +91,10 @@ TEST(OtherVolume, ResultThatFitsReplacesTheOldOutputThere) {
   for (const NamedOperation& op : kTransforms) {
     SCOPED_TRACE(op.name);
     WriteBytes(disk["old"], Pattern(kSmallDiskSize / 10, 6));
-    WriteBytes(local["target"], TargetFor(op.operation, plain));
+    WriteBytes(local["target"], TargetFor(op.operation, kPassphrase, plain));
     const auto localBefore = Snapshot(local.Path());
     ASSERT_EQ(RunJob(op.operation, kPassphrase, local["target"], disk["old"]), JobStatus::Ok);
-    const Bytes expected =
-        op.operation == &EncodingJob::Decode ? plain : ReferenceEncode(kPassphrase, plain);
+    const Bytes expected = ResultFor(op.operation, kPassphrase, plain);
     EXPECT_TRUE(SameFiles(Snapshot(disk.Path()), {{"old", expected}}));
     EXPECT_EQ(Snapshot(local.Path()), localBefore);
   }
