@@ -3,6 +3,8 @@
 #include <commctrl.h>
 #include <shellapi.h>
 
+#include <string>
+
 #include "res/resource.h"
 #include "res/version.h"
 #include "ui/about_box.h"
@@ -45,11 +47,11 @@ void OnWebsite(HWND window) {
 // A shortcut's "Start in" or a start from another folder leaves the help page
 // out of the current directory; the copy beside the program is found then.
 void OnViewHelp(HWND window) {
-  std::wstring besideProgram;
+  const std::wstring besideProgram = ProgramFolderFile(kHelpName);
   const wchar_t* page = nullptr;
   if (IsFile(kHelpPage)) {
     page = kHelpPage;
-  } else if (besideProgram = ProgramFolderFile(kHelpName); IsFile(besideProgram.c_str())) {
+  } else if (!besideProgram.empty() && IsFile(besideProgram.c_str())) {
     page = besideProgram.c_str();
   }
   if (page == nullptr || !OpenInShell(page)) {
