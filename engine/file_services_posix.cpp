@@ -8,33 +8,24 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #ifdef __linux__
 #include <acl/libacl.h>
 #include <sys/acl.h>
 #endif
 
 #include "engine/file_services.h"
-#include "engine/path_limits.h"
 #include "engine/trash.h"
 
 namespace karvel {
 
 namespace {
 
-constexpr size_t kFolderPathSize = kPathFieldSize + 16;
-
-// The folder that holds path: "." for a bare name; false when it does not fit.
-bool ParentFolder(const char* path, char* folder, size_t folderSize) {
+// The folder that holds path: "." for a bare name.
+std::string ParentFolder(const char* path) {
   const char* slash = std::strrchr(path, '/');
-  if (slash == nullptr) {
-    std::memcpy(folder, ".", sizeof ".");
-    return true;
-  }
-  size_t length = slash == path ? 1 : static_cast<size_t>(slash - path);
-  if (length >= folderSize) return false;
-  std::memcpy(folder, path, length);
-  folder[length] = '\0';
-  return true;
+  if (slash == nullptr) return ".";
+  return std::string(path, slash == path ? 1 : static_cast<size_t>(slash - path));
 }
 
 bool IsFolder(const char* path) {
@@ -218,13 +209,10 @@ class PosixFileServices : public FileServices {
     if (held != kNoFile) Close(held);
     if (!check() || std::rename(from, to) != 0) return false;
     // The new name is only durable once its folder is; the file is in place either way.
-    char folder[kFolderPathSize];
-    if (ParentFolder(to, folder, sizeof folder)) {
-      int fd = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-      if (fd >= 0) {
-        fsync(fd);
-        close(fd);
-      }
+    int fd = open(ParentFolder(to).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+      fsync(fd);
+      close(fd);
     }
     return true;
   }
@@ -234,9 +222,7 @@ class PosixFileServices : public FileServices {
     if (stat(path, &status) != 0) {
       if (errno == ENOTDIR) return PathKind::FolderMissing;
       if (errno != ENOENT) return PathKind::Absent;
-      char folder[kFolderPathSize];
-      bool folderExists = ParentFolder(path, folder, sizeof folder) && IsFolder(folder);
-      return folderExists ? PathKind::Absent : PathKind::FolderMissing;
+      return IsFolder(ParentFolder(path).c_str()) ? PathKind::Absent : PathKind::FolderMissing;
     }
     if (S_ISDIR(status.st_mode)) return PathKind::Directory;
     if (!S_ISREG(status.st_mode)) return PathKind::NotAFile;
