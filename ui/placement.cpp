@@ -68,17 +68,6 @@ void WriteSetting(const SettingsFile& settings, const wchar_t* key, int value) {
   WritePrivateProfileStringW(kSection, key, text, settings.path.c_str());
 }
 
-// How the saved rectangle, in pixels of a 96-DPI screen, shows at the window's DPI. The position
-// scales with the DPI. The size keeps the frame (borders, caption, menu bar) as the system draws
-// it at each DPI and scales the rest as the dialog manager lays out the template: by the dialog
-// font's average character size, which grows less evenly than the DPI. So the window fits its
-// content at every DPI, and at 96 DPI it is the saved size exactly.
-struct Scale {
-  UINT dpi;
-  SIZE frame96, frame;  // what the frame adds to the width and the height
-  SIZE units96, units;  // the dialog font's average character width and height
-};
-
 using AdjustForDpiFunction = BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT);
 
 SIZE FrameAt(HWND window, UINT dpi) {
@@ -119,34 +108,33 @@ SIZE FontUnitsAt(HWND window, UINT dpi) {
   return {(letters.cx / 26 + 1) / 2, metrics.tmHeight};
 }
 
-Scale ScaleOf(HWND window) {
-  UINT dpi = WindowDpi(window);
-  return {dpi, FrameAt(window, kUnscaledDpi), FrameAt(window, dpi),
-          FontUnitsAt(window, kUnscaledDpi), FontUnitsAt(window, dpi)};
+// How a rectangle shows at one DPI. The saved one is in pixels of a 96-DPI screen. The position
+// scales with the DPI. The size keeps the frame (borders, caption, menu bar) as the system draws
+// it at each DPI and scales the rest as the dialog manager lays out the template: by the dialog
+// font's average character size, which grows less evenly than the DPI. So the window fits its
+// content at every DPI, and at 96 DPI it is the saved size exactly.
+struct Metrics {
+  UINT dpi;
+  SIZE frame;  // what the frame adds to the width and the height
+  SIZE units;  // the dialog font's average character width and height
+};
+
+Metrics MetricsAt(HWND window, UINT dpi) {
+  return {dpi, FrameAt(window, dpi), FontUnitsAt(window, dpi)};
 }
 
-LONG ScaledLength(LONG length, LONG frameFrom, LONG frameTo, LONG unitFrom, LONG unitTo) {
+LONG RescaledLength(LONG length, LONG frameFrom, LONG frameTo, LONG unitFrom, LONG unitTo) {
   return frameTo + MulDiv(length - frameFrom, unitTo, unitFrom);
 }
 
-RECT ShownRect(const RECT& saved, const Scale& scale) {
-  LONG left = MulDiv(saved.left, scale.dpi, kUnscaledDpi);
-  LONG top = MulDiv(saved.top, scale.dpi, kUnscaledDpi);
+RECT Rescaled(const RECT& rect, const Metrics& from, const Metrics& to) {
+  LONG left = MulDiv(rect.left, to.dpi, from.dpi);
+  LONG top = MulDiv(rect.top, to.dpi, from.dpi);
   return {left, top,
-          left + ScaledLength(saved.right - saved.left, scale.frame96.cx, scale.frame.cx,
-                              scale.units96.cx, scale.units.cx),
-          top + ScaledLength(saved.bottom - saved.top, scale.frame96.cy, scale.frame.cy,
-                             scale.units96.cy, scale.units.cy)};
-}
-
-RECT SavedRect(const RECT& shown, const Scale& scale) {
-  LONG left = MulDiv(shown.left, kUnscaledDpi, scale.dpi);
-  LONG top = MulDiv(shown.top, kUnscaledDpi, scale.dpi);
-  return {left, top,
-          left + ScaledLength(shown.right - shown.left, scale.frame.cx, scale.frame96.cx,
-                              scale.units.cx, scale.units96.cx),
-          top + ScaledLength(shown.bottom - shown.top, scale.frame.cy, scale.frame96.cy,
-                             scale.units.cy, scale.units96.cy)};
+          left + RescaledLength(rect.right - rect.left, from.frame.cx, to.frame.cx, from.units.cx,
+                                to.units.cx),
+          top + RescaledLength(rect.bottom - rect.top, from.frame.cy, to.frame.cy, from.units.cy,
+                               to.units.cy)};
 }
 
 // value moved into [low, high]; low when the window is larger than the work area and high < low.
@@ -157,8 +145,8 @@ LONGLONG Within(LONGLONG value, LONGLONG low, LONGLONG high) {
 // A rectangle that shows on some monitor stays exactly as it is. One without
 // a positive size, or off every monitor (a monitor detached since, the
 // minimized position of another program's making), is put on the nearest
-// monitor's work area, at its own size when that fits there.
-RECT OntoScreen(const RECT& rect, const Scale& scale) {
+// monitor's work area, at its own size when that fits there, else at the default size.
+RECT OntoScreen(const RECT& rect, const RECT& defaultRect) {
   LONGLONG width = static_cast<LONGLONG>(rect.right) - rect.left;
   LONGLONG height = static_cast<LONGLONG>(rect.bottom) - rect.top;
   bool sized = width > 0 && height > 0;
@@ -168,9 +156,8 @@ RECT OntoScreen(const RECT& rect, const Scale& scale) {
   GetMonitorInfoW(MonitorFromRect(&rect, MONITOR_DEFAULTTONEAREST), &monitor);
   const RECT& work = monitor.rcWork;
   if (!sized || width > work.right - work.left || height > work.bottom - work.top) {
-    RECT fallback = ShownRect(kDefaultRect, scale);
-    width = fallback.right - fallback.left;
-    height = fallback.bottom - fallback.top;
+    width = defaultRect.right - defaultRect.left;
+    height = defaultRect.bottom - defaultRect.top;
   }
   LONG left = static_cast<LONG>(Within(rect.left, work.left, work.right - width));
   LONG top = static_cast<LONG>(Within(rect.top, work.top, work.bottom - height));
@@ -216,8 +203,8 @@ void RestorePlacement(HWND window) {
                 ReadSetting(settings, L"WinBottom", kDefaultRect.bottom)};
   // An icon's size is not one the user chose, and the window cannot be resized back.
   if (saved.left == kMinimizedPosition && saved.top == kMinimizedPosition) saved = kDefaultRect;
-  const Scale scale = ScaleOf(window);
-  RECT rect = OntoScreen(ShownRect(saved, scale), scale);
+  const Metrics at96 = MetricsAt(window, kUnscaledDpi), here = MetricsAt(window, WindowDpi(window));
+  RECT rect = OntoScreen(Rescaled(saved, at96, here), Rescaled(kDefaultRect, at96, here));
   MoveWindow(window, rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top, TRUE);
 }
 
@@ -228,7 +215,7 @@ void SavePlacement(HWND window) {
   } else {
     GetWindowRect(window, &rect);
   }
-  rect = SavedRect(rect, ScaleOf(window));
+  rect = Rescaled(rect, MetricsAt(window, WindowDpi(window)), MetricsAt(window, kUnscaledDpi));
   const SettingsFile settings = LocateSettingsFile();
   if (!settings.folder.empty()) CreateDirectoryW(settings.folder.c_str(), nullptr);
   WriteSetting(settings, L"WinLeft", rect.left);
