@@ -193,15 +193,6 @@ bool PutInPlace(HANDLE file, const std::wstring& path, bool whileOpen) {
   return false;
 }
 
-std::string Narrow(const std::wstring& wide) {
-  int bytes = WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr);
-  if (bytes <= 1) return std::string();
-  std::string text(static_cast<size_t>(bytes), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, &text[0], bytes, nullptr, nullptr);
-  text.pop_back();
-  return text;
-}
-
 class Win32FileServices : public FileServices {
  public:
   bool Fits(const char* path) override {

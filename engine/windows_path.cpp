@@ -45,6 +45,15 @@ bool ToWide(const char* path, std::wstring* wide) {
   return true;
 }
 
+std::string Narrow(const std::wstring& wide) {
+  int bytes = WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr);
+  if (bytes <= 1) return std::string();
+  std::string text(static_cast<size_t>(bytes), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, &text[0], bytes, nullptr, nullptr);
+  text.pop_back();
+  return text;
+}
+
 WidePath ToWidePath(const char* path, std::wstring* wide) {
   std::wstring given;
   if (!ToWide(path, &given)) return WidePath::NotText;

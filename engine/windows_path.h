@@ -17,6 +17,9 @@ enum class WidePath { Ok, NotText, TooLong };
 // Puts path, UTF-8, into *wide as UTF-16, as it stands; false when it is not UTF-8 text or empty.
 bool ToWide(const char* path, std::wstring* wide);
 
+// wide, UTF-16, as UTF-8; a lone surrogate becomes U+FFFD.
+std::string Narrow(const std::wstring& wide);
+
 // Puts the wide form of path into *wide; TooLong when it would exceed kMaxPathUnits.
 WidePath ToWidePath(const char* path, std::wstring* wide);
 

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "engine/windows_path.h"
 #include "engine/wipe.h"
 #include "res/resource.h"
 
@@ -34,11 +35,7 @@ JobStatus ReadPathBox(HWND box, std::string* utf8) {
   if (units > static_cast<int>(kMaxPathUnits)) return JobStatus::PathTooLong;
   std::wstring wide(static_cast<size_t>(units) + 1, L'\0');
   wide.resize(static_cast<size_t>(GetWindowTextW(box, &wide[0], units + 1)));
-  int bytes = WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr);
-  if (bytes == 0) return JobStatus::PathTooLong;
-  utf8->assign(static_cast<size_t>(bytes), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, &(*utf8)[0], bytes, nullptr, nullptr);
-  utf8->pop_back();
+  *utf8 = Narrow(wide);
   return JobStatus::Ok;
 }
 

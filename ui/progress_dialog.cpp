@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "engine/windows_path.h"
 #include "res/resource.h"
 
 namespace karvel {
@@ -32,11 +33,8 @@ ProgressView& ViewOf(HWND dialog) {
 // The name after the path's last separator, found in UTF-16: in a code page's
 // bytes a separator can be the second half of another character.
 std::wstring FileName(const char* path) {
-  int units = MultiByteToWideChar(CP_UTF8, 0, path, -1, nullptr, 0);
-  if (units == 0) return std::wstring();
-  std::wstring wide(static_cast<size_t>(units), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, path, -1, &wide[0], units);
-  wide.pop_back();
+  std::wstring wide;
+  if (!ToWide(path, &wide)) return std::wstring();
   size_t separator = wide.find_last_of(L"\\/:");
   return separator == std::wstring::npos ? wide : wide.substr(separator + 1);
 }
