@@ -168,10 +168,10 @@ HWND FindProcessWindow(DWORD processId, const char* className, const char* capti
 }
 
 template <class Condition>
-bool WaitUntil(Condition condition) {
+bool WaitUntil(Condition condition, DWORD patienceMs = kPatienceMs) {
   DWORD start = GetTickCount();
   while (!condition()) {
-    if (GetTickCount() - start > kPatienceMs) return false;
+    if (GetTickCount() - start > patienceMs) return false;
     Sleep(20);
   }
   return true;
@@ -793,7 +793,8 @@ constexpr char kProgressCaption[] = "karvel - working";
 constexpr DWORD kAnswerBoundMs = 1000;  // the longest the window may take to answer meanwhile
 // Sparse: it costs no disk and reads fast, but its encoding takes several seconds to write.
 constexpr uint64_t kLargeSize = 6ull << 30;
-constexpr size_t kLargeEdge = 1 << 20;  // real bytes at both ends of the large file
+constexpr DWORD kLongTransformMs = 20 * kPatienceMs;  // a whole transform of it, two at a time
+constexpr size_t kLargeEdge = 1 << 20;                // real bytes at both ends of the large file
 
 // A large file of mostly holes, with real bytes at its start and end.
 void MakeLargeFile(const std::string& path) {
@@ -2086,8 +2087,7 @@ TEST_F(LongTransformTest, TwoWindowsOnOneFileLeaveOneResultAndSayWhich) {
   std::string said[2];
   for (int i = 0; i < 2; ++i) {
     use(i);
-    const DWORD start = GetTickCount();
-    while (!MessageShown() && GetTickCount() - start < 20 * kPatienceMs) Sleep(100);
+    WaitUntil([&] { return MessageShown(); }, kLongTransformMs);
     said[i] = DismissMessage().text;
   }
   std::printf("[ measured ] first window: %s; second window: %s\n", said[0].c_str(),
@@ -2107,8 +2107,7 @@ TEST_F(LongTransformTest, TwoWindowsOnOneFileLeaveOneResultAndSayWhich) {
   use(done);
   SetBoxes(target_, passphrases[done], "");
   Command(IDC_DECODE);
-  const DWORD start = GetTickCount();
-  while (!MessageShown() && GetTickCount() - start < 20 * kPatienceMs) Sleep(100);
+  WaitUntil([&] { return MessageShown(); }, kLongTransformMs);
   EXPECT_EQ(DismissMessage().text, "done");
   EXPECT_EQ(Digest(target_), before);
 }
