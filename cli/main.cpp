@@ -1,0 +1,224 @@
+// karvel-cli: the window's encode and decode for files named on the command
+// line, on the same engine, with the same texts and passphrase bytes.
+#include <CLI/CLI.hpp>
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cli/passphrase.h"
+#include "cli/progress_line.h"
+#include "cli/system.h"
+#include "engine/encoding_job.h"
+#include "engine/wipe.h"
+#include "res/version.h"
+
+namespace karvel::cli {
+
+namespace {
+
+// Documented in the help's footer and the manual page.
+constexpr int kExitDone = 0;
+constexpr int kExitFileFailed = 1;
+constexpr int kExitUsage = 2;
+constexpr int kExitInvalidKey = 3;
+constexpr int kExitDamaged = 4;
+
+constexpr char kExitCodes[] =
+    "Exit codes:\n"
+    "  0    every FILE done\n"
+    "  1    a FILE could not be read, written or put in place, or was refused as it is\n"
+    "  2    usage: the arguments or the passphrase cannot be used; no FILE touched\n"
+    "  3    invalid key: a FILE is not encoded under the passphrase\n"
+    "  4    a FILE is damaged\n"
+    "  When FILEs fail in different ways, the first one's code. Ctrl+C cancels the\n"
+    "  running FILE, leaving it as it was, and ends the program as Ctrl+C does.";
+
+// From the start of a transform until its progress shows, as in the window.
+constexpr std::chrono::milliseconds kProgressDelay{500};
+constexpr std::chrono::milliseconds kWatchInterval{100};
+
+struct Command {
+  const char* name;
+  const char* help;
+  const char* doneWord;   // for the summary
+  JobStatus readyStatus;  // the Probe result that lets the transform run
+  JobStatus (EncodingJob::*transform)(FileServices&, JobProgress*);
+  bool confirmsPassphrase;  // a slip when encoding locks the file; decoding under one only fails
+};
+
+const Command kCommands[] = {
+    {"encode", "Encode each FILE under the passphrase", "encoded", JobStatus::HeaderMismatch,
+     &EncodingJob::Encode, true},
+    {"decode", "Decode each FILE under the passphrase", "decoded", JobStatus::Ok,
+     &EncodingJob::Decode, false},
+};
+
+struct Passphrase {
+  ~Passphrase() { Wipe(bytes, sizeof bytes); }
+  char bytes[kPassphraseFieldSize];
+};
+
+// The status of a FILE that was not done.
+int ExitCodeFor(JobStatus status) {
+  switch (status) {
+    case JobStatus::HeaderMismatch:
+      return kExitInvalidKey;
+    case JobStatus::Damaged:
+      return kExitDamaged;
+    case JobStatus::NoTargetPath:
+      return kExitUsage;
+    default:
+      return kExitFileFailed;
+  }
+}
+
+void Say(const std::string& line) { WriteError(line + "\n"); }
+
+// Control characters in a name would move the terminal's cursor or change its colours.
+std::string Shown(const std::string& name) {
+  std::string shown = name;
+  for (char& byte : shown) {
+    if (static_cast<unsigned char>(byte) < 0x20 || byte == 0x7F) byte = '?';
+  }
+  return shown;
+}
+
+// Runs the transform while a second thread passes Ctrl+C on to it and, on a
+// terminal, shows how far it has come once it has lasted kProgressDelay.
+JobStatus RunWatched(EncodingJob& job, const Command& command, const std::string& name) {
+  JobProgress progress;
+  std::mutex mutex;
+  std::condition_variable ended;
+  bool finished = false;
+  std::thread watcher([&] {
+    const bool terminal = ErrorIsTerminal();
+    const auto start = std::chrono::steady_clock::now();
+    bool shown = false;
+    std::unique_lock<std::mutex> lock(mutex);
+    while (!ended.wait_for(lock, kWatchInterval, [&] { return finished; })) {
+      if (Interrupted()) progress.cancelRequested = true;
+      std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+      if (!terminal || elapsed < kProgressDelay) continue;
+      WriteError("\r" +
+                 ProgressLine(name, progress.bytesDone, progress.bytesTotal, elapsed.count()));
+      shown = true;
+    }
+    if (shown) WriteError("\r" + std::string(kProgressColumns, ' ') + "\r");
+  });
+  JobStatus status = (job.*command.transform)(SystemFileServices(), &progress);
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    finished = true;
+  }
+  ended.notify_one();
+  watcher.join();
+  return status;
+}
+
+// Probes and transforms one FILE as the window does, and says how it went; returns its exit code.
+int RunFile(const Command& command, const std::string& target, const std::string& output,
+            const char* passphrase) {
+  auto job = std::make_unique<EncodingJob>();  // two path fields of 96 KiB each
+  JobStatus status = job->SetTargetPath(target.c_str());
+  if (status == JobStatus::Ok) status = job->SetPassphrase(passphrase);
+  if (status == JobStatus::Ok) status = job->SetOutputPath(output.c_str());
+  if (status == JobStatus::Ok) status = job->Probe();
+  if (status == command.readyStatus) {
+    JobStatus output = job->OutputStatus();
+    if (output != JobStatus::Ok) status = output;
+  }
+  bool ready = status == command.readyStatus;
+  if (ready) status = RunWatched(*job, command, Shown(target));
+  bool done = ready && status == JobStatus::Ok;
+  Say(Shown(target) + ": " + (done ? "done" : StatusText(status)));
+  return done ? kExitDone : ExitCodeFor(status);
+}
+
+int Run(std::vector<std::string> arguments) {
+  CLI::App app(
+      "Encodes and decodes files under a passphrase as the karvel window does, each FILE\n"
+      "in place or into OUTPUT. The passphrase is asked on the terminal, twice to encode,\n"
+      "unless a file or a descriptor gives it.",
+      "karvel-cli");
+  app.set_version_flag("--version", "karvel-cli " KARVEL_VERSION);
+  app.footer(kExitCodes);
+  app.require_subcommand(1);
+  app.failure_message([](const CLI::App*, const CLI::Error& error) {
+    return std::string("karvel-cli: ") + error.what() + "\nRun karvel-cli --help for more.\n";
+  });
+
+  std::vector<std::string> files;
+  std::string output;
+  std::string passphraseFile;
+  PassphraseSource source;
+  app.add_option("-o,--output", output, "Write the result to OUTPUT (one FILE only)")
+      ->type_name("OUTPUT");
+  CLI::Option* fromFile =
+      app.add_option("--passphrase-file", passphraseFile, "Passphrase: FILE's first line")
+          ->type_name("FILE");
+  app.add_option("--passphrase-fd", source.descriptor, "Passphrase: the first line of descriptor N")
+      ->type_name("N")
+      ->check(CLI::NonNegativeNumber.description(""))
+      ->excludes(fromFile);
+  app.add_option("--code-page", source.codePage,
+                 "The passphrase's Windows code page (beyond ASCII)")
+      ->type_name("N")
+      ->check(CLI::IsMember(std::vector<int>(std::begin(kCodePages), std::end(kCodePages))));
+  for (const Command& command : kCommands) {
+    CLI::App* subcommand = app.add_subcommand(command.name, command.help);
+    subcommand->add_option("FILE", files, "The files, each transformed on its own")
+        ->type_name("")
+        ->required();
+    subcommand->fallthrough();
+  }
+
+  // CLI11 takes the arguments last first, without the program's name.
+  std::vector<std::string> reversed(arguments.rbegin(), arguments.rend() - 1);
+  try {
+    app.parse(reversed);
+  } catch (const CLI::ParseError& error) {
+    return app.exit(error) == 0 ? kExitDone : kExitUsage;
+  }
+  const Command* command = &kCommands[0];
+  for (const Command& each : kCommands) {
+    if (app.got_subcommand(each.name)) command = &each;
+  }
+  if (!output.empty() && files.size() != 1) {
+    Say("karvel-cli: -o takes one FILE");
+    return kExitUsage;
+  }
+
+  CatchInterrupts();
+  Passphrase passphrase;
+  if (fromFile->count() > 0) source.file = passphraseFile.c_str();
+  source.confirm = command->confirmsPassphrase;
+  std::string refusal = ReadPassphrase(source, passphrase.bytes);
+  if (Interrupted()) EndAsInterrupted();
+  if (!refusal.empty()) {
+    Say("karvel-cli: " + refusal);
+    return kExitUsage;
+  }
+
+  int exitCode = kExitDone;
+  size_t done = 0;
+  for (const std::string& file : files) {
+    if (Interrupted()) break;
+    int code = RunFile(*command, file, output, passphrase.bytes);
+    if (code == kExitDone) ++done;
+    if (exitCode == kExitDone) exitCode = code;
+  }
+  Say(std::string("karvel-cli: ") + command->doneWord + " " + std::to_string(done) + " of " +
+      std::to_string(files.size()) + (files.size() == 1 ? " file" : " files"));
+  if (Interrupted()) EndAsInterrupted();
+  return exitCode;
+}
+
+}  // namespace
+
+}  // namespace karvel::cli
+
+int main(int argc, char** argv) { return karvel::cli::Run(karvel::cli::Arguments(argc, argv)); }

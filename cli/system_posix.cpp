@@ -1,0 +1,146 @@
+#include <errno.h>
+#include <fcntl.h>
+#include <iconv.h>
+#include <signal.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "cli/system.h"
+#include "engine/wipe.h"
+
+namespace karvel::cli {
+
+namespace {
+
+volatile sig_atomic_t caught = 0;  // the signal that asked the program to stop, 0 for none
+
+void Note(int number) { caught = number; }
+
+void WriteAll(int fd, const char* text, size_t length) {
+  while (length > 0) {
+    ssize_t written = write(fd, text, length);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return;
+    text += written;
+    length -= static_cast<size_t>(written);
+  }
+}
+
+// Converts the text in to the encoding named to; false when a character has no form there or the
+// result does not fit out with its terminator.
+bool Convert(const char* to, const char* from, const char* in, char* out, size_t outSize,
+             Conversion* failure) {
+  iconv_t converter = iconv_open(to, from);
+  if (converter == reinterpret_cast<iconv_t>(-1)) {
+    *failure = Conversion::NoCodePage;
+    return false;
+  }
+  char* input = const_cast<char*>(in);
+  size_t inputLeft = std::strlen(in);
+  char* output = out;
+  size_t outputLeft = outSize - 1;
+  bool done = iconv(converter, &input, &inputLeft, &output, &outputLeft) != static_cast<size_t>(-1);
+  if (!done) *failure = errno == E2BIG ? Conversion::TooLong : Conversion::Unusable;
+  iconv_close(converter);
+  *output = '\0';
+  return done;
+}
+
+}  // namespace
+
+std::vector<std::string> Arguments(int argc, char** argv) {
+  return std::vector<std::string>(argv, argv + argc);
+}
+
+bool ErrorIsTerminal() { return isatty(STDERR_FILENO) == 1; }
+
+void WriteError(const std::string& text) { WriteAll(STDERR_FILENO, text.data(), text.size()); }
+
+// The terminal's own line editing stays; only the echo of the typed characters goes. A
+// Ctrl+C there ends the read, as no signal handler here restarts it.
+LineResult AskHidden(const char* prompt, char (&text)[kTextSize]) {
+  int terminal = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (terminal < 0) return LineResult::NoTerminal;
+  termios saved;
+  if (tcgetattr(terminal, &saved) != 0) {
+    close(terminal);
+    return LineResult::NoTerminal;
+  }
+  termios hidden = saved;
+  hidden.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+  hidden.c_lflag |= ECHONL;
+  // Hidden before the prompt shows, so that nothing typed after it is echoed; what was typed
+  // before it is dropped.
+  tcsetattr(terminal, TCSAFLUSH, &hidden);
+  WriteAll(terminal, prompt, std::strlen(prompt));
+  LineResult result = ReadLine(terminal, text);
+  tcsetattr(terminal, TCSADRAIN, &saved);
+  if (result == LineResult::Interrupted) WriteAll(terminal, "\n", 1);
+  close(terminal);
+  return result;
+}
+
+int OpenForReading(const char* path) { return open(path, O_RDONLY | O_CLOEXEC); }
+
+bool UseDescriptor(int fd) { return fcntl(fd, F_GETFD) != -1; }
+
+int ReadByte(int fd, char* byte) {
+  for (;;) {
+    ssize_t got = read(fd, byte, 1);
+    if (got >= 0) return static_cast<int>(got);
+    if (errno != EINTR || Interrupted()) return -1;
+  }
+}
+
+void CloseDescriptor(int fd) { close(fd); }
+
+int SystemCodePage() { return 0; }
+
+// iconv alone is not enough: it takes some characters to the bytes of look-alikes
+// (code page 932's "〜" to the bytes of "～"), which Windows gives only as a best fit. The
+// bytes must give back the very text.
+Conversion ToCodePage(const char* utf8, int codePage, char (&bytes)[kPassphraseFieldSize]) {
+  char name[16];
+  if (codePage == 65001) {
+    std::snprintf(name, sizeof name, "UTF-8");
+  } else {
+    std::snprintf(name, sizeof name, "CP%d", codePage);
+  }
+  Conversion result = Conversion::Ok;
+  char back[kTextSize];
+  if (Convert(name, "UTF-8", utf8, bytes, sizeof bytes, &result) &&
+      (!Convert("UTF-8", name, bytes, back, sizeof back, &result) ||
+       std::strcmp(back, utf8) != 0)) {
+    result = Conversion::Unusable;
+  }
+  Wipe(back, sizeof back);
+  if (result != Conversion::Ok) Wipe(bytes, sizeof bytes);
+  return result;
+}
+
+void CatchInterrupts() {
+  struct sigaction action = {};
+  action.sa_handler = Note;
+  sigemptyset(&action.sa_mask);
+  for (int number : {SIGINT, SIGTERM}) {
+    struct sigaction before = {};
+    sigaction(number, nullptr, &before);
+    // A shell starts background work with SIGINT ignored: it stays so.
+    if (before.sa_handler != SIG_IGN) sigaction(number, &action, nullptr);
+  }
+}
+
+bool Interrupted() { return caught != 0; }
+
+// A shell that sees its command end by the signal stops its script too.
+void EndAsInterrupted() {
+  int number = caught;
+  signal(number, SIG_DFL);
+  raise(number);
+  _exit(128 + number);
+}
+
+}  // namespace karvel::cli

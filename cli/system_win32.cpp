@@ -1,0 +1,192 @@
+#include <windows.h>
+// Builds on the types of windows.h.
+#include <fcntl.h>
+#include <io.h>
+#include <shellapi.h>
+
+#include <atomic>
+#include <cwchar>
+
+#include "cli/system.h"
+#include "engine/wipe.h"
+
+namespace karvel::cli {
+
+namespace {
+
+std::atomic<bool> caught{false};
+
+BOOL WINAPI Note(DWORD event) {
+  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
+  caught = true;
+  return TRUE;
+}
+
+std::string ToUtf8(const wchar_t* wide) {
+  int size = WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr);
+  if (size <= 0) return std::string();
+  std::string text(static_cast<size_t>(size), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide, -1, &text[0], size, nullptr, nullptr);
+  text.resize(static_cast<size_t>(size) - 1);
+  return text;
+}
+
+std::wstring ToWide(const char* text, int length) {
+  int units = MultiByteToWideChar(CP_UTF8, 0, text, length, nullptr, 0);
+  std::wstring wide(static_cast<size_t>(units > 0 ? units : 0), L'\0');
+  if (units > 0) MultiByteToWideChar(CP_UTF8, 0, text, length, &wide[0], units);
+  return wide;
+}
+
+void WriteConsole(HANDLE console, const wchar_t* text, size_t units) {
+  DWORD written = 0;
+  WriteConsoleW(console, text, static_cast<DWORD>(units), &written, nullptr);
+}
+
+HANDLE OpenConsole(const wchar_t* name) {
+  return CreateFileW(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                     nullptr, OPEN_EXISTING, 0, nullptr);
+}
+
+// Reads one line of the console into typed, its line end dropped; false at an error or Ctrl+C.
+bool ReadConsoleLine(HANDLE input, wchar_t (&typed)[kTextSize], size_t* length) {
+  wchar_t chunk[64];
+  bool ended = false;
+  bool read = true;
+  *length = 0;
+  while (!ended && read) {
+    DWORD got = 0;
+    read = ReadConsoleW(input, chunk, sizeof chunk / sizeof chunk[0], &got, nullptr) && got > 0 &&
+           !Interrupted();
+    for (DWORD i = 0; read && i < got && !ended; ++i) {
+      ended = chunk[i] == L'\n';
+      if (ended || chunk[i] == L'\r') continue;
+      // Units beyond the field are counted, not kept: the length alone refuses the text.
+      if (*length < kMaxTextLength) typed[*length] = chunk[i];
+      ++*length;
+    }
+  }
+  Wipe(chunk, sizeof chunk);
+  return read;
+}
+
+}  // namespace
+
+// The narrow arguments of main are in the ANSI code page, which cannot hold every name.
+std::vector<std::string> Arguments(int, char**) {
+  int count = 0;
+  wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  std::vector<std::string> arguments;
+  for (int i = 0; wide != nullptr && i < count; ++i) arguments.push_back(ToUtf8(wide[i]));
+  LocalFree(wide);
+  return arguments;
+}
+
+bool ErrorIsTerminal() {
+  DWORD mode = 0;
+  return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
+}
+
+// A console shows UTF-16; a file or a pipe gets the UTF-8 bytes.
+void WriteError(const std::string& text) {
+  HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
+  if (ErrorIsTerminal()) {
+    std::wstring wide = ToWide(text.data(), static_cast<int>(text.size()));
+    WriteConsole(error, wide.data(), wide.size());
+    return;
+  }
+  DWORD written = 0;
+  WriteFile(error, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+}
+
+LineResult AskHidden(const char* prompt, char (&text)[kTextSize]) {
+  HANDLE input = OpenConsole(L"CONIN$");
+  HANDLE output = OpenConsole(L"CONOUT$");
+  DWORD saved = 0;
+  if (input == INVALID_HANDLE_VALUE || output == INVALID_HANDLE_VALUE ||
+      !GetConsoleMode(input, &saved)) {
+    if (input != INVALID_HANDLE_VALUE) CloseHandle(input);
+    if (output != INVALID_HANDLE_VALUE) CloseHandle(output);
+    return LineResult::NoTerminal;
+  }
+  // Hidden before the prompt shows, so that nothing typed after it is echoed.
+  SetConsoleMode(input, (saved | ENABLE_LINE_INPUT | ENABLE_PROCESSED_INPUT) & ~ENABLE_ECHO_INPUT);
+  std::wstring widePrompt = ToWide(prompt, -1);
+  WriteConsole(output, widePrompt.c_str(), std::wcslen(widePrompt.c_str()));
+  wchar_t typed[kTextSize];
+  size_t length = 0;
+  bool read = ReadConsoleLine(input, typed, &length);
+  SetConsoleMode(input, saved);
+  WriteConsole(output, L"\r\n", 2);
+  CloseHandle(input);
+  CloseHandle(output);
+
+  LineResult result = LineResult::Ok;
+  if (!read) {
+    result = Interrupted() ? LineResult::Interrupted : LineResult::Failed;
+  } else if (length > kMaxTextLength) {
+    result = LineResult::TooLong;
+  } else if (std::wmemchr(typed, L'\0', length) != nullptr) {
+    result = LineResult::NotText;
+  } else {
+    typed[length] = L'\0';
+    int written = WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, typed, -1, text,
+                                      static_cast<int>(kTextSize), nullptr, nullptr);
+    if (written == 0) {
+      result =
+          GetLastError() == ERROR_INSUFFICIENT_BUFFER ? LineResult::TooLong : LineResult::NotText;
+    }
+  }
+  Wipe(typed, sizeof typed);
+  if (result != LineResult::Ok) Wipe(text, sizeof text);
+  return result;
+}
+
+int OpenForReading(const char* path) {
+  std::wstring wide = ToWide(path, -1);
+  return _wopen(wide.c_str(), _O_RDONLY | _O_BINARY);
+}
+
+// Text mode would turn CR LF into LF and end the line at a Ctrl+Z.
+bool UseDescriptor(int fd) { return _setmode(fd, _O_BINARY) != -1; }
+
+int ReadByte(int fd, char* byte) { return _read(fd, byte, 1); }
+
+void CloseDescriptor(int fd) { _close(fd); }
+
+int SystemCodePage() { return static_cast<int>(GetACP()); }
+
+// The window's own conversion, for a code page given instead of the system's.
+Conversion ToCodePage(const char* utf8, int codePage, char (&bytes)[kPassphraseFieldSize]) {
+  if (!IsValidCodePage(static_cast<UINT>(codePage))) return Conversion::NoCodePage;
+  wchar_t wide[kTextSize];
+  Conversion result = Conversion::Ok;
+  if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8, -1, wide,
+                          static_cast<int>(kTextSize)) == 0) {
+    result = Conversion::Unusable;
+  } else {
+    BOOL usedDefault = FALSE;
+    int written = codePage == CP_UTF8
+                      ? WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide, -1, bytes,
+                                            kPassphraseFieldSize, nullptr, nullptr)
+                      : WideCharToMultiByte(static_cast<UINT>(codePage), WC_NO_BEST_FIT_CHARS, wide,
+                                            -1, bytes, kPassphraseFieldSize, nullptr, &usedDefault);
+    if (written == 0 && GetLastError() == ERROR_INSUFFICIENT_BUFFER) {
+      result = Conversion::TooLong;
+    } else if (written == 0 || usedDefault) {
+      result = Conversion::Unusable;
+    }
+  }
+  Wipe(wide, sizeof wide);
+  if (result != Conversion::Ok) Wipe(bytes, sizeof bytes);
+  return result;
+}
+
+void CatchInterrupts() { SetConsoleCtrlHandler(Note, TRUE); }
+
+bool Interrupted() { return caught; }
+
+// The code Windows gives a console program that Ctrl+C ends.
+void EndAsInterrupted() { ExitProcess(STATUS_CONTROL_C_EXIT); }
+
+}  // namespace karvel::cli

@@ -1,0 +1,515 @@
+// karvel-cli as a user runs it: in a terminal of its own (a pseudo-terminal)
+// for the prompts, the progress and Ctrl+C, and without one for scripts.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/encoding_job.h"
+#include "res/version.h"
+#include "tests/cli/code_page_cases.h"
+#include "tests/support/reference_encoder.h"
+#include "tests/support/test_files.h"
+
+extern char** environ;
+
+namespace karvel {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr auto kPatience = std::chrono::seconds(30);  // the longest any output is waited for
+constexpr char kPassphrase[] = "s3cret words";
+constexpr size_t kCheckedHeaderBytes = 26;  // the signature and its terminator
+
+struct Outcome {
+  int exitCode = -1;  // -1 when a signal ended the program
+  int signal = 0;
+  std::string out;  // standard output
+  std::string err;  // standard error, or everything the terminal showed
+};
+
+Outcome Ended(int status) {
+  Outcome outcome;
+  if (WIFEXITED(status)) outcome.exitCode = WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) outcome.signal = WTERMSIG(status);
+  return outcome;
+}
+
+std::vector<char*> Argv(const std::vector<std::string>& arguments) {
+  std::vector<char*> argv = {const_cast<char*>(KARVEL_CLI)};
+  for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+  argv.push_back(nullptr);
+  return argv;
+}
+
+std::string ReadText(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// A pipe whose read end becomes descriptor target of the program, holding text.
+struct Feed {
+  int target;
+  std::string text;
+};
+
+// karvel-cli in a session of its own, so without a terminal, as from cron or a service.
+class Process {
+ public:
+  Process(const fs::path& folder, const std::vector<std::string>& arguments,
+          const std::vector<Feed>& feeds, const fs::path& logs)
+      : logs_(logs) {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
+    std::vector<int> readEnds;
+    for (const Feed& feed : feeds) {
+      int ends[2];
+      EXPECT_EQ(pipe2(ends, O_CLOEXEC), 0);
+      EXPECT_EQ(write(ends[1], feed.text.data(), feed.text.size()),
+                static_cast<ssize_t>(feed.text.size()));
+      close(ends[1]);
+      posix_spawn_file_actions_adddup2(&actions, ends[0], feed.target);
+      readEnds.push_back(ends[0]);
+    }
+    if (feeds.empty() || feeds[0].target != 0) {
+      posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    }
+    posix_spawn_file_actions_addopen(&actions, 1, (logs / "out").c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 2, (logs / "err").c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
+    std::vector<char*> argv = Argv(arguments);
+    EXPECT_EQ(posix_spawn(&pid_, KARVEL_CLI, &actions, &attributes, argv.data(), environ), 0);
+    posix_spawnattr_destroy(&attributes);
+    posix_spawn_file_actions_destroy(&actions);
+    for (int end : readEnds) close(end);
+  }
+
+  ~Process() {
+    if (pid_ > 0) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+
+  pid_t Pid() const { return pid_; }
+
+  Outcome Wait() {
+    int status = 0;
+    waitpid(pid_, &status, 0);
+    pid_ = -1;
+    Outcome outcome = Ended(status);
+    outcome.out = ReadText(logs_ / "out");
+    outcome.err = ReadText(logs_ / "err");
+    return outcome;
+  }
+
+ private:
+  fs::path logs_;
+  pid_t pid_ = -1;
+};
+
+// karvel-cli in a pseudo-terminal of its own: what it shows there, keys typed into it.
+class Terminal {
+ public:
+  Terminal(const fs::path& folder, const std::vector<std::string>& arguments) {
+    std::vector<char*> argv = Argv(arguments);
+    pid_ = forkpty(&master_, nullptr, nullptr, nullptr);
+    if (pid_ == 0) {
+      if (chdir(folder.c_str()) == 0) execv(KARVEL_CLI, argv.data());
+      _exit(127);
+    }
+    EXPECT_GT(pid_, 0);
+  }
+
+  ~Terminal() {
+    if (pid_ > 0) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+    close(master_);
+  }
+
+  pid_t Pid() const { return pid_; }
+  int Master() const { return master_; }
+  const std::string& Shown() const { return shown_; }
+
+  // Reads what the program shows until pattern matches after the last match; false when it does
+  // not within kPatience.
+  bool Expect(const std::string& pattern) {
+    std::regex expected(pattern);
+    auto deadline = std::chrono::steady_clock::now() + kPatience;
+    std::smatch match;
+    while (true) {
+      std::string rest = shown_.substr(matched_);
+      if (std::regex_search(rest, match, expected)) {
+        matched_ += static_cast<size_t>(match.position(0) + match.length(0));
+        return true;
+      }
+      if (std::chrono::steady_clock::now() > deadline || !ReadSome(100)) return false;
+    }
+  }
+
+  void Type(const std::string& keys) {
+    ASSERT_EQ(write(master_, keys.data(), keys.size()), static_cast<ssize_t>(keys.size()));
+  }
+
+  Outcome Wait() {
+    int status = 0;
+    waitpid(pid_, &status, 0);
+    pid_ = -1;
+    while (ReadSome(0)) {
+    }
+    Outcome outcome = Ended(status);
+    outcome.err = shown_;
+    return outcome;
+  }
+
+ private:
+  // False once the program has closed the terminal.
+  bool ReadSome(int waitMs) {
+    pollfd ready = {master_, POLLIN, 0};
+    if (poll(&ready, 1, waitMs) <= 0) return waitMs > 0;
+    char buffer[4096];
+    ssize_t got = read(master_, buffer, sizeof buffer);
+    if (got <= 0) return false;
+    shown_.append(buffer, static_cast<size_t>(got));
+    return true;
+  }
+
+  pid_t pid_ = -1;
+  int master_ = -1;
+  std::string shown_;
+  size_t matched_ = 0;
+};
+
+Bytes Plain(unsigned seed) { return Pattern(kChunkSize + 1000 + seed, seed); }
+
+// The encoding of plain under passphrase, except for the header's bytes after the signature.
+void ExpectEncodingOf(const Bytes& actual, const Bytes& plain, const std::string& passphrase) {
+  Bytes expected = ReferenceEncode(passphrase, plain);
+  ASSERT_EQ(actual.size(), expected.size());
+  EXPECT_TRUE(std::equal(expected.begin(), expected.begin() + kCheckedHeaderBytes, actual.begin()))
+      << "scrambled signature";
+  EXPECT_TRUE(
+      std::equal(expected.begin() + kHeaderSize, expected.end(), actual.begin() + kHeaderSize))
+      << "scrambled content";
+}
+
+class CliTest : public ::testing::Test {
+ protected:
+  void SetUp() override { WriteBytes(logs_["passphrase"], Bytes(kPassphrase, kPassphrase + 12)); }
+
+  Outcome Run(const std::vector<std::string>& arguments, const std::vector<Feed>& feeds = {}) {
+    return Process(folder_.Path(), arguments, feeds, logs_.Path()).Wait();
+  }
+
+  // The passphrase from a file outside the folder the files are in.
+  std::string PassphraseFile() const { return logs_["passphrase"]; }
+
+  ScratchFolder folder_;
+  ScratchFolder logs_;
+};
+
+TEST_F(CliTest, HelpNamesEveryCommandOptionAndExitCodeAndVersionIsTheWindows) {
+  Outcome help = Run({"--help"});
+  EXPECT_EQ(help.exitCode, 0);
+  for (const char* word : {"encode", "decode", "-o,--output OUTPUT", "--passphrase-file FILE",
+                           "--passphrase-fd N", "--code-page N", "--version",
+                           "Exit codes:", "  3    invalid key", "  4    a FILE is damaged"}) {
+    EXPECT_NE(help.out.find(word), std::string::npos) << word;
+  }
+  Outcome version = Run({"--version"});
+  EXPECT_EQ(version.exitCode, 0);
+  EXPECT_EQ(version.out, "karvel-cli " KARVEL_VERSION "\n");
+}
+
+struct UsageCase {
+  std::vector<std::string> arguments;
+  std::string passphraseLine;  // the first line of the file --passphrase-file names
+  const char* message;         // what standard error starts with, after "karvel-cli: "
+};
+
+TEST_F(CliTest, UsageErrorsSayWhyAndTouchNothing) {
+  const std::string file = "--passphrase-file=" + logs_["given"];
+  const UsageCase cases[] = {
+      {{}, "", "A subcommand is required"},
+      {{"encode"}, "", "FILE is required"},
+      {{"scramble", "a.txt"}, "", "A subcommand is required"},
+      {{"encode", "--passphrase", kPassphrase, "a.txt"},
+       "",
+       "The following argument was not expected: --passphrase"},
+      {{"encode", "-o", "out", "a.txt", "b.txt", file}, "x", "-o takes one FILE"},
+      {{"encode", "--code-page", "437", "a.txt", file}, "x", "--code-page: 437 not in"},
+      {{"encode", file, "--passphrase-fd", "0", "a.txt"}, "x", "--passphrase-file excludes"},
+      {{"encode", "a.txt"}, "", "no terminal to ask for the encoding key: give"},
+      {{"encode", "--passphrase-file", "absent", "a.txt"},
+       "",
+       "encoding key cannot be read from absent"},
+      {{"decode", "--passphrase-fd", "7", "a.txt"},
+       "",
+       "encoding key cannot be read from descriptor 7"},
+      {{"encode", file, "a.txt"}, "", "input encoding key"},
+      {{"encode", file, "a.txt"}, std::string(128, 'k'), "encoding key too long"},
+      {{"encode", file, "--code-page", "1252", "a.txt"}, "\xff", "encoding key is not UTF-8 text"},
+      {{"encode", file, "a.txt"}, std::string("zero\0byte", 9), "encoding key is not UTF-8 text"},
+  };
+  WriteBytes(folder_["a.txt"], Plain(1));
+  WriteBytes(folder_["b.txt"], Plain(2));
+  const auto before = Snapshot(folder_.Path());
+  for (const UsageCase& usage : cases) {
+    WriteBytes(logs_["given"], Bytes(usage.passphraseLine.begin(), usage.passphraseLine.end()));
+    Outcome outcome = Run(usage.arguments);
+    SCOPED_TRACE(outcome.err);
+    EXPECT_EQ(outcome.exitCode, 2);
+    EXPECT_EQ(outcome.err.rfind(std::string("karvel-cli: ") + usage.message, 0), 0u);
+    EXPECT_EQ(Snapshot(folder_.Path()), before);
+  }
+}
+
+TEST_F(CliTest, TerminalAsksWithoutEchoTwiceToEncodeAndOnceToDecode) {
+  const Bytes plain = Plain(1);
+  WriteBytes(folder_["a.txt"], plain);
+  {
+    Terminal terminal(folder_.Path(), {"encode", "a.txt"});
+    ASSERT_TRUE(terminal.Expect("^Passphrase: $"));
+    terminal.Type(std::string(kPassphrase) + "\r");
+    ASSERT_TRUE(terminal.Expect("^\r\nPassphrase again: $"));
+    terminal.Type(std::string(kPassphrase) + "\r");
+    ASSERT_TRUE(terminal.Expect("^\r\na.txt: done\r\nkarvel-cli: encoded 1 of 1 file\r\n$"));
+    Outcome outcome = terminal.Wait();
+    EXPECT_EQ(outcome.exitCode, 0);
+    EXPECT_EQ(outcome.err.find(kPassphrase), std::string::npos) << "echoed";
+    termios settings;
+    ASSERT_EQ(tcgetattr(terminal.Master(), &settings), 0);
+    EXPECT_NE(settings.c_lflag & ECHO, 0u) << "the echo is back";
+  }
+  ExpectEncodingOf(ReadBytes(folder_["a.txt"]), plain, kPassphrase);
+
+  {
+    Terminal terminal(folder_.Path(), {"encode", "a.txt"});
+    ASSERT_TRUE(terminal.Expect("Passphrase: $"));
+    terminal.Type("other\r");
+    ASSERT_TRUE(terminal.Expect("Passphrase again: $"));
+    terminal.Type("othre\r");
+    ASSERT_TRUE(terminal.Expect("karvel-cli: encoding keys differ\r\n$"));
+    EXPECT_EQ(terminal.Wait().exitCode, 2);
+  }
+  {
+    Terminal terminal(folder_.Path(), {"decode", "a.txt"});
+    ASSERT_TRUE(terminal.Expect("Passphrase: $"));
+    terminal.Type(std::string(kPassphrase) + "\r");
+    ASSERT_TRUE(terminal.Expect("^\r\na.txt: done\r\nkarvel-cli: decoded 1 of 1 file\r\n$"));
+    EXPECT_EQ(terminal.Wait().exitCode, 0);
+  }
+  EXPECT_EQ(ReadBytes(folder_["a.txt"]), plain);
+
+  {
+    Terminal terminal(folder_.Path(), {"decode", "a.txt"});
+    ASSERT_TRUE(terminal.Expect("Passphrase: $"));
+    terminal.Type("\x03");
+    Outcome outcome = terminal.Wait();
+    EXPECT_EQ(outcome.signal, SIGINT);
+    termios settings;
+    ASSERT_EQ(tcgetattr(terminal.Master(), &settings), 0);
+    EXPECT_NE(settings.c_lflag & ECHO, 0u) << "the echo is back after Ctrl+C";
+  }
+  EXPECT_EQ(folder_.Names(), std::vector<std::string>{"a.txt"});
+}
+
+// Each FILE on its own: a line each, a summary, and the exit code of the first failure.
+TEST_F(CliTest, SeveralFilesEachOnItsOwn) {
+  const Bytes a = Plain(1), b = Plain(2), c = Plain(3);
+  WriteBytes(folder_["a.txt"], a);
+  WriteBytes(folder_["b.txt"], b);
+  WriteBytes(folder_["c.txt"], c);
+  const std::string file = "--passphrase-file=" + PassphraseFile();
+  const Feed other = {0, "other words\n"};
+
+  Outcome encoded = Run({"encode", file, "a.txt", "absent.txt", "c.txt"});
+  EXPECT_EQ(encoded.exitCode, 1);
+  EXPECT_EQ(encoded.err,
+            "a.txt: done\nabsent.txt: file open failed\nc.txt: done\n"
+            "karvel-cli: encoded 2 of 3 files\n");
+  ExpectEncodingOf(ReadBytes(folder_["a.txt"]), a, kPassphrase);
+  ExpectEncodingOf(ReadBytes(folder_["c.txt"]), c, kPassphrase);
+
+  Outcome again = Run({"encode", file, "a.txt"});
+  EXPECT_EQ(again.exitCode, 1);
+  EXPECT_EQ(again.err,
+            "a.txt: alreadly encoded by the passphrase\nkarvel-cli: encoded 0 of 1 file\n");
+  EXPECT_EQ(Run({"encode", "--passphrase-fd=0", "b.txt"}, {other}).exitCode, 0);
+
+  Outcome mixed = Run({"decode", file, "a.txt", "b.txt", "absent.txt", "c.txt"});
+  EXPECT_EQ(mixed.exitCode, 3);
+  EXPECT_EQ(mixed.err,
+            "a.txt: done\nb.txt: invalid key\nabsent.txt: file open failed\nc.txt: done\n"
+            "karvel-cli: decoded 2 of 4 files\n");
+  EXPECT_EQ(Run({"decode", "--passphrase-fd=0", "b.txt"}, {other}).exitCode, 0);
+  EXPECT_EQ(ReadBytes(folder_["a.txt"]), a);
+  EXPECT_EQ(ReadBytes(folder_["b.txt"]), b);
+  EXPECT_EQ(ReadBytes(folder_["c.txt"]), c);
+  EXPECT_EQ(folder_.Names(), (std::vector<std::string>{"a.txt", "b.txt", "c.txt"}));
+}
+
+struct SourceCase {
+  const char* name;
+  std::vector<std::string> options;
+  std::vector<Feed> feeds;
+  std::string fileText;  // the passphrase file's content
+};
+
+// The first line of a file or a descriptor, without its line end; what follows is not read.
+TEST_F(CliTest, PassphraseFromAFileOrADescriptorAndOutputElsewhere) {
+  const std::string file = logs_["given"];
+  const std::string line = std::string(kPassphrase) + "\r\nsecond line\n";
+  const SourceCase cases[] = {
+      {"file, CR LF", {"--passphrase-file", file}, {}, line},
+      {"file, no line end", {"--passphrase-file", file}, {}, kPassphrase},
+      {"standard input", {"--passphrase-fd", "0"}, {{0, std::string(kPassphrase) + "\n"}}, ""},
+      {"descriptor 3", {"--passphrase-fd", "3"}, {{3, line}}, ""},
+  };
+  const Bytes plain = Plain(4);
+  WriteBytes(folder_["plain.bin"], plain);
+  for (const SourceCase& source : cases) {
+    SCOPED_TRACE(source.name);
+    WriteBytes(file, Bytes(source.fileText.begin(), source.fileText.end()));
+    std::vector<std::string> arguments = {"encode", "-o", "out.bin", "plain.bin"};
+    arguments.insert(arguments.end(), source.options.begin(), source.options.end());
+    Outcome encoded = Run(arguments, source.feeds);
+    EXPECT_EQ(encoded.exitCode, 0) << encoded.err;
+    EXPECT_EQ(ReadBytes(folder_["plain.bin"]), plain);
+    ExpectEncodingOf(ReadBytes(folder_["out.bin"]), plain, kPassphrase);
+
+    arguments = {"decode", "--output=back.bin", "out.bin"};
+    arguments.insert(arguments.end(), source.options.begin(), source.options.end());
+    Outcome decoded = Run(arguments, source.feeds);
+    EXPECT_EQ(decoded.exitCode, 0) << decoded.err;
+    EXPECT_EQ(ReadBytes(folder_["back.bin"]), plain);
+    fs::remove(folder_["out.bin"]);
+    fs::remove(folder_["back.bin"]);
+  }
+}
+
+TEST_F(CliTest, CodePageGivesTheWindowsBytesOrRefuses) {
+  const Bytes plain = Plain(5);
+  for (const CodePageCase& test : kCodePageCases) {
+    SCOPED_TRACE(std::string(test.typed) + " in code page " + std::to_string(test.codePage));
+    WriteBytes(folder_["f.bin"], plain);
+    std::string typed = std::string(test.typed) + "\n";
+    std::vector<std::string> arguments = {"encode", "--passphrase-fd=0", "f.bin"};
+    if (test.codePage != 0) arguments.push_back("--code-page=" + std::to_string(test.codePage));
+    Outcome outcome = Run(arguments, {{0, typed}});
+    if (test.bytes != nullptr) {
+      EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
+      ExpectEncodingOf(ReadBytes(folder_["f.bin"]), plain, test.bytes);
+      continue;
+    }
+    EXPECT_EQ(outcome.exitCode, 2);
+    EXPECT_EQ(ReadBytes(folder_["f.bin"]), plain);
+    if (test.codePage == 0) {
+      EXPECT_EQ(outcome.err.rfind("karvel-cli: encoding key has characters beyond ASCII, whose "
+                                  "bytes depend on the code page: give --code-page N",
+                                  0),
+                0u)
+          << outcome.err;
+    } else {
+      EXPECT_EQ(outcome.err, "karvel-cli: encoding key has a character code page " +
+                                 std::to_string(test.codePage) + " cannot use\n");
+    }
+  }
+}
+
+class LongTransformTest : public CliTest {
+ protected:
+  void SetUp() override {
+    CliTest::SetUp();
+    std::ofstream(folder_["big.bin"]).close();
+    fs::resize_file(folder_["big.bin"], kBigSize);  // sparse: no disk taken, read at full speed
+    ASSERT_EQ(stat(folder_["big.bin"].c_str(), &before_), 0);
+  }
+
+  // The target as it was: the same file, size and time of its last change, and nothing beside it.
+  void ExpectAsItWas() {
+    struct stat now;
+    ASSERT_EQ(stat(folder_["big.bin"].c_str(), &now), 0);
+    EXPECT_EQ(now.st_ino, before_.st_ino);
+    EXPECT_EQ(now.st_size, before_.st_size);
+    EXPECT_EQ(now.st_mtim.tv_sec, before_.st_mtim.tv_sec);
+    EXPECT_EQ(now.st_mtim.tv_nsec, before_.st_mtim.tv_nsec);
+    EXPECT_EQ(folder_.Names(), std::vector<std::string>{"big.bin"});
+  }
+
+  static constexpr off_t kBigSize = off_t{1} << 30;
+  struct stat before_ = {};
+};
+
+// The bar shows on the terminal; the typed passphrase is never in the program's command line.
+TEST_F(LongTransformTest, CtrlCCancelsAndLeavesTheFileAsItWas) {
+  Terminal terminal(folder_.Path(), {"encode", "big.bin"});
+  for (const char* prompt : {"Passphrase: $", "Passphrase again: $"}) {
+    ASSERT_TRUE(terminal.Expect(prompt));
+    terminal.Type(std::string(kPassphrase) + "\r");
+  }
+  ASSERT_TRUE(terminal.Expect(
+      R"(\rbig\.bin +\[[#.]{10}\] +\d+% \d+\.\d\d/1\.00 GiB \d+\.\d \w+/s \d+:\d\d left +$)"));
+  const std::string commandLine = ReadText("/proc/" + std::to_string(terminal.Pid()) + "/cmdline");
+  EXPECT_EQ(commandLine, std::string(KARVEL_CLI) + '\0' + "encode" + '\0' + "big.bin" + '\0');
+  terminal.Type("\x03");
+  ASSERT_TRUE(
+      terminal.Expect("\r +\rbig\\.bin: cancelled\r\nkarvel-cli: encoded 0 of 1 file\r\n$"));
+  EXPECT_EQ(terminal.Wait().signal, SIGINT);
+  ExpectAsItWas();
+}
+
+// How far the program has read path, by the position of its descriptor; 0 while it has none.
+uint64_t ReadPosition(pid_t pid, const std::string& path) {
+  const fs::path process = "/proc/" + std::to_string(pid);
+  std::error_code ignored;
+  for (const fs::directory_entry& fd : fs::directory_iterator(process / "fd", ignored)) {
+    if (fs::read_symlink(fd.path(), ignored) != path) continue;
+    std::ifstream info(process / "fdinfo" / fd.path().filename());
+    std::string field;
+    uint64_t position = 0;
+    if (info >> field >> position && field == "pos:") return position;
+  }
+  return 0;
+}
+
+// A script's interruption: no bar where standard error is not a terminal.
+TEST_F(LongTransformTest, InterruptWithoutATerminalCancelsToo) {
+  Process process(folder_.Path(), {"encode", "--passphrase-fd=0", "big.bin"},
+                  {{0, std::string(kPassphrase) + "\n"}}, logs_.Path());
+  auto deadline = std::chrono::steady_clock::now() + kPatience;
+  while (ReadPosition(process.Pid(), folder_["big.bin"]) <= kChunkSize &&
+         std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_EQ(kill(process.Pid(), SIGINT), 0);
+  Outcome outcome = process.Wait();
+  EXPECT_EQ(outcome.signal, SIGINT);
+  EXPECT_EQ(outcome.err, "big.bin: cancelled\nkarvel-cli: encoded 0 of 1 file\n");
+  ExpectAsItWas();
+}
+
+}  // namespace
+}  // namespace karvel
