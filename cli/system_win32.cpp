@@ -87,7 +87,7 @@ bool ErrorIsTerminal() {
   return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
 }
 
-// A console shows UTF-16; a file or a pipe gets the UTF-8 bytes.
+// A console shows UTF-16; a file or a pipe gets the UTF-8 bytes with Windows' line ends.
 void WriteError(const std::string& text) {
   HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
   if (ErrorIsTerminal()) {
@@ -95,8 +95,13 @@ void WriteError(const std::string& text) {
     WriteConsole(error, wide.data(), wide.size());
     return;
   }
+  std::string lines;
+  for (char byte : text) {
+    if (byte == '\n') lines += '\r';
+    lines += byte;
+  }
   DWORD written = 0;
-  WriteFile(error, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+  WriteFile(error, lines.data(), static_cast<DWORD>(lines.size()), &written, nullptr);
 }
 
 LineResult AskHidden(const char* prompt, char (&text)[kTextSize]) {

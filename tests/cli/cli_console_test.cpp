@@ -1,0 +1,156 @@
+// The Windows console karvel-cli in its own process, as a script runs it: the
+// passphrase from redirected input, standard error into a file.
+#include <windows.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "engine/encoding_job.h"
+#include "engine/windows_path.h"
+#include "tests/cli/code_page_cases.h"
+#include "tests/support/reference_encoder.h"
+#include "tests/support/test_files.h"
+
+namespace karvel {
+namespace {
+
+constexpr DWORD kPatienceMs = 30000;
+constexpr char kPassphrase[] = "s3cret words";
+
+struct Outcome {
+  DWORD exitCode = 0;
+  std::string err;  // standard error's bytes
+};
+
+std::wstring Wide(const std::string& text) {
+  std::wstring wide;
+  EXPECT_TRUE(ToWide(text.c_str(), &wide)) << text;
+  return wide;
+}
+
+std::wstring Quoted(const std::wstring& argument) {
+  std::wstring quoted = L"\"";
+  for (wchar_t unit : argument) {
+    if (unit == L'"') quoted += L'\\';
+    quoted += unit;
+  }
+  return quoted + L"\"";
+}
+
+HANDLE Inheritable(HANDLE handle) {
+  SetHandleInformation(handle, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
+  return handle;
+}
+
+// Runs karvel-cli in folder with arguments, input as its standard input; its standard error
+// goes to errPath.
+Outcome Run(const std::filesystem::path& folder, const std::vector<std::string>& arguments,
+            const std::string& input, const std::wstring& errPath) {
+  const std::wstring program = Wide(KARVEL_CLI);
+  std::wstring commandLine = Quoted(program);
+  for (const std::string& argument : arguments) commandLine += L" " + Quoted(Wide(argument));
+
+  HANDLE readEnd = nullptr;
+  HANDLE writeEnd = nullptr;
+  EXPECT_TRUE(CreatePipe(&readEnd, &writeEnd, nullptr, 0));
+  DWORD written = 0;
+  EXPECT_TRUE(WriteFile(writeEnd, input.data(), static_cast<DWORD>(input.size()), &written,
+                        nullptr));
+  CloseHandle(writeEnd);
+  HANDLE err = CreateFileW(errPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                           CREATE_ALWAYS, 0, nullptr);
+  EXPECT_NE(err, INVALID_HANDLE_VALUE);
+
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = Inheritable(readEnd);
+  startup.hStdOutput = Inheritable(err);
+  startup.hStdError = err;
+  PROCESS_INFORMATION process = {};
+  Outcome outcome;
+  if (CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
+                     nullptr, folder.wstring().c_str(), &startup, &process)) {
+    EXPECT_EQ(WaitForSingleObject(process.hProcess, kPatienceMs), WAIT_OBJECT_0);
+    GetExitCodeProcess(process.hProcess, &outcome.exitCode);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+  } else {
+    ADD_FAILURE() << "karvel-cli does not start: error " << GetLastError();
+  }
+  CloseHandle(readEnd);
+  CloseHandle(err);
+  Bytes bytes = ReadBytes(Narrow(errPath));
+  outcome.err.assign(bytes.begin(), bytes.end());
+  return outcome;
+}
+
+Bytes Plain(unsigned seed) { return Pattern(kChunkSize + 1000 + seed, seed); }
+
+class CliConsoleTest : public ::testing::Test {
+ protected:
+  Outcome Run(const std::vector<std::string>& arguments, const std::string& input = "") {
+    // A new file each time: Wine may still hold the last one while its process ends.
+    const std::string errPath = logs_["err" + std::to_string(++runs_)];
+    return karvel::Run(folder_.Path(), arguments, input, Wide(errPath));
+  }
+
+  ScratchFolder folder_;
+  ScratchFolder logs_;
+  int runs_ = 0;
+};
+
+// Names beyond the ANSI code page reach the program whole; its lines are UTF-8 in a file.
+TEST_F(CliConsoleTest, UnicodeNamesRoundTripUnderARedirectedPassphrase) {
+  const std::string japanese = "日本語.txt", other = "Grüße ✓.bin";
+  const Bytes a = Plain(1), b = Plain(2);
+  WriteBytes(folder_[japanese], a);
+  WriteBytes(folder_[other], b);
+  const std::string line = std::string(kPassphrase) + "\r\n";
+
+  Outcome encoded = Run({"encode", "--passphrase-fd", "0", japanese, other}, line);
+  EXPECT_EQ(encoded.exitCode, 0u);
+  EXPECT_EQ(encoded.err, japanese + ": done\r\n" + other + ": done\r\n" +
+                             "karvel-cli: encoded 2 of 2 files\r\n");
+  EXPECT_TRUE(SameEncoding(ReadBytes(folder_[japanese]), ReferenceEncode(kPassphrase, a)));
+  EXPECT_TRUE(SameEncoding(ReadBytes(folder_[other]), ReferenceEncode(kPassphrase, b)));
+
+  Outcome wrong = Run({"decode", "--passphrase-fd=0", japanese, "absent.bin"}, "other\n");
+  EXPECT_EQ(wrong.exitCode, 3u);
+  EXPECT_EQ(wrong.err, japanese + ": invalid key\r\nabsent.bin: file open failed\r\n" +
+                           "karvel-cli: decoded 0 of 2 files\r\n");
+
+  Outcome decoded = Run({"decode", "--passphrase-fd=0", japanese, other}, line);
+  EXPECT_EQ(decoded.exitCode, 0u) << decoded.err;
+  EXPECT_EQ(ReadBytes(folder_[japanese]), a);
+  EXPECT_EQ(ReadBytes(folder_[other]), b);
+  EXPECT_EQ(folder_.Names(), (std::vector<std::string>{other, japanese}));
+}
+
+// Windows' own conversion gives the bytes the POSIX program's gives for the same table.
+TEST_F(CliConsoleTest, CodePageGivesTheWindowsBytesOrRefuses) {
+  const Bytes plain = Plain(5);
+  for (const CodePageCase& test : kCodePageCases) {
+    SCOPED_TRACE(std::string(test.typed) + " in code page " + std::to_string(test.codePage));
+    WriteBytes(folder_["f.bin"], plain);
+    std::vector<std::string> arguments = {"encode", "--passphrase-fd=0", "f.bin"};
+    if (test.codePage != 0) arguments.push_back("--code-page=" + std::to_string(test.codePage));
+    Outcome outcome = Run(arguments, std::string(test.typed) + "\n");
+    if (test.bytes != nullptr) {
+      EXPECT_EQ(outcome.exitCode, 0u) << outcome.err;
+      EXPECT_TRUE(SameEncoding(ReadBytes(folder_["f.bin"]), ReferenceEncode(test.bytes, plain)));
+      continue;
+    }
+    EXPECT_EQ(outcome.exitCode, 2u);
+    EXPECT_EQ(ReadBytes(folder_["f.bin"]), plain);
+    // Without --code-page the refusal names the code page the window uses here.
+    const std::string expected =
+        test.codePage == 0 ? "this system's is " + std::to_string(GetACP())
+                           : "code page " + std::to_string(test.codePage) + " cannot use";
+    EXPECT_NE(outcome.err.find(expected), std::string::npos) << outcome.err;
+  }
+}
+
+}  // namespace
+}  // namespace karvel
