@@ -1,7 +1,7 @@
 // The Windows console karvel-cli in its own process, as a script runs it: the
 // passphrase from redirected input, standard error into a file.
-#include <windows.h>
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <string>
 #include <vector>
@@ -55,11 +55,11 @@ Outcome Run(const std::filesystem::path& folder, const std::vector<std::string>&
   HANDLE writeEnd = nullptr;
   EXPECT_TRUE(CreatePipe(&readEnd, &writeEnd, nullptr, 0));
   DWORD written = 0;
-  EXPECT_TRUE(WriteFile(writeEnd, input.data(), static_cast<DWORD>(input.size()), &written,
-                        nullptr));
+  EXPECT_TRUE(
+      WriteFile(writeEnd, input.data(), static_cast<DWORD>(input.size()), &written, nullptr));
   CloseHandle(writeEnd);
-  HANDLE err = CreateFileW(errPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                           CREATE_ALWAYS, 0, nullptr);
+  HANDLE err = CreateFileW(errPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                           0, nullptr);
   EXPECT_NE(err, INVALID_HANDLE_VALUE);
 
   STARTUPINFOW startup = {};
@@ -145,9 +145,9 @@ TEST_F(CliConsoleTest, CodePageGivesTheWindowsBytesOrRefuses) {
     EXPECT_EQ(outcome.exitCode, 2u);
     EXPECT_EQ(ReadBytes(folder_["f.bin"]), plain);
     // Without --code-page the refusal names the code page the window uses here.
-    const std::string expected =
-        test.codePage == 0 ? "this system's is " + std::to_string(GetACP())
-                           : "code page " + std::to_string(test.codePage) + " cannot use";
+    const std::string expected = test.codePage == 0
+                                     ? "this system's is " + std::to_string(GetACP())
+                                     : "code page " + std::to_string(test.codePage) + " cannot use";
     EXPECT_NE(outcome.err.find(expected), std::string::npos) << outcome.err;
   }
 }
