@@ -2,7 +2,7 @@
 # Builds the benchmarks natively (Release, in build/bench) and prints every
 # figure beside its baseline measured in the same run: scrambling one work
 # buffer against memcpy; encoding and decoding a 1 GiB file against a plain
-# copy loop, cp and the tools a user might pick instead; encoding to another
+# copy loop, cp, karvel-cli and the tools a user might pick instead; encoding to another
 # volume (/dev/shm) against cp to it; the peak memory of encoding a small and
 # a large file.
 set -euo pipefail
@@ -25,6 +25,7 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKARVEL_BENCH=ON \
   -DBUILD_TESTING=OFF >/dev/null
 cmake --build "$build" -j2 >/dev/null
 file_bench="$build/bench/file_bench"
+cli="$build/cli/karvel-cli"
 
 mkdir -p "$data"
 # Another volume for the output: a RAM disk, which the 1 GiB result fits.
@@ -88,6 +89,11 @@ cp_unflushed() { cp "$plain" "$1"; }
 encode() { "$file_bench" encode "$plain" "$1" "$passphrase"; }
 encode_progress() { "$file_bench" encode-progress "$plain" "$1" "$passphrase"; }
 decode() { "$file_bench" decode "$data/encrypted.karvel" "$1" "$passphrase"; }
+# The command-line program as a script runs it, its lines on standard error dropped.
+cli_encode() { "$cli" encode --passphrase-file "$passphrase_file" -o "$1" "$plain" 2>/dev/null; }
+cli_decode() {
+  "$cli" decode --passphrase-file "$passphrase_file" -o "$1" "$data/encrypted.karvel" 2>/dev/null
+}
 # These two write to the other volume instead of their argument.
 cp_other_volume() { cp "$plain" "$other_out" && sync "$other_out"; }
 encode_other_volume() { "$file_bench" encode "$plain" "$other_out" "$passphrase"; }
@@ -111,7 +117,7 @@ encode "$data/encrypted.karvel" >/dev/null
 openssl_encrypt "$data/encrypted.openssl"
 gpg_encrypt "$data/encrypted.gpg"
 age_encrypt "$data/encrypted.age"
-for decrypt in decode openssl_decrypt gpg_decrypt age_decrypt; do
+for decrypt in decode cli_decode openssl_decrypt gpg_decrypt age_decrypt; do
   "$decrypt" "$out" >/dev/null
   cmp -s "$out" "$plain" || { echo "bench: $decrypt did not give back the plain file" >&2; exit 1; }
   rm -f "$out"
@@ -125,7 +131,7 @@ done
 # host, and a command that follows another pays for taking it back (run
 # alternately, the copy loop and Decode came out up to three times slower).
 commands=(copy_loop cp_synced cp_unflushed encode encode_progress decode cp_other_volume
-  encode_other_volume openssl_encrypt openssl_decrypt gpg_encrypt gpg_decrypt age_encrypt
+  encode_other_volume cli_encode cli_decode openssl_encrypt openssl_decrypt gpg_encrypt gpg_decrypt age_encrypt
   age_decrypt)
 declare -A times
 for ((pass = 0; pass < passes; pass++)); do
@@ -157,8 +163,10 @@ row "Encode with a JobProgress (the window's way)" "$(median encode_progress)" "
 row "Decode" "$(median decode)" "$copy_us"
 
 echo
-echo "3. The same file through other tools, output flushed (sync FILE); ratio to the copy loop"
+echo "3. The same file through karvel-cli and other tools, output flushed; ratio to the copy loop"
 columns
+row "karvel-cli encode --passphrase-file -o" "$(median cli_encode)" "$copy_us"
+row "karvel-cli decode --passphrase-file -o" "$(median cli_decode)" "$copy_us"
 row "openssl enc -aes-256-ctr -pbkdf2, encrypt" "$(median openssl_encrypt)" "$copy_us"
 row "openssl enc -aes-256-ctr -pbkdf2, decrypt" "$(median openssl_decrypt)" "$copy_us"
 row "gpg --symmetric --compress-algo none, encrypt" "$(median gpg_encrypt)" "$copy_us"
