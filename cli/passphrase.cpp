@@ -64,9 +64,12 @@ std::string LineRefusal(LineResult result, const PassphraseSource& source) {
       return "no terminal to ask for the encoding key: give --passphrase-file FILE or "
              "--passphrase-fd N";
     case LineResult::Failed:
-      return source.file != nullptr ? std::string("encoding key cannot be read from ") + source.file
-                                    : "encoding key cannot be read from descriptor " +
-                                          std::to_string(source.descriptor);
+      if (source.file != nullptr)
+        return std::string("encoding key cannot be read from ") + source.file;
+      if (source.descriptor >= 0) {
+        return "encoding key cannot be read from descriptor " + std::to_string(source.descriptor);
+      }
+      return "encoding key cannot be read from the terminal";
     case LineResult::Interrupted:
       return StatusText(JobStatus::Cancelled);
   }

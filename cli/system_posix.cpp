@@ -1,6 +1,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <iconv.h>
+#include <poll.h>
 #include <signal.h>
 #include <termios.h>
 #include <unistd.h>
@@ -16,8 +17,19 @@ namespace karvel::cli {
 namespace {
 
 volatile sig_atomic_t caught = 0;  // the signal that asked the program to stop, 0 for none
+// The handler writes a byte into it, so that a read waiting for a line wakes even when the
+// signal came just before the read began.
+int wakeUp[2] = {-1, -1};
 
-void Note(int number) { caught = number; }
+void Note(int number) {
+  int saved = errno;
+  caught = number;
+  if (wakeUp[1] >= 0) {
+    ssize_t ignored = write(wakeUp[1], "", 1);
+    (void)ignored;
+  }
+  errno = saved;
+}
 
 void WriteAll(int fd, const char* text, size_t length) {
   while (length > 0) {
@@ -60,7 +72,7 @@ bool ErrorIsTerminal() { return isatty(STDERR_FILENO) == 1; }
 void WriteError(const std::string& text) { WriteAll(STDERR_FILENO, text.data(), text.size()); }
 
 // The terminal's own line editing stays; only the echo of the typed characters goes. A
-// Ctrl+C there ends the read, as no signal handler here restarts it.
+// Ctrl+C there ends the read: ReadByte wakes on it.
 LineResult AskHidden(const char* prompt, char (&text)[kTextSize]) {
   int terminal = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
   if (terminal < 0) return LineResult::NoTerminal;
@@ -89,9 +101,14 @@ bool UseDescriptor(int fd) { return fcntl(fd, F_GETFD) != -1; }
 
 int ReadByte(int fd, char* byte) {
   for (;;) {
+    if (Interrupted()) return -1;
+    pollfd ready[2] = {{fd, POLLIN, 0}, {wakeUp[0], POLLIN, 0}};
+    int polled = poll(ready, wakeUp[0] >= 0 ? 2 : 1, -1);
+    if (polled < 0 && errno != EINTR) return -1;
+    if (polled <= 0 || ready[1].revents != 0) continue;
     ssize_t got = read(fd, byte, 1);
     if (got >= 0) return static_cast<int>(got);
-    if (errno != EINTR || Interrupted()) return -1;
+    if (errno != EINTR) return -1;
   }
 }
 
@@ -122,6 +139,12 @@ Conversion ToCodePage(const char* utf8, int codePage, char (&bytes)[kPassphraseF
 }
 
 void CatchInterrupts() {
+  if (pipe(wakeUp) == 0) {
+    for (int end : wakeUp) {
+      fcntl(end, F_SETFD, FD_CLOEXEC);
+      fcntl(end, F_SETFL, O_NONBLOCK);
+    }
+  }
   struct sigaction action = {};
   action.sa_handler = Note;
   sigemptyset(&action.sa_mask);

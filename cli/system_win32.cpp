@@ -49,7 +49,9 @@ HANDLE OpenConsole(const wchar_t* name) {
 }
 
 // Reads one line of the console into typed, its line end dropped; false at an error or Ctrl+C.
-bool ReadConsoleLine(HANDLE input, wchar_t (&typed)[kTextSize], size_t* length) {
+// Ctrl+C ends the read at once with ERROR_OPERATION_ABORTED, possibly before the handler, which
+// runs on a thread of its own, has noted it: *aborted tells.
+bool ReadConsoleLine(HANDLE input, wchar_t (&typed)[kTextSize], size_t* length, bool* aborted) {
   wchar_t chunk[64];
   bool ended = false;
   bool read = true;
@@ -58,6 +60,7 @@ bool ReadConsoleLine(HANDLE input, wchar_t (&typed)[kTextSize], size_t* length) 
     DWORD got = 0;
     read = ReadConsoleW(input, chunk, sizeof chunk / sizeof chunk[0], &got, nullptr) && got > 0 &&
            !Interrupted();
+    *aborted = !read && (Interrupted() || GetLastError() == ERROR_OPERATION_ABORTED);
     for (DWORD i = 0; read && i < got && !ended; ++i) {
       ended = chunk[i] == L'\n';
       if (ended || chunk[i] == L'\r') continue;
@@ -120,7 +123,8 @@ LineResult AskHidden(const char* prompt, char (&text)[kTextSize]) {
   WriteConsole(output, widePrompt.c_str(), std::wcslen(widePrompt.c_str()));
   wchar_t typed[kTextSize];
   size_t length = 0;
-  bool read = ReadConsoleLine(input, typed, &length);
+  bool aborted = false;
+  bool read = ReadConsoleLine(input, typed, &length, &aborted);
   SetConsoleMode(input, saved);
   WriteConsole(output, L"\r\n", 2);
   CloseHandle(input);
@@ -128,7 +132,8 @@ LineResult AskHidden(const char* prompt, char (&text)[kTextSize]) {
 
   LineResult result = LineResult::Ok;
   if (!read) {
-    result = Interrupted() ? LineResult::Interrupted : LineResult::Failed;
+    if (aborted) caught = true;  // the handler may not have run yet
+    result = aborted ? LineResult::Interrupted : LineResult::Failed;
   } else if (length > kMaxTextLength) {
     result = LineResult::TooLong;
   } else if (std::wmemchr(typed, L'\0', length) != nullptr) {

@@ -49,6 +49,22 @@ Outcome Ended(int status) {
   return outcome;
 }
 
+// The status the program ends with; one that has not ended within kPatience is killed.
+int Reaped(pid_t pid) {
+  auto deadline = std::chrono::steady_clock::now() + kPatience;
+  int status = 0;
+  while (waitpid(pid, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      ADD_FAILURE() << "karvel-cli still runs after " << kPatience.count() << " s";
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return status;
+}
+
 std::vector<char*> Argv(const std::vector<std::string>& arguments) {
   std::vector<char*> argv = {const_cast<char*>(KARVEL_CLI)};
   for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
@@ -113,8 +129,7 @@ class Process {
   pid_t Pid() const { return pid_; }
 
   Outcome Wait() {
-    int status = 0;
-    waitpid(pid_, &status, 0);
+    int status = Reaped(pid_);
     pid_ = -1;
     Outcome outcome = Ended(status);
     outcome.out = ReadText(logs_ / "out");
@@ -173,8 +188,7 @@ class Terminal {
   }
 
   Outcome Wait() {
-    int status = 0;
-    waitpid(pid_, &status, 0);
+    int status = Reaped(pid_);
     pid_ = -1;
     while (ReadSome(0)) {
     }
