@@ -160,14 +160,17 @@ int Run(std::vector<std::string> arguments) {
   CLI::Option* fromFile =
       app.add_option("--passphrase-file", passphraseFile, "Passphrase: FILE's first line")
           ->type_name("FILE");
-  app.add_option("--passphrase-fd", source.descriptor, "Passphrase: the first line of descriptor N")
-      ->type_name("N")
-      ->check(CLI::NonNegativeNumber.description(""))
-      ->excludes(fromFile);
+  CLI::Option* fromDescriptor = app.add_option("--passphrase-fd", source.descriptor,
+                                               "Passphrase: the first line of descriptor N")
+                                    ->type_name("N")
+                                    ->check(CLI::NonNegativeNumber.description(""));
   app.add_option("--code-page", source.codePage,
-                 "The passphrase's Windows code page (beyond ASCII)")
+                 "The passphrase's bytes beyond ASCII: those of the\n"
+                 "Windows ANSI code page N that opens the file in the\n"
+                 "window (874, 932, 936, 949, 950, 1250-1258, 65001)")
       ->type_name("N")
-      ->check(CLI::IsMember(std::vector<int>(std::begin(kCodePages), std::end(kCodePages))));
+      ->check(CLI::IsMember(std::vector<int>(std::begin(kCodePages), std::end(kCodePages)))
+                  .description(""));
   for (const Command& command : kCommands) {
     CLI::App* subcommand = app.add_subcommand(command.name, command.help);
     subcommand->add_option("FILE", files, "The files, each transformed on its own")
@@ -186,6 +189,10 @@ int Run(std::vector<std::string> arguments) {
   const Command* command = &kCommands[0];
   for (const Command& each : kCommands) {
     if (app.got_subcommand(each.name)) command = &each;
+  }
+  if (fromFile->count() > 0 && fromDescriptor->count() > 0) {
+    Say("karvel-cli: --passphrase-file and --passphrase-fd exclude each other");
+    return kExitUsage;
   }
   if (!output.empty() && files.size() != 1) {
     Say("karvel-cli: -o takes one FILE");
