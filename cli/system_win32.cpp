@@ -8,6 +8,7 @@
 #include <cwchar>
 
 #include "cli/system.h"
+#include "engine/windows_path.h"
 #include "engine/wipe.h"
 
 namespace karvel::cli {
@@ -20,22 +21,6 @@ BOOL WINAPI Note(DWORD event) {
   if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
   caught = true;
   return TRUE;
-}
-
-std::string ToUtf8(const wchar_t* wide) {
-  int size = WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr);
-  if (size <= 0) return std::string();
-  std::string text(static_cast<size_t>(size), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, wide, -1, &text[0], size, nullptr, nullptr);
-  text.resize(static_cast<size_t>(size) - 1);
-  return text;
-}
-
-std::wstring ToWide(const char* text, int length) {
-  int units = MultiByteToWideChar(CP_UTF8, 0, text, length, nullptr, 0);
-  std::wstring wide(static_cast<size_t>(units > 0 ? units : 0), L'\0');
-  if (units > 0) MultiByteToWideChar(CP_UTF8, 0, text, length, &wide[0], units);
-  return wide;
 }
 
 void WriteConsole(HANDLE console, const wchar_t* text, size_t units) {
@@ -80,7 +65,7 @@ std::vector<std::string> Arguments(int, char**) {
   int count = 0;
   wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
   std::vector<std::string> arguments;
-  for (int i = 0; wide != nullptr && i < count; ++i) arguments.push_back(ToUtf8(wide[i]));
+  for (int i = 0; wide != nullptr && i < count; ++i) arguments.push_back(Narrow(wide[i]));
   LocalFree(wide);
   return arguments;
 }
@@ -94,7 +79,8 @@ bool ErrorIsTerminal() {
 void WriteError(const std::string& text) {
   HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
   if (ErrorIsTerminal()) {
-    std::wstring wide = ToWide(text.data(), static_cast<int>(text.size()));
+    std::wstring wide;
+    ToWide(text.c_str(), &wide);
     WriteConsole(error, wide.data(), wide.size());
     return;
   }
@@ -119,8 +105,9 @@ LineResult AskHidden(const char* prompt, char (&text)[kTextSize]) {
   }
   // Hidden before the prompt shows, so that nothing typed after it is echoed.
   SetConsoleMode(input, (saved | ENABLE_LINE_INPUT | ENABLE_PROCESSED_INPUT) & ~ENABLE_ECHO_INPUT);
-  std::wstring widePrompt = ToWide(prompt, -1);
-  WriteConsole(output, widePrompt.c_str(), std::wcslen(widePrompt.c_str()));
+  std::wstring widePrompt;
+  ToWide(prompt, &widePrompt);
+  WriteConsole(output, widePrompt.c_str(), widePrompt.size());
   wchar_t typed[kTextSize];
   size_t length = 0;
   bool aborted = false;
@@ -153,7 +140,8 @@ LineResult AskHidden(const char* prompt, char (&text)[kTextSize]) {
 }
 
 int OpenForReading(const char* path) {
-  std::wstring wide = ToWide(path, -1);
+  std::wstring wide;
+  if (!ToWide(path, &wide)) return -1;
   return _wopen(wide.c_str(), _O_RDONLY | _O_BINARY);
 }
 
