@@ -128,13 +128,14 @@ int RunFile(const Command& command, const std::string& target, const std::string
   if (status == JobStatus::Ok) status = job->SetOutputPath(output.c_str());
   if (status == JobStatus::Ok) status = job->Probe();
   if (status == command.readyStatus) {
-    JobStatus output = job->OutputStatus();
-    if (output != JobStatus::Ok) status = output;
+    JobStatus outputStatus = job->OutputStatus();
+    if (outputStatus != JobStatus::Ok) status = outputStatus;
   }
+  const std::string name = Shown(target);
   bool ready = status == command.readyStatus;
-  if (ready) status = RunWatched(*job, command, Shown(target));
+  if (ready) status = RunWatched(*job, command, name);
   bool done = ready && status == JobStatus::Ok;
-  Say(Shown(target) + ": " + (done ? "done" : StatusText(status)));
+  Say(name + ": " + (done ? "done" : StatusText(status)));
   return done ? kExitDone : ExitCodeFor(status);
 }
 

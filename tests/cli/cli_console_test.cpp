@@ -46,7 +46,7 @@ HANDLE Inheritable(HANDLE handle) {
 // Runs karvel-cli in folder with arguments, input as its standard input; its standard error
 // goes to errPath.
 Outcome Run(const std::filesystem::path& folder, const std::vector<std::string>& arguments,
-            const std::string& input, const std::wstring& errPath) {
+            const std::string& input, const std::string& errPath) {
   const std::wstring program = Wide(KARVEL_CLI);
   std::wstring commandLine = Quoted(program);
   for (const std::string& argument : arguments) commandLine += L" " + Quoted(Wide(argument));
@@ -58,8 +58,8 @@ Outcome Run(const std::filesystem::path& folder, const std::vector<std::string>&
   EXPECT_TRUE(
       WriteFile(writeEnd, input.data(), static_cast<DWORD>(input.size()), &written, nullptr));
   CloseHandle(writeEnd);
-  HANDLE err = CreateFileW(errPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                           0, nullptr);
+  HANDLE err = CreateFileW(Wide(errPath).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                           CREATE_ALWAYS, 0, nullptr);
   EXPECT_NE(err, INVALID_HANDLE_VALUE);
 
   STARTUPINFOW startup = {};
@@ -81,7 +81,7 @@ Outcome Run(const std::filesystem::path& folder, const std::vector<std::string>&
   }
   CloseHandle(readEnd);
   CloseHandle(err);
-  Bytes bytes = ReadBytes(Narrow(errPath));
+  Bytes bytes = ReadBytes(errPath);
   outcome.err.assign(bytes.begin(), bytes.end());
   return outcome;
 }
@@ -93,7 +93,7 @@ class CliConsoleTest : public ::testing::Test {
   Outcome Run(const std::vector<std::string>& arguments, const std::string& input = "") {
     // A new file each time: Wine may still hold the last one while its process ends.
     const std::string errPath = logs_["err" + std::to_string(++runs_)];
-    return karvel::Run(folder_.Path(), arguments, input, Wide(errPath));
+    return karvel::Run(folder_.Path(), arguments, input, errPath);
   }
 
   ScratchFolder folder_;
