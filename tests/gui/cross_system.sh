@@ -48,9 +48,11 @@ for entry in "${cases[@]}"; do
   [ "$result" = ok ] || failed=1
 
   result=ok
-  if ! "$cli" decode "${options[@]}" "$folder/from-window.bin" 2>"$folder/cli.log"; then
+  # Into another file: the window's encoding stays for the check after the loop.
+  if ! "$cli" decode "${options[@]}" -o "$folder/decoded.bin" "$folder/from-window.bin" \
+    2>"$folder/cli.log"; then
     result="cli: $(head -1 "$folder/cli.log")"
-  elif ! cmp -s "$folder/plain.bin" "$folder/from-window.bin"; then
+  elif ! cmp -s "$folder/plain.bin" "$folder/decoded.bin"; then
     result="content differs"
   fi
   row karvel.exe karvel-cli "$label" "$passphrase" "$result"
@@ -59,12 +61,8 @@ done
 
 # The same window-encoded file under another code page's bytes does not open.
 folder="$work/1252"
-cp "$folder/plain.bin" "$folder/from-window.bin"
-cp "$folder/plain.bin" "$folder/from-cli.bin"
-"$cli" encode --passphrase-file "$folder/passphrase.txt" --code-page 1252 "$folder/from-cli.bin" 2>"$folder/cli.log" &&
-  window_side "$folder" C.UTF-8 "Grüße €uro" || failed=1
 "$cli" decode --passphrase-file "$folder/passphrase.txt" --code-page 65001 \
-  "$folder/from-window.bin" 2>"$folder/cli.log"
+  -o "$folder/as-65001.bin" "$folder/from-window.bin" 2>"$folder/cli.log"
 code=$?
 result="exit $code, $(head -1 "$folder/cli.log" | sed 's/.*: //')"
 row karvel.exe karvel-cli "1252 as 65001" "Grüße €uro" "$result"
