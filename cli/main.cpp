@@ -37,6 +37,13 @@ constexpr char kExitCodes[] =
     "  When FILEs fail in different ways, the first one's code. Ctrl+C cancels the\n"
     "  running FILE, leaving it as it was, and ends the program as Ctrl+C does.";
 
+// Older files check neither the whole passphrase nor the content: see the manual page.
+constexpr char kOlderFiles[] =
+    "\n\nOlder files (from other programs or older versions) decoded in place, under a\n"
+    "passphrase whose length they do not fully check, keep their encoded original:\n"
+    "it goes to the trash, or where the trash cannot take it, stays beside the\n"
+    "result as FILE.encoded. The file's line says where; restore it from there.";
+
 // From the start of a transform until its progress shows, as in the window.
 constexpr std::chrono::milliseconds kProgressDelay{500};
 constexpr std::chrono::milliseconds kWatchInterval{100};
@@ -119,6 +126,19 @@ JobStatus RunWatched(EncodingJob& job, const Command& command, const std::string
   return status;
 }
 
+// Where an older file's original went, for the file's line; "" when it is where it was.
+std::string OriginalNote(const EncodingJob& job) {
+  switch (job.originalPlace) {
+    case OriginalPlace::None:
+      break;
+    case OriginalPlace::Trash:
+      return std::string("; the encoded original is in ") + kTrashName;
+    case OriginalPlace::Beside:
+      return "; the encoded original is kept as " + Shown(job.originalPath);
+  }
+  return "";
+}
+
 // Probes and transforms one FILE as the window does, and says how it went; returns its exit code.
 int RunFile(const Command& command, const std::string& target, const std::string& output,
             const char* passphrase) {
@@ -135,7 +155,7 @@ int RunFile(const Command& command, const std::string& target, const std::string
   bool ready = status == command.readyStatus;
   if (ready) status = RunWatched(*job, command, name);
   bool done = ready && status == JobStatus::Ok;
-  Say(name + ": " + (done ? "done" : StatusText(status)));
+  Say(name + ": " + (done ? "done" : StatusText(status)) + OriginalNote(*job));
   return done ? kExitDone : ExitCodeFor(status);
 }
 
@@ -146,7 +166,7 @@ int Run(std::vector<std::string> arguments) {
       "unless a file or a descriptor gives it.",
       "karvel-cli");
   app.set_version_flag("--version", "karvel-cli " KARVEL_VERSION);
-  app.footer(kExitCodes);
+  app.footer(std::string(kExitCodes) + kOlderFiles);
   app.require_subcommand(1);
   app.failure_message([](const CLI::App*, const CLI::Error& error) {
     return std::string("karvel-cli: ") + error.what() + "\nRun karvel-cli --help for more.\n";

@@ -24,6 +24,9 @@ constexpr int kCodePages[] = {874,  932,  936,  949,  950,  1250, 1251, 1252,
 enum class LineResult { Ok, TooLong, NotText, NoTerminal, Failed, Interrupted };
 enum class Conversion { Ok, Unusable, TooLong, NoCodePage };
 
+// What the user's trash is called here, as in "the encoded original is in the trash".
+extern const char kTrashName[];
+
 // The program's arguments as UTF-8.
 std::vector<std::string> Arguments(int argc, char** argv);
 

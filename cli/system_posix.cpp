@@ -14,6 +14,8 @@
 
 namespace karvel::cli {
 
+const char kTrashName[] = "the trash";
+
 namespace {
 
 volatile sig_atomic_t caught = 0;  // the signal that asked the program to stop, 0 for none

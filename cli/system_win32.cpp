@@ -13,6 +13,8 @@
 
 namespace karvel::cli {
 
+const char kTrashName[] = "the Recycle Bin";
+
 namespace {
 
 std::atomic<bool> caught{false};

@@ -17,8 +17,10 @@ namespace karvel {
 namespace {
 
 constexpr size_t kSignatureCheckSize = kSignatureLength + 1;  // the terminator takes part
-constexpr int kMaxTemporaryNumber = 99;
-constexpr char kShortTemporaryName[] = "karvel";
+constexpr int kMaxFreeNameNumber = 99;
+constexpr char kShortFreeName[] = "karvel";
+constexpr char kTemporarySuffix[] = ".tmp";
+constexpr char kOriginalSuffix[] = ".encoded";  // an older file's original, kept beside its result
 #ifdef _WIN32
 constexpr char kSeparators[] = "\\/:";  // "C:name" lies in drive C's current folder
 #else
@@ -116,6 +118,30 @@ class InputFile {
   FileHandle handle_;
 };
 
+// Tries the names beside output in turn until attempt takes one: output, "." number unless 0,
+// and suffix; where the system takes no name that long, the same from "karvel" in output's folder.
+// *path is the name last tried.
+template <typename Attempt>
+CreateResult AtFreeName(const std::string& output, const char* suffix, std::string* path,
+                        Attempt attempt) {
+  auto numbered = [&](size_t length, const char* name) {
+    CreateResult result = CreateResult::NameTaken;
+    for (int number = 0; number <= kMaxFreeNameNumber && result == CreateResult::NameTaken;
+         ++number) {
+      *path = output.substr(0, length) + name;
+      if (number > 0) *path += "." + std::to_string(number);
+      *path += suffix;
+      result = path->size() > kMaxPathLength ? CreateResult::NameTooLong : attempt(path->c_str());
+    }
+    return result;
+  };
+  CreateResult result = numbered(output.size(), "");
+  if (result == CreateResult::NameTooLong) {
+    result = numbered(FolderLength(output.c_str()), kShortFreeName);
+  }
+  return result;
+}
+
 // The result on its way: a file this operation made beside the output, gone again unless Publish
 // puts it in place of the output.
 class TemporaryFile {
@@ -140,8 +166,9 @@ class TemporaryFile {
     if (files_.CreateUnnamed(folder.c_str(), &handle_) == CreateResult::Created) {
       return JobStatus::Ok;
     }
-    CreateResult created =
-        AtFreeName([this](const char* path) { return files_.CreateNew(path, &handle_); });
+    CreateResult created = AtFreeName(output, kTemporarySuffix, &path_, [this](const char* path) {
+      return files_.CreateNew(path, &handle_);
+    });
     named_ = created == CreateResult::Created;
     switch (created) {
       case CreateResult::Created:
@@ -162,8 +189,9 @@ class TemporaryFile {
   // first attempt.
   bool Publish(const MoveCheck& check, FileHandle held) {
     if (!named_) {
-      named_ = AtFreeName([this](const char* path) { return files_.Name(handle_, path); }) ==
-               CreateResult::Created;
+      named_ = AtFreeName(output_, kTemporarySuffix, &path_, [this](const char* path) {
+                 return files_.Name(handle_, path);
+               }) == CreateResult::Created;
       if (!named_) {
         if (held != kNoFile) files_.Close(held);
         return false;
@@ -177,30 +205,6 @@ class TemporaryFile {
   FileHandle Handle() const { return handle_; }
 
  private:
-  // Tries the temporary names in turn until attempt finds one free.
-  template <typename Attempt>
-  CreateResult AtFreeName(Attempt attempt) {
-    CreateResult result = AtNumberedName(output_.size(), "", attempt);
-    if (result == CreateResult::NameTooLong) {
-      result = AtNumberedName(FolderLength(output_.c_str()), kShortTemporaryName, attempt);
-    }
-    return result;
-  }
-
-  // The first length bytes of the output, then name, "." number unless 0, and ".tmp".
-  template <typename Attempt>
-  CreateResult AtNumberedName(size_t length, const char* name, Attempt attempt) {
-    CreateResult result = CreateResult::NameTaken;
-    for (int number = 0; number <= kMaxTemporaryNumber && result == CreateResult::NameTaken;
-         ++number) {
-      path_ = output_.substr(0, length) + name;
-      if (number > 0) path_ += "." + std::to_string(number);
-      path_ += ".tmp";
-      result = attempt(path_.c_str());
-    }
-    return result;
-  }
-
   FileServices& files_;
   std::string output_;
   std::string path_;
@@ -299,8 +303,52 @@ struct HeaderRandom {
   unsigned char bytes[kHeaderRandomSize];
 };
 
+// Without a record, a passphrase that slipped at a character the signature never sees decodes
+// to garbage unnoticed: in place, that would destroy the only copy. So the original, closed,
+// steps aside under a name of its own until the result has taken its name, goes back to it when
+// the result cannot, and then goes to the trash; where the trash does not take it, it stays
+// beside the result. At every moment the original has a name in its folder.
+JobStatus PublishKeepingOriginal(EncodingJob& job, FileServices& files, TemporaryFile& result,
+                                 const std::string& output, const FileIdentity& read,
+                                 JobProgress* progress) {
+  std::string aside;
+  CreateResult moved = AtFreeName(output, kOriginalSuffix, &aside, [&](const char* path) {
+    return files.Rename(output.c_str(), path);
+  });
+  if (moved != CreateResult::Created) {
+    return moved == CreateResult::NameTooLong ? JobStatus::PathTooLong : JobStatus::ReplaceFailed;
+  }
+  job.originalPlace = OriginalPlace::Beside;
+  std::memcpy(job.originalPath, aside.c_str(), aside.size() + 1);  // within kMaxPathLength
+  // The rename changed the file's change time, not what it holds; and the name it left must
+  // still be free, or the move would replace a file that another program just saved there.
+  bool changed = false;
+  MoveCheck stillAside = [&] {
+    FileIdentity now;
+    changed = !files.IdentifyPath(aside.c_str(), &now) || !SameFile(read, now) ||
+              now.size != read.size || now.lastWrite != read.lastWrite ||
+              files.Exists(output.c_str());
+    return !changed && !CancelRequested(progress);
+  };
+  if (!result.Publish(stillAside, kNoFile)) {
+    if (files.Rename(aside.c_str(), output.c_str()) == CreateResult::Created) {
+      job.originalPlace = OriginalPlace::None;
+      job.originalPath[0] = '\0';
+    }
+    if (changed) return JobStatus::TargetChanged;
+    return CancelRequested(progress) ? JobStatus::Cancelled : JobStatus::ReplaceFailed;
+  }
+  if (files.MoveToTrash(aside.c_str())) {
+    job.originalPlace = OriginalPlace::Trash;
+    job.originalPath[0] = '\0';
+  }
+  return JobStatus::Ok;
+}
+
 JobStatus Transform(EncodingJob& job, FileServices& files, Direction direction,
                     JobProgress* progress) {
+  job.originalPlace = OriginalPlace::None;
+  job.originalPath[0] = '\0';
   JobStatus status = CheckFields(job, files);
   if (status != JobStatus::Ok) return status;
   if (job.outputPath[0] == '\0') {
@@ -381,11 +429,6 @@ JobStatus Transform(EncodingJob& job, FileServices& files, Direction direction,
                            hash.Digest() != record.contentHash)) {
     return JobStatus::Damaged;
   }
-  // The result takes over what protected the file it replaces; a new output, the target's.
-  if (!files.CopyProtection(outputExists ? output.c_str() : job.targetPath, result.Handle(),
-                            outputExists)) {
-    return JobStatus::WriteFailed;
-  }
   // The target stays open, shared for reading (and deletion) only, until the result is safely on
   // disk, and where the system allows, through the move.
   if (!result.Flush()) return JobStatus::WriteFailed;
@@ -399,13 +442,16 @@ JobStatus Transform(EncodingJob& job, FileServices& files, Direction direction,
     return !changed && !CancelRequested(progress);
   };
   if (!stillValid()) return changed ? JobStatus::TargetChanged : JobStatus::Cancelled;
-  // Without a record, a passphrase that slipped at a character the signature never sees decodes
-  // to garbage unnoticed: in place, that would destroy the only copy, so it goes to the trash.
-  // Once it is there, nothing stops the result from taking its name.
+  // The result takes over what protected the file it replaces; a new output, the target's. Only
+  // now, so that a temporary file with a name stays its owner's alone until its last moments.
+  if (!files.CopyProtection(outputExists ? output.c_str() : job.targetPath, result.Handle(),
+                            outputExists)) {
+    return JobStatus::WriteFailed;
+  }
   if (direction == Direction::Decode && inPlace && !hasRecord &&
       SignatureMissesContentCharacters(length)) {
     target.Close();
-    if (files.MoveToTrash(output.c_str())) stillValid = [] { return true; };
+    return PublishKeepingOriginal(job, files, result, output, read, progress);
   }
   if (!result.Publish(stillValid, target.Release())) {
     if (changed) return JobStatus::TargetChanged;
@@ -422,6 +468,8 @@ EncodingJob::EncodingJob() {
   passphrase[0] = '\0';
   targetPath[0] = '\0';
   outputPath[0] = '\0';
+  originalPlace = OriginalPlace::None;
+  originalPath[0] = '\0';
 }
 
 EncodingJob::~EncodingJob() { Wipe(passphrase, sizeof passphrase); }

@@ -54,6 +54,14 @@ enum class JobStatus : int {
 // The terse message that tells the user what a status means; "" for none.
 const char* StatusText(JobStatus status);
 
+// Where Decode left an older file's original (one without the record, which checks neither the
+// whole passphrase nor the content), when it decoded it in place and the result may be garbage.
+enum class OriginalPlace {
+  None,    // no original was moved aside, or it is back at its name
+  Trash,   // in the user's trash (the Recycle Bin), from where the user can restore it
+  Beside,  // beside the result, at originalPath, which nothing removes
+};
+
 // Shared by a running transform and the thread that watches it or stops it.
 struct JobProgress {
   std::atomic<uint64_t> bytesDone{0};   // bytes of the target read so far
@@ -82,13 +90,16 @@ class EncodingJob {
   // Writes the header and the scrambled target to the output (the target itself when outputPath is
   // empty).
   JobStatus Encode(FileServices& files = SystemFileServices(), JobProgress* progress = nullptr);
-  // Checks the header, then writes the unscrambled content after it to the output.
+  // Checks the header, then writes the unscrambled content after it to the output; says in
+  // originalPlace where an older file's original went.
   JobStatus Decode(FileServices& files = SystemFileServices(), JobProgress* progress = nullptr);
 
   char signature[kSignatureFieldSize];
   char passphrase[kPassphraseFieldSize];
   char targetPath[kPathFieldSize];
   char outputPath[kPathFieldSize];
+  OriginalPlace originalPlace;        // set by Decode, whatever it returns
+  char originalPath[kPathFieldSize];  // for Beside
 };
 
 }  // namespace karvel

@@ -68,6 +68,9 @@ class FileServices {
   // list, and owner and group where allowed, never more rights than from grants; with
   // attributes, also its hidden, system and not-indexed marks.
   virtual bool CopyProtection(const char* from, FileHandle to, bool attributes) = 0;
+  // Gives the file at from the free name to instead, in one step within one volume; NameTaken
+  // when an entry has that name, NameTooLong when the system refuses it.
+  virtual CreateResult Rename(const char* from, const char* to) = 0;
   // Removes a file, waiting a little for others that hold it briefly.
   virtual bool Remove(const char* path) = 0;
   // Puts the file from, open as file, in place of to in one step within one volume, replacing a

@@ -201,6 +201,22 @@ class PosixFileServices : public FileServices {
     return fchmod(fd, mode & ~static_cast<mode_t>(077)) == 0;
   }
 
+  // A second name, then the first one gone, where the file system cannot rename without
+  // replacing; a file system without second names leaves the file where it is.
+  CreateResult Rename(const char* from, const char* to) override {
+#ifdef RENAME_NOREPLACE
+    if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0)
+      return CreateResult::Created;
+    if (errno != EINVAL && errno != ENOSYS) return Created(-1);
+#endif
+    if (link(from, to) != 0) return Created(-1);
+    if (unlink(from) == 0) return CreateResult::Created;
+    int error = errno;
+    unlink(to);
+    errno = error;
+    return CreateResult::Failed;
+  }
+
   bool Remove(const char* path) override { return unlink(path) == 0; }
 
   // Holding the replaced file open keeps no writer out here, so it is closed right away.

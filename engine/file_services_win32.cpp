@@ -371,6 +371,28 @@ class Win32FileServices : public FileServices {
            FALSE;
   }
 
+  // Never copies: a move to another volume fails instead.
+  CreateResult Rename(const char* from, const char* to) override {
+    std::wstring wideFrom, wideTo;
+    if (ToWidePath(from, &wideFrom) != WidePath::Ok) return CreateResult::Failed;
+    switch (ToWidePath(to, &wideTo)) {
+      case WidePath::Ok:
+        break;
+      case WidePath::TooLong:
+        return CreateResult::NameTooLong;
+      case WidePath::NotText:
+        return CreateResult::Failed;
+    }
+    if (WithRetry([&] { return MoveFileExW(wideFrom.c_str(), wideTo.c_str(), 0) != FALSE; })) {
+      return CreateResult::Created;
+    }
+    DWORD error = GetLastError();
+    if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) return CreateResult::NameTaken;
+    return error == ERROR_FILENAME_EXCED_RANGE || error == ERROR_INVALID_NAME
+               ? CreateResult::NameTooLong
+               : CreateResult::Failed;
+  }
+
   bool Remove(const char* path) override {
     std::wstring wide;
     if (ToWidePath(path, &wide) != WidePath::Ok) return false;

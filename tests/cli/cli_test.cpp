@@ -419,6 +419,47 @@ TEST_F(CliTest, PassphraseFromAFileOrADescriptorAndOutputElsewhere) {
   }
 }
 
+// The file's line tells where the encoded original of an older file went, whichever it was.
+TEST_F(CliTest, AnOlderFileDecodedInPlaceSaysWhereItsOriginalIs) {
+  const Bytes plain = Plain(5);
+  const Bytes older = ReferenceEncode(kPassphrase, plain);  // no record, as older writers make
+  const char* dataHome = std::getenv("XDG_DATA_HOME");
+  const std::string savedDataHome = dataHome == nullptr ? "" : dataHome;
+  const fs::path home = logs_["data"];
+  setenv("XDG_DATA_HOME", home.c_str(), 1);
+  struct Case {
+    const char* name;
+    bool trashIsAFile;
+    const char* line;
+    fs::path original;
+  };
+  const Case cases[] = {
+      {"the trash takes it", false, "older.bin: done; the encoded original is in the trash\n",
+       home / "Trash" / "files" / "older.bin.encoded"},
+      {"the trash cannot take it", true,
+       "older.bin: done; the encoded original is kept as older.bin.encoded\n",
+       folder_["older.bin.encoded"]},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(home);
+    fs::create_directories(home);
+    if (c.trashIsAFile) WriteBytes((home / "Trash").string(), Bytes{'x'});
+    WriteBytes(folder_["older.bin"], older);
+    Outcome decoded = Run({"decode", "--passphrase-file", PassphraseFile(), "older.bin"});
+    EXPECT_EQ(decoded.exitCode, 0) << decoded.err;
+    EXPECT_NE(decoded.err.find(c.line), std::string::npos) << decoded.err;
+    EXPECT_EQ(ReadBytes(folder_["older.bin"]), plain);
+    EXPECT_EQ(ReadBytes(c.original.string()), older);
+    fs::remove(folder_["older.bin.encoded"]);
+  }
+  if (savedDataHome.empty()) {
+    unsetenv("XDG_DATA_HOME");
+  } else {
+    setenv("XDG_DATA_HOME", savedDataHome.c_str(), 1);
+  }
+}
+
 TEST_F(CliTest, CodePageGivesTheWindowsBytesOrRefuses) {
   const Bytes plain = Plain(5);
   for (const CodePageCase& test : kCodePageCases) {

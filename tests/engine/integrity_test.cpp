@@ -1,11 +1,13 @@
 // Files this version writes check the whole passphrase and the whole content
 // through the record in their header's free bytes; files without one decode
 // as they always have, except that an in-place decode that may be garbage
-// sends the encoded file to the trash instead of destroying it.
+// keeps the encoded file, in the trash or beside the result, instead of
+// destroying it.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -191,6 +193,13 @@ TEST_F(Integrity, AChangedHeaderByteNeverGivesOtherContentThanThePlainFile) {
   }
 }
 
+// What an in-place decode of an older file left, and where it says the original is.
+struct OlderDecode {
+  JobStatus status;
+  OriginalPlace place;
+  std::string path;  // for OriginalPlace::Beside
+};
+
 // A trash of the test's own: the user's is never touched.
 class LegacyInPlace : public Integrity {
  protected:
@@ -219,6 +228,33 @@ class LegacyInPlace : public Integrity {
     }
   }
 #endif
+
+  OlderDecode DecodeInPlace(const std::string& passphrase,
+                            FileServices& files = SystemFileServices(),
+                            JobProgress* progress = nullptr,
+                            const std::string& name = "legacy.bin") {
+    auto job = std::make_unique<EncodingJob>();
+    EXPECT_EQ(job->SetPassphrase(passphrase.c_str()), JobStatus::Ok);
+    EXPECT_EQ(job->SetTargetPath(folder_[name].c_str()), JobStatus::Ok);
+    OlderDecode decoded;
+    decoded.status = job->Decode(files, progress);
+    decoded.place = job->originalPlace;
+    decoded.path = job->originalPath;
+    return decoded;
+  }
+
+#ifndef _WIN32
+  // The trash folder made a plain file, which no trash can be made in.
+  void BlockTrash() {
+    fs::remove_all(trash_.parent_path());
+    WriteBytes(trash_.parent_path().string(), Bytes{'x'});
+  }
+#endif
+
+  // Takes what the trash holds now as there before.
+  void Forget(const Bytes& bytes) {
+    for (const std::string& name : Trashed(bytes)) before_.insert(name);
+  }
 
   // The names this test put into the trash whose content is bytes.
   std::vector<std::string> Trashed(const Bytes& bytes) {
@@ -249,23 +285,29 @@ class LegacyInPlace : public Integrity {
 #endif
 };
 
-TEST_F(LegacyInPlace, ASlipThatMayDecodeToGarbageKeepsTheEncodedFileInTheTrash) {
-  const Bytes plain = Pattern(10000, 8);
-  const std::string passphrase = "Passphrase-16chr";
-  std::string slip = passphrase;
-  slip[UncheckedPosition(slip.size())] ^= 0x01;
-  const Bytes legacy = ReferenceEncode(passphrase, plain);
-  Write("legacy.bin", legacy);
+constexpr char kSixteen[] = "Passphrase-16chr";  // a length whose characters the signature misses
 
-  ASSERT_EQ(Run(kDecode, slip, "legacy.bin"), JobStatus::Ok);
-  EXPECT_FALSE(Read("legacy.bin") == plain);
-  EXPECT_EQ(Names(), std::vector<std::string>{"legacy.bin"});
-  EXPECT_EQ(Trashed(legacy).size(), 1u);
+TEST_F(LegacyInPlace, TheOriginalGoesToTheTrashUnderASlipAndUnderTheRightPassphrase) {
+  const Bytes plain = Pattern(10000, 8);
+  const Bytes legacy = ReferenceEncode(kSixteen, plain);
+  std::string slip = kSixteen;
+  slip[UncheckedPosition(slip.size())] ^= 0x01;
+  for (const std::string& passphrase : {slip, std::string(kSixteen)}) {
+    SCOPED_TRACE(passphrase);
+    Write("legacy.bin", legacy);
+    OlderDecode decoded = DecodeInPlace(passphrase);
+    ASSERT_EQ(decoded.status, JobStatus::Ok);
+    EXPECT_EQ(decoded.place, OriginalPlace::Trash);
+    EXPECT_EQ(Read("legacy.bin") == plain, passphrase == kSixteen);
+    EXPECT_EQ(Names(), std::vector<std::string>{"legacy.bin"});
+    EXPECT_EQ(Trashed(legacy).size(), 1u);
+    Forget(legacy);
+  }
 }
 
-TEST_F(LegacyInPlace, WhatTheSignatureChecksWholeOrGoesToAnOutputIsNotTrashed) {
+TEST_F(LegacyInPlace, WhatTheSignatureChecksWholeOrGoesToAnOutputIsNotMovedAside) {
   const Bytes plain = Pattern(10000, 9);
-  for (const std::string passphrase : {"seven!!", "Passphrase-16chr"}) {
+  for (const std::string passphrase : {"seven!!", kSixteen}) {
     const Bytes legacy = ReferenceEncode(passphrase, plain);
     Write("legacy.bin", legacy);
     const bool inPlace = passphrase.size() == 7;
@@ -274,26 +316,140 @@ TEST_F(LegacyInPlace, WhatTheSignatureChecksWholeOrGoesToAnOutputIsNotTrashed) {
     EXPECT_TRUE(Read(inPlace ? "legacy.bin" : "decoded") == plain);
     EXPECT_TRUE(Trashed(legacy).empty());
     fs::remove(folder_["decoded"]);
+    EXPECT_EQ(Names(), std::vector<std::string>{"legacy.bin"});
   }
 }
 
-TEST_F(LegacyInPlace, WhenTheTrashCannotTakeItTheFileIsDecodedAsBefore) {
-  const Bytes plain = Pattern(10000, 10);
-  Write("legacy.bin", ReferenceEncode("Passphrase-16chr", plain));
-  FaultyFileServices files({{Call::MoveToTrash, 1, Fault::Fail}});
-  ASSERT_EQ(RunJob(kDecode, "Passphrase-16chr", folder_["legacy.bin"], "", files), JobStatus::Ok);
-  EXPECT_TRUE(files.AllStruck());
-  EXPECT_TRUE(Read("legacy.bin") == plain);
-  EXPECT_EQ(Names(), std::vector<std::string>{"legacy.bin"});
-}
-
-TEST_F(LegacyInPlace, AFileWithARecordIsNeverTrashed) {
+TEST_F(LegacyInPlace, AFileWithARecordIsNeverMovedAside) {
   const Bytes plain = Pattern(10000, 11);
-  const Bytes encoded = EncodeWithRecord("Passphrase-16chr", plain);
-  ASSERT_EQ(Run(kDecode, "Passphrase-16chr", "encoded"), JobStatus::Ok);
+  const Bytes encoded = EncodeWithRecord(kSixteen, plain);
+  ASSERT_EQ(Run(kDecode, kSixteen, "encoded"), JobStatus::Ok);
   EXPECT_TRUE(Read("encoded") == plain);
   EXPECT_TRUE(Trashed(encoded).empty());
+  EXPECT_EQ(Names(), std::vector<std::string>{"encoded"});
 }
+
+// Every way the last steps can go wrong leaves the original's bytes at its name or at the name
+// the job reports, and never removes a file of the user's.
+TEST_F(LegacyInPlace, TheOriginalIsAlwaysWhereTheJobSaysItIs) {
+  const Bytes plain = Pattern(10000, 10);
+  const Bytes legacy = ReferenceEncode(kSixteen, plain);
+  const Bytes othersFile = Pattern(500, 12);
+  JobProgress progress;
+  auto saveAtTheName = [&] { Write("legacy.bin", othersFile); };
+  auto cancel = [&] { progress.cancelRequested = true; };
+  struct Case {
+    const char* name;
+    std::vector<FaultPlan> plans;
+    JobStatus status;
+    OriginalPlace place;
+    const char* atTheName;  // "original", "result" or "other's"
+  };
+  const Case cases[] = {
+      {"the trash refuses it",
+       {{Call::MoveToTrash, 1, Fault::Fail}},
+       JobStatus::Ok,
+       OriginalPlace::Beside,
+       "result"},
+      {"no name for it beside",
+       {{Call::Rename, 1, Fault::Fail}},
+       JobStatus::ReplaceFailed,
+       OriginalPlace::None,
+       "original"},
+      {"the result cannot take the name",
+       {{Call::Move, 1, Fault::Fail}},
+       JobStatus::ReplaceFailed,
+       OriginalPlace::None,
+       "original"},
+      {"nor can the original take it back",
+       {{Call::Move, 1, Fault::Fail}, {Call::Rename, 2, Fault::Fail}},
+       JobStatus::ReplaceFailed,
+       OriginalPlace::Beside,
+       ""},
+      {"another program saves a file at the name",
+       {{Call::Move, 1, Fault::Interject, saveAtTheName}},
+       JobStatus::TargetChanged,
+       OriginalPlace::Beside,
+       "other's"},
+      {"a cancel before the move",
+       {{Call::Move, 1, Fault::Interject, cancel}},
+       JobStatus::Cancelled,
+       OriginalPlace::None,
+       "original"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    progress.cancelRequested = false;
+    Write("legacy.bin", legacy);
+    FaultyFileServices files(c.plans);
+    OlderDecode decoded = DecodeInPlace(kSixteen, files, &progress);
+    EXPECT_TRUE(files.AllStruck());
+    EXPECT_EQ(decoded.status, c.status);
+    ASSERT_EQ(decoded.place, c.place);
+    const std::string atTheName = c.atTheName;
+    if (atTheName == "original") EXPECT_TRUE(Read("legacy.bin") == legacy);
+    if (atTheName == "result") EXPECT_TRUE(Read("legacy.bin") == plain);
+    if (atTheName == "other's") EXPECT_TRUE(Read("legacy.bin") == othersFile);
+    if (atTheName.empty()) EXPECT_FALSE(fs::exists(folder_["legacy.bin"]));
+    std::vector<std::string> expected = {"legacy.bin"};
+    if (decoded.place == OriginalPlace::Beside) {
+      EXPECT_EQ(decoded.path, folder_["legacy.bin.encoded"]);
+      EXPECT_TRUE(ReadBytes(decoded.path) == legacy);
+      expected = atTheName.empty() ? std::vector<std::string>{"legacy.bin.encoded"}
+                                   : std::vector<std::string>{"legacy.bin", "legacy.bin.encoded"};
+    }
+    EXPECT_EQ(Names(), expected);
+    EXPECT_TRUE(Trashed(legacy).empty());
+    for (const std::string& name : Names()) fs::remove(folder_[name]);
+  }
+}
+
+TEST_F(LegacyInPlace, ANameTakenBesideIsLeftAloneAndAnotherOneUsed) {
+  const Bytes plain = Pattern(3000, 13);
+  const Bytes legacy = ReferenceEncode(kSixteen, plain);
+  const Bytes usersFile = Pattern(100, 14);
+  Write("legacy.bin", legacy);
+  Write("legacy.bin.encoded", usersFile);
+  FaultyFileServices files({{Call::MoveToTrash, 1, Fault::Fail}});
+  OlderDecode decoded = DecodeInPlace(kSixteen, files);
+  ASSERT_EQ(decoded.status, JobStatus::Ok);
+  ASSERT_EQ(decoded.place, OriginalPlace::Beside);
+  EXPECT_EQ(decoded.path, folder_["legacy.bin.1.encoded"]);
+  EXPECT_TRUE(ReadBytes(decoded.path) == legacy);
+  EXPECT_TRUE(Read("legacy.bin.encoded") == usersFile);
+  EXPECT_TRUE(Read("legacy.bin") == plain);
+}
+
+#ifndef _WIN32
+// Real refusals of the trash, and a name too long for the original's own name beside it.
+TEST_F(LegacyInPlace, WhereTheTrashCannotTakeItTheOriginalStaysBeside) {
+  const Bytes plain = Pattern(3000, 15);
+  const Bytes legacy = ReferenceEncode(kSixteen, plain);
+  const std::string longName = std::string(250, 'n');
+  struct Case {
+    const char* name;
+    std::string file;
+    bool trashIsAFile;
+    const char* keptAs;
+  };
+  const Case cases[] = {
+      {"the trash is a plain file", "legacy.bin", true, "legacy.bin.encoded"},
+      {"a name too long for the trash and for a suffix", longName, true, "karvel.encoded"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.trashIsAFile) BlockTrash();
+    Write(c.file, legacy);
+    OlderDecode decoded = DecodeInPlace(kSixteen, SystemFileServices(), nullptr, c.file);
+    ASSERT_EQ(decoded.status, JobStatus::Ok);
+    ASSERT_EQ(decoded.place, OriginalPlace::Beside);
+    EXPECT_EQ(decoded.path, folder_[c.keptAs]);
+    EXPECT_TRUE(ReadBytes(decoded.path) == legacy);
+    EXPECT_TRUE(Read(c.file) == plain);
+    for (const std::string& name : Names()) fs::remove(folder_[name]);
+  }
+}
+#endif
 
 }  // namespace
 }  // namespace karvel

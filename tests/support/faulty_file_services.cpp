@@ -98,6 +98,13 @@ bool FaultyFileServices::CopyProtection(const char* from, FileHandle to, bool at
   return !Strike(Call::CopyProtection) && system_.CopyProtection(from, to, attributes);
 }
 
+CreateResult FaultyFileServices::Rename(const char* from, const char* to) {
+  if (const FaultPlan* plan = Strike(Call::Rename)) {
+    return plan->fault == Fault::NameTooLong ? CreateResult::NameTooLong : CreateResult::Failed;
+  }
+  return system_.Rename(from, to);
+}
+
 bool FaultyFileServices::Remove(const char* path) { return system_.Remove(path); }
 
 bool FaultyFileServices::Move(FileHandle file, const char* from, const char* to,

@@ -25,6 +25,7 @@ enum class Call {
   Flush,
   Close,
   CopyProtection,
+  Rename,
   Move,
   MoveToTrash,
   FillRandom
@@ -62,6 +63,7 @@ class FaultyFileServices : public FileServices {
   bool Flush(FileHandle file) override;
   bool Close(FileHandle file) override;
   bool CopyProtection(const char* from, FileHandle to, bool attributes) override;
+  CreateResult Rename(const char* from, const char* to) override;
   bool Remove(const char* path) override;
   bool Move(FileHandle file, const char* from, const char* to, const MoveCheck& check,
             FileHandle held) override;
