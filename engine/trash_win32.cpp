@@ -24,7 +24,9 @@ bool MoveToTrash(const char* path) {
   SHFILEOPSTRUCTW operation = {};
   operation.wFunc = FO_DELETE;
   operation.pFrom = full;
-  operation.fFlags = FOF_ALLOWUNDO | FOF_NO_UI;
+  // Where the Recycle Bin cannot take the file (too large, no bin on the drive), the shell would
+  // destroy it instead, unasked under FOF_NO_UI: the warning lets the user keep it.
+  operation.fFlags = FOF_ALLOWUNDO | FOF_NO_UI | FOF_WANTNUKEWARNING;
   return SHFileOperationW(&operation) == 0 && !operation.fAnyOperationsAborted &&
          GetFileAttributesW(full) == INVALID_FILE_ATTRIBUTES;
 }

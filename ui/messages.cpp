@@ -70,6 +70,26 @@ void ShowMessage(HWND window, UINT textId, UINT captionId, int boxId) {
   FocusBox(window, boxId);
 }
 
+// The original's path may be as long as any path, so this text has no fixed size.
+void ShowOutcome(HWND window, UINT textId, UINT captionId, int boxId, OriginalPlace place,
+                 const std::wstring& originalPath) {
+  if (place == OriginalPlace::None) {
+    ShowMessage(window, textId, captionId, boxId);
+    return;
+  }
+  wchar_t outcome[kMessageUnits];
+  wchar_t where[kMessageUnits];
+  wchar_t caption[kMessageUnits];
+  LoadText(window, textId, outcome);
+  LoadText(window, place == OriginalPlace::Trash ? IDS_ORIGINAL_IN_TRASH : IDS_ORIGINAL_KEPT_AS,
+           where);
+  LoadText(window, captionId, caption);
+  std::wstring text = std::wstring(outcome) + L"\n\n" + where;
+  if (place == OriginalPlace::Beside) text += originalPath;
+  MessageBoxW(window, text.c_str(), caption, MB_OK);
+  FocusBox(window, boxId);
+}
+
 void ShowRefusal(HWND window, JobStatus status, int boxId) {
   ShowMessage(window, StatusTextId(status), IDS_ERROR, boxId);
 }

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 #include "engine/encoding_job.h"
 
 namespace karvel {
@@ -16,6 +18,11 @@ int BoxFor(JobStatus status);
 
 // A message box owned by the window; afterwards the keyboard is in box boxId, its text selected.
 void ShowMessage(HWND window, UINT textId, UINT captionId, int boxId);
+
+// The outcome of a transform, textId under captionId, and after it where an older file's original
+// went, when it went anywhere; afterwards the keyboard is in box boxId.
+void ShowOutcome(HWND window, UINT textId, UINT captionId, int boxId, OriginalPlace place,
+                 const std::wstring& originalPath);
 
 // A refusal's message under the caption "error".
 void ShowRefusal(HWND window, JobStatus status, int boxId);

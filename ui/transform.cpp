@@ -2,7 +2,9 @@
 
 #include <cassert>
 #include <limits>
+#include <string>
 
+#include "engine/windows_path.h"
 #include "res/resource.h"
 #include "ui/confirm_dialog.h"
 #include "ui/job_boxes.h"
@@ -148,17 +150,22 @@ void Transform::OnDone() {
 void Transform::Finish() {
   KillTimer(window_, kProgressDelayTimer);
   JoinWorker();
+  const OriginalPlace originalPlace = work_->job.originalPlace;
+  std::wstring originalPath;
+  if (originalPlace == OriginalPlace::Beside) ToWide(work_->job.originalPath, &originalPath);
   work_.reset();
   SetInputEnabled(true);
   MoveTo(Phase::Idle);
   switch (then_) {
     case Then::ShowOutcome:
       if (status_ != JobStatus::Ok) {
-        ShowRefusal(window_, status_, BoxFor(status_));
+        ShowOutcome(window_, StatusTextId(status_), IDS_ERROR, BoxFor(status_), originalPlace,
+                    originalPath);
         break;
       }
       ErasePassphraseBox(GetDlgItem(window_, IDC_PASSPHRASE));
-      ShowMessage(window_, IDS_DONE, command_->doneCaptionId, IDC_TARGET_FILE);
+      ShowOutcome(window_, IDS_DONE, command_->doneCaptionId, IDC_TARGET_FILE, originalPlace,
+                  originalPath);
       break;
     case Then::Close:
       PostMessageW(window_, WM_CLOSE, 0, 0);  // closes now that nothing runs

@@ -695,6 +695,77 @@ TEST_F(KarvelTest, EncodingTwiceUnderOnePassphraseIsRefused) {
   ExpectEncodingOf(ReadBytes(target), plain, "pass");
 }
 
+// ---- An older file decoded in place: the message says where its encoded original went.
+
+// True when a file in the trash folder trash (Wine's, under XDG_DATA_HOME) holds bytes; earlier
+// runs may have left files of that name, so the shell may have named it otherwise.
+bool InTrash(const std::string& trash, const Bytes& bytes) {
+  WIN32_FIND_DATAA entry;
+  HANDLE search = FindFirstFileA((trash + "\\files\\*").c_str(), &entry);
+  if (search == INVALID_HANDLE_VALUE) return false;
+  bool found = false;
+  do {
+    found = ReadBytes(trash + "\\files\\" + entry.cFileName) == bytes;
+  } while (!found && FindNextFileA(search, &entry));
+  FindClose(search);
+  return found;
+}
+
+TEST_F(KarvelTest, AnOlderFileDecodedInPlaceSaysWhereItsOriginalIs) {
+  const char* dataHome = std::getenv("XDG_DATA_HOME");
+  if (dataHome == nullptr) GTEST_SKIP() << "XDG_DATA_HOME names no trash for this run";
+  const std::string trash = std::string("Z:") + dataHome + "\\Trash";
+  const std::string trashSetAside = trash + ".set-aside";
+  const std::string passphrase = "Passphrase-16chr";  // a length the signature does not fully see
+  const Bytes plain = PlainContent();
+  const Bytes older = Encoded(plain, passphrase);  // without the record, as older writers made it
+  struct Case {
+    const char* name;
+    bool trashIsAFile;
+    std::string message;
+    std::string original;  // beside it; "" for the Recycle Bin
+  };
+  const Case cases[] = {
+      {"the Recycle Bin takes it", false, "done\n\nthe encoded original is in the Recycle Bin", ""},
+      {"the Recycle Bin cannot take it", true,
+       "done\n\nthe encoded original is kept as " + PathOf("older2.bin.encoded"),
+       PathOf("older2.bin.encoded")},
+  };
+  StartKarvel();
+  int row = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string target = PathOf("older" + std::to_string(++row) + ".bin");
+    WriteBytes(target, older);
+    if (c.trashIsAFile) {
+      MoveFileA(trash.c_str(), trashSetAside.c_str());
+      WriteBytes(trash, Bytes{'x'});
+    }
+    SetBoxes(target, passphrase, "");
+    Command(IDC_DECODE);
+    HWND box = WaitForWindow(kMessageBoxClass, nullptr, true);
+    // The box may have only just been created: its paint comes when its thread is idle. Only the
+    // picture waits on this; nothing is asserted of it.
+    RedrawWindow(box, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+    Sleep(300);
+    SaveScreenshot(box, c.trashIsAFile ? "original-kept-beside" : "original-in-recycle-bin");
+    MessageSeen seen = DismissMessage();
+    if (c.trashIsAFile) {
+      DeleteFileA(trash.c_str());
+      MoveFileA(trashSetAside.c_str(), trash.c_str());
+    }
+    EXPECT_EQ(seen.caption, "karvel - decoding");
+    EXPECT_EQ(seen.text, c.message);
+    EXPECT_EQ(ReadBytes(target), plain);
+    if (c.trashIsAFile) {
+      EXPECT_EQ(ReadBytes(c.original), older);
+      DeleteFileA(c.original.c_str());
+    } else {
+      EXPECT_TRUE(InTrash(trash, older));
+    }
+  }
+}
+
 // ---- Placement and closing.
 
 TEST_F(KarvelTest, FirstRunOpensAtTheDefaultRectangle) {
