@@ -26,6 +26,8 @@ constexpr int kExitFileFailed = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitInvalidKey = 3;
 constexpr int kExitDamaged = 4;
+// Not an exit code: the program ends as the interruption that cancelled the FILE.
+constexpr int kCancelled = -1;
 
 constexpr char kExitCodes[] =
     "Exit codes:\n"
@@ -34,8 +36,9 @@ constexpr char kExitCodes[] =
     "  2    usage: the arguments or the passphrase cannot be used; no FILE touched\n"
     "  3    invalid key: a FILE is not encoded under the passphrase\n"
     "  4    a FILE is damaged\n"
-    "  When FILEs fail in different ways, the first one's code. Ctrl+C cancels the\n"
-    "  running FILE, leaving it as it was, and ends the program as Ctrl+C does.";
+    "  When FILEs fail in different ways, the first one's code. Ctrl+C, a hang-up,\n"
+    "  SIGTERM, SIGQUIT or SIGPIPE cancels the running FILE, leaving it as it was, and\n"
+    "  ends the program as that signal does; a FILE already past its last step is done.";
 
 // Older files check neither the whole passphrase nor the content: see the manual page.
 constexpr char kOlderFiles[] =
@@ -94,10 +97,11 @@ std::string Shown(const std::string& name) {
   return shown;
 }
 
-// Runs the transform while a second thread passes Ctrl+C on to it and, on a
-// terminal, shows how far it has come once it has lasted kProgressDelay.
+// Runs the transform, which an interruption cancels, while a second thread shows, on a
+// terminal, how far it has come once it has lasted kProgressDelay.
 JobStatus RunWatched(EncodingJob& job, const Command& command, const std::string& name) {
   JobProgress progress;
+  CancelOnInterrupt(&progress.cancelRequested);
   std::mutex mutex;
   std::condition_variable ended;
   bool finished = false;
@@ -107,7 +111,6 @@ JobStatus RunWatched(EncodingJob& job, const Command& command, const std::string
     bool shown = false;
     std::unique_lock<std::mutex> lock(mutex);
     while (!ended.wait_for(lock, kWatchInterval, [&] { return finished; })) {
-      if (Interrupted()) progress.cancelRequested = true;
       std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
       if (!terminal || elapsed < kProgressDelay) continue;
       WriteError("\r" +
@@ -123,6 +126,7 @@ JobStatus RunWatched(EncodingJob& job, const Command& command, const std::string
   }
   ended.notify_one();
   watcher.join();
+  CancelOnInterrupt(nullptr);
   return status;
 }
 
@@ -139,7 +143,8 @@ std::string OriginalNote(const EncodingJob& job) {
   return "";
 }
 
-// Probes and transforms one FILE as the window does, and says how it went; returns its exit code.
+// Probes and transforms one FILE as the window does, and says how it went; returns its exit code,
+// or kCancelled.
 int RunFile(const Command& command, const std::string& target, const std::string& output,
             const char* passphrase) {
   auto job = std::make_unique<EncodingJob>();  // two path fields of 96 KiB each
@@ -156,6 +161,7 @@ int RunFile(const Command& command, const std::string& target, const std::string
   if (ready) status = RunWatched(*job, command, name);
   bool done = ready && status == JobStatus::Ok;
   Say(name + ": " + (done ? "done" : StatusText(status)) + OriginalNote(*job));
+  if (status == JobStatus::Cancelled) return kCancelled;
   return done ? kExitDone : ExitCodeFor(status);
 }
 
@@ -231,17 +237,21 @@ int Run(std::vector<std::string> arguments) {
     return kExitUsage;
   }
 
+  // An interruption that comes after a FILE's last step leaves it done: the program then stops
+  // before the next FILE, or, after the last, ends as though none had come.
   int exitCode = kExitDone;
   size_t done = 0;
+  bool cancelled = false;
   for (const std::string& file : files) {
-    if (Interrupted()) break;
-    int code = RunFile(*command, file, output, passphrase.bytes);
+    int code = Interrupted() ? kCancelled : RunFile(*command, file, output, passphrase.bytes);
+    cancelled = code == kCancelled;
+    if (cancelled) break;
     if (code == kExitDone) ++done;
     if (exitCode == kExitDone) exitCode = code;
   }
   Say(std::string("karvel-cli: ") + command->doneWord + " " + std::to_string(done) + " of " +
       std::to_string(files.size()) + (files.size() == 1 ? " file" : " files"));
-  if (Interrupted()) EndAsInterrupted();
+  if (cancelled) EndAsInterrupted();
   return exitCode;
 }
 

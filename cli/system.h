@@ -3,6 +3,7 @@
 // and Ctrl+C. Implemented once on POSIX and once on Win32; texts are UTF-8.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <string>
 #include <vector>
@@ -58,8 +59,12 @@ int SystemCodePage();
 // bytes is wiped on refusal.
 Conversion ToCodePage(const char* utf8, int codePage, char (&bytes)[kPassphraseFieldSize]);
 
-// From now on Ctrl+C (and a request to stop the program) is noted instead of ending it.
+// From now on Ctrl+C and every other request to stop the program (a hang-up, SIGTERM, SIGQUIT,
+// SIGPIPE; Ctrl+Break, the console's closing) is noted instead of ending it; one ignored stays so.
 void CatchInterrupts();
+// Until the next call, an interruption also sets *cancel, at once when one came already; nullptr
+// ends that before *cancel goes.
+void CancelOnInterrupt(std::atomic<bool>* cancel);
 bool Interrupted();
 // Ends the program as the interruption it caught would have ended it.
 [[noreturn]] void EndAsInterrupted();

@@ -3,9 +3,14 @@
 #include <iconv.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <termios.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <sys/prctl.h>
+#endif
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 
@@ -18,14 +23,26 @@ const char kTrashName[] = "the trash";
 
 namespace {
 
-volatile sig_atomic_t caught = 0;  // the signal that asked the program to stop, 0 for none
+// Each of them ends the program by default; caught, it is Ctrl+C's equal.
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE};
+
+// A signal handler may touch only atomics that need no lock.
+static_assert(std::atomic<int>::is_always_lock_free && std::atomic<bool>::is_always_lock_free &&
+              std::atomic<std::atomic<bool>*>::is_always_lock_free);
+
+std::atomic<int> caught{0};  // the signal that asked the program to stop, 0 for none
+// Set by the handler itself, so that a transform sees a signal at its very next check.
+std::atomic<std::atomic<bool>*> cancel{nullptr};
 // The handler writes a byte into it, so that a read waiting for a line wakes even when the
 // signal came just before the read began.
 int wakeUp[2] = {-1, -1};
 
 void Note(int number) {
   int saved = errno;
-  caught = number;
+  int none = 0;
+  caught.compare_exchange_strong(none, number);  // the first decides how the program ends
+  std::atomic<bool>* flag = cancel.load();
+  if (flag != nullptr) *flag = true;
   if (wakeUp[1] >= 0) {
     ssize_t ignored = write(wakeUp[1], "", 1);
     (void)ignored;
@@ -149,20 +166,37 @@ void CatchInterrupts() {
   }
   struct sigaction action = {};
   action.sa_handler = Note;
+  action.sa_flags = SA_RESTART;  // the engine's file calls go on; the prompt's poll wakes anyway
   sigemptyset(&action.sa_mask);
-  for (int number : {SIGINT, SIGTERM}) {
+  for (int number : kStopSignals) sigaddset(&action.sa_mask, number);
+  for (int number : kStopSignals) {
     struct sigaction before = {};
     sigaction(number, nullptr, &before);
-    // A shell starts background work with SIGINT ignored: it stays so.
+    // A shell starts background work with SIGINT ignored, nohup with SIGHUP: it stays so.
     if (before.sa_handler != SIG_IGN) sigaction(number, &action, nullptr);
   }
 }
 
+// The handler runs on whichever thread the signal interrupts: the caller must have joined every
+// other thread before it lets *cancel go.
+void CancelOnInterrupt(std::atomic<bool>* flag) {
+  cancel = flag;
+  if (flag != nullptr && Interrupted()) *flag = true;
+}
+
 bool Interrupted() { return caught != 0; }
 
-// A shell that sees its command end by the signal stops its script too.
+// A shell that sees its command end by the signal stops its script too, which an exit code would
+// not do. SIGQUIT's own end writes a core, which would hold the passphrase and the content read:
+// a limit of 0 stops one written to a file, and on Linux a process that may not be dumped stops
+// one handed to a program (systemd-coredump, apport) as well.
 void EndAsInterrupted() {
   int number = caught;
+  rlimit noCore = {0, 0};
+  setrlimit(RLIMIT_CORE, &noCore);
+#ifdef __linux__
+  prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+#endif
   signal(number, SIG_DFL);
   raise(number);
   _exit(128 + number);

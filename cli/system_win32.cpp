@@ -5,7 +5,9 @@
 #include <shellapi.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <cwchar>
+#include <mutex>
 
 #include "cli/system.h"
 #include "engine/windows_path.h"
@@ -18,10 +20,22 @@ const char kTrashName[] = "the Recycle Bin";
 namespace {
 
 std::atomic<bool> caught{false};
+// Windows runs the handler on a thread of its own: the lock keeps *cancel from going while the
+// handler sets it.
+std::mutex cancelLock;
+std::atomic<bool>* cancel = nullptr;
+std::condition_variable cancelGone;
 
+// Windows ends the program as soon as the handler of a console's closing returns: it waits until
+// the running FILE is cancelled, and its temporary file gone, or Windows' own patience ends.
 BOOL WINAPI Note(DWORD event) {
-  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
+  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) {
+    return FALSE;
+  }
+  std::unique_lock<std::mutex> lock(cancelLock);
   caught = true;
+  if (cancel != nullptr) *cancel = true;
+  if (event == CTRL_CLOSE_EVENT) cancelGone.wait(lock, [] { return cancel == nullptr; });
   return TRUE;
 }
 
@@ -183,6 +197,15 @@ Conversion ToCodePage(const char* utf8, int codePage, char (&bytes)[kPassphraseF
 }
 
 void CatchInterrupts() { SetConsoleCtrlHandler(Note, TRUE); }
+
+void CancelOnInterrupt(std::atomic<bool>* flag) {
+  {
+    std::lock_guard<std::mutex> lock(cancelLock);
+    cancel = flag;
+    if (flag != nullptr && caught) *flag = true;
+  }
+  if (flag == nullptr) cancelGone.notify_all();
+}
 
 bool Interrupted() { return caught; }
 

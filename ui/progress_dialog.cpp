@@ -110,7 +110,8 @@ void ShowProgressDialog(HINSTANCE instance, HWND owner, const char* path, JobPro
 
 void EndProgressDialog(HWND dialog) { EndDialog(dialog, 0); }
 
-// Escape, the title-bar close button and Alt+F4 all come as IDCANCEL, like the Cancel button.
+// Escape, the title-bar close button and Alt+F4 all come as IDCANCEL, like the Cancel button; so
+// does Enter, since Cancel is the dialog's default button.
 INT_PTR CALLBACK ProgressDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_INITDIALOG:

@@ -6,7 +6,9 @@
 #include <pty.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/ptrace.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -38,14 +40,18 @@ constexpr char kPassphrase[] = "s3cret words";
 struct Outcome {
   int exitCode = -1;  // -1 when a signal ended the program
   int signal = 0;
-  std::string out;  // standard output
-  std::string err;  // standard error, or everything the terminal showed
+  bool core = false;  // a core dump was written
+  std::string out;    // standard output
+  std::string err;    // standard error, or everything the terminal showed
 };
 
 Outcome Ended(int status) {
   Outcome outcome;
   if (WIFEXITED(status)) outcome.exitCode = WEXITSTATUS(status);
-  if (WIFSIGNALED(status)) outcome.signal = WTERMSIG(status);
+  if (WIFSIGNALED(status)) {
+    outcome.signal = WTERMSIG(status);
+    outcome.core = WCOREDUMP(status);
+  }
   return outcome;
 }
 
@@ -65,8 +71,14 @@ int Reaped(pid_t pid) {
   return status;
 }
 
-std::vector<char*> Argv(const std::vector<std::string>& arguments) {
-  std::vector<char*> argv = {const_cast<char*>(KARVEL_CLI)};
+// The program that starts karvel-cli, with its arguments before karvel-cli's path; none for
+// karvel-cli itself.
+using Launcher = std::vector<std::string>;
+
+std::vector<char*> Argv(const std::vector<std::string>& arguments, const Launcher& launcher = {}) {
+  std::vector<char*> argv;
+  for (const std::string& word : launcher) argv.push_back(const_cast<char*>(word.c_str()));
+  argv.push_back(const_cast<char*>(KARVEL_CLI));
   for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
   argv.push_back(nullptr);
   return argv;
@@ -87,7 +99,7 @@ struct Feed {
 class Process {
  public:
   Process(const fs::path& folder, const std::vector<std::string>& arguments,
-          const std::vector<Feed>& feeds, const fs::path& logs)
+          const std::vector<Feed>& feeds, const fs::path& logs, const Launcher& launcher = {})
       : logs_(logs) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -112,8 +124,8 @@ class Process {
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
-    std::vector<char*> argv = Argv(arguments);
-    EXPECT_EQ(posix_spawn(&pid_, KARVEL_CLI, &actions, &attributes, argv.data(), environ), 0);
+    std::vector<char*> argv = Argv(arguments, launcher);
+    EXPECT_EQ(posix_spawn(&pid_, argv[0], &actions, &attributes, argv.data(), environ), 0);
     posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     for (int end : readEnds) close(end);
@@ -509,6 +521,8 @@ class LongTransformTest : public CliTest {
     EXPECT_EQ(folder_.Names(), std::vector<std::string>{"big.bin"});
   }
 
+  bool ReadPast(pid_t pid, uint64_t bytes);
+
   static constexpr off_t kBigSize = off_t{1} << 30;
   struct stat before_ = {};
 };
@@ -545,20 +559,156 @@ uint64_t ReadPosition(pid_t pid, const std::string& path) {
   return 0;
 }
 
-// A script's interruption: no bar where standard error is not a terminal.
-TEST_F(LongTransformTest, InterruptWithoutATerminalCancelsToo) {
-  Process process(folder_.Path(), {"encode", "--passphrase-fd=0", "big.bin"},
-                  {{0, std::string(kPassphrase) + "\n"}}, logs_.Path());
+// Waits until the program has read more than bytes of big.bin; false when it does not within
+// kPatience.
+bool LongTransformTest::ReadPast(pid_t pid, uint64_t bytes) {
   auto deadline = std::chrono::steady_clock::now() + kPatience;
-  while (ReadPosition(process.Pid(), folder_["big.bin"]) <= kChunkSize &&
-         std::chrono::steady_clock::now() < deadline) {
+  while (ReadPosition(pid, folder_["big.bin"]) <= bytes) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
-  ASSERT_EQ(kill(process.Pid(), SIGINT), 0);
+  return true;
+}
+
+// Where no unnamed temporary file can be made (no /proc, as in some containers), the result is
+// written to a named one beside the target, which must go too.
+struct Start {
+  const char* name;
+  Launcher launcher;
+  std::vector<std::string> namesWhileRunning;  // in the folder, while the transform runs
+};
+
+// A mount namespace of its own, where an empty file system hides /proc.
+const Launcher kWithoutProc = {"/usr/bin/unshare", "-m", "/bin/sh", "-c",
+                               "mount -t tmpfs none /proc && exec \"$0\" \"$@\""};
+
+const Start kStarts[] = {
+    {"unnamed temporary file", {}, {"big.bin"}},
+    {"named temporary file", kWithoutProc, {"big.bin", "big.bin.tmp"}},
+};
+
+// Every signal that ends a program by default and may come to a running one: a script's
+// interruption (no bar where standard error is not a terminal), kill, the terminal gone, Ctrl+\,
+// a reader gone. Each cancels the running file and ends the program as the signal would.
+TEST_F(LongTransformTest, SignalsCancelLeaveTheFileAsItWasAndEndTheProgramAsThemselves) {
+  for (const Start& start : kStarts) {
+    if (!start.launcher.empty() && geteuid() != 0) {
+      std::printf("[ skipped  ] %s: a mount namespace needs root\n", start.name);
+      continue;
+    }
+    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE}) {
+      SCOPED_TRACE(std::string(start.name) + ", " + strsignal(signal));
+      Process process(folder_.Path(), {"encode", "--passphrase-fd=0", "big.bin"},
+                      {{0, std::string(kPassphrase) + "\n"}}, logs_.Path(), start.launcher);
+      ASSERT_TRUE(ReadPast(process.Pid(), kChunkSize));
+      EXPECT_EQ(folder_.Names(), start.namesWhileRunning);
+      ASSERT_EQ(kill(process.Pid(), signal), 0);
+      Outcome outcome = process.Wait();
+      EXPECT_EQ(outcome.signal, signal);
+      EXPECT_FALSE(outcome.core) << "a core would hold the passphrase";
+      EXPECT_EQ(outcome.err, "big.bin: cancelled\nkarvel-cli: encoded 0 of 1 file\n");
+      ExpectAsItWas();
+    }
+  }
+}
+
+// A shell starts a background job with SIGINT ignored, nohup with SIGHUP: the program may not
+// undo that. A signal it does catch still ends it as itself.
+TEST_F(LongTransformTest, AnIgnoredSignalStaysIgnored) {
+  Process process(folder_.Path(), {"encode", "--passphrase-fd=0", "big.bin"},
+                  {{0, std::string(kPassphrase) + "\n"}}, logs_.Path(),
+                  {"/bin/sh", "-c", "trap '' HUP; exec \"$0\" \"$@\""});
+  ASSERT_TRUE(ReadPast(process.Pid(), kChunkSize));
+  ASSERT_EQ(kill(process.Pid(), SIGHUP), 0);
+  ASSERT_TRUE(ReadPast(process.Pid(), ReadPosition(process.Pid(), folder_["big.bin"]) + kChunkSize))
+      << "the transform goes on";
+  ASSERT_EQ(kill(process.Pid(), SIGTERM), 0);
   Outcome outcome = process.Wait();
-  EXPECT_EQ(outcome.signal, SIGINT);
+  EXPECT_EQ(outcome.signal, SIGTERM);
   EXPECT_EQ(outcome.err, "big.bin: cancelled\nkarvel-cli: encoded 0 of 1 file\n");
   ExpectAsItWas();
+}
+
+// Stops the program traced as pid as it asks the system to move a file into place, which it does
+// only after its last check for a cancel; false when it ends first or not within kPatience. pid
+// is left stopped and traced.
+bool StopAtTheMove(pid_t pid) {
+  if (ptrace(PTRACE_SEIZE, pid, nullptr, PTRACE_O_TRACESYSGOOD) != 0) return false;
+  int status = 0;
+  if (ptrace(PTRACE_INTERRUPT, pid, nullptr, nullptr) != 0 || waitpid(pid, &status, 0) != pid) {
+    return false;
+  }
+  auto deadline = std::chrono::steady_clock::now() + kPatience;
+  while (std::chrono::steady_clock::now() < deadline) {
+    // A signal for the program is passed on; every other stop is the tracing's own.
+    int passed = WIFSTOPPED(status) && status >> 16 == 0 && WSTOPSIG(status) != (SIGTRAP | 0x80)
+                     ? WSTOPSIG(status)
+                     : 0;
+    if (ptrace(PTRACE_SYSCALL, pid, nullptr, passed) != 0 || waitpid(pid, &status, 0) != pid ||
+        !WIFSTOPPED(status)) {
+      return false;
+    }
+    __ptrace_syscall_info call = {};
+    if (WSTOPSIG(status) == (SIGTRAP | 0x80) &&
+        ptrace(PTRACE_GET_SYSCALL_INFO, pid, sizeof call, &call) > 0 &&
+        call.op == PTRACE_SYSCALL_INFO_ENTRY &&
+        (call.entry.nr == uint64_t{SYS_renameat} || call.entry.nr == uint64_t{SYS_renameat2}
+#ifdef SYS_rename
+         || call.entry.nr == uint64_t{SYS_rename}
+#endif
+         )) {
+      return true;
+    }
+  }
+  return false;
+}
+
+struct LateCase {
+  const char* name;
+  std::vector<std::string> files;
+  int exitCode;  // -1: ended by the signal
+  const char* err;
+};
+
+// A signal that comes after the last check for a cancel, as the result is moved into place:
+// the file is done and says so; the program stops before the next file and then ends as the
+// signal, or, after the last file, as though none had come.
+TEST_F(CliTest, SignalAfterTheLastCheckLeavesTheFileDone) {
+  const LateCase cases[] = {
+      {"the last file", {"a.txt"}, 0, "a.txt: done\nkarvel-cli: encoded 1 of 1 file\n"},
+      {"files to go", {"a.txt", "b.txt"}, -1, "a.txt: done\nkarvel-cli: encoded 1 of 2 files\n"},
+  };
+  const Bytes a = Plain(1), b = Plain(2);
+  const std::string fifo = logs_["fifo"];
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  for (const Start& start : kStarts) {
+    if (!start.launcher.empty() && geteuid() != 0) {
+      std::printf("[ skipped  ] %s: a mount namespace needs root\n", start.name);
+      continue;
+    }
+    for (const LateCase& late : cases) {
+      SCOPED_TRACE(std::string(start.name) + ", " + late.name);
+      WriteBytes(folder_["a.txt"], a);
+      WriteBytes(folder_["b.txt"], b);
+      std::vector<std::string> arguments = {"encode", "--passphrase-file", fifo};
+      arguments.insert(arguments.end(), late.files.begin(), late.files.end());
+      Process process(folder_.Path(), arguments, {}, logs_.Path(), start.launcher);
+      // The program waits for the passphrase until it is traced.
+      std::thread passphrase([&] { std::ofstream(fifo) << kPassphrase << "\n"; });
+      bool stopped = StopAtTheMove(process.Pid());
+      passphrase.join();
+      ASSERT_TRUE(stopped);
+      ASSERT_EQ(kill(process.Pid(), SIGTERM), 0);
+      ASSERT_EQ(ptrace(PTRACE_DETACH, process.Pid(), nullptr, 0), 0);
+      Outcome outcome = process.Wait();
+      EXPECT_EQ(outcome.exitCode, late.exitCode);
+      EXPECT_EQ(outcome.signal, late.exitCode == 0 ? 0 : SIGTERM);
+      EXPECT_EQ(outcome.err, late.err);
+      ExpectEncodingOf(ReadBytes(folder_["a.txt"]), a, kPassphrase);
+      EXPECT_EQ(ReadBytes(folder_["b.txt"]), b);
+      EXPECT_EQ(folder_.Names(), (std::vector<std::string>{"a.txt", "b.txt"}));
+    }
+  }
 }
 
 }  // namespace

@@ -1787,6 +1787,37 @@ TEST_F(DesktopTest, EncodeAsksForThePassphraseAgainAndWritesNothingUnlessTheyMat
   EXPECT_EQ(ReadBytes(target), plain);
 }
 
+// The keys a user cancels with, pressed on the progress dialog's focused Cancel button. Enter
+// goes by the dialog's default button, so it cancels wherever the focus is.
+TEST_F(DesktopTest, EscapeSpaceAndEnterOnTheProgressDialogCancel) {
+  if (FreeBytes(folder_) < 2 * kLargeSize) {
+    GTEST_SKIP() << "needs " << (2 * kLargeSize >> 30) << " GiB of free disk";
+  }
+  const std::string target = PathOf("large.bin");
+  MakeLargeFile(target);
+  const auto before = Digest(target);
+  StartKarvel();
+  for (const std::string key : {"Escape", "space", "Return"}) {
+    SCOPED_TRACE(key);
+    SetBoxes(target, "secret", "");
+    Command(IDC_ENCODE);
+    HWND dialog = WaitForWindow(kMessageBoxClass, kProgressCaption);
+    ASSERT_NE(dialog, nullptr);
+    HWND cancel = GetDlgItem(dialog, IDCANCEL);
+    ASSERT_TRUE(WaitUntil([&] { return Focused() == cancel; })) << "Cancel has the keyboard";
+    DWORD_PTR defaultId = 0;
+    SendMessageTimeoutA(dialog, DM_GETDEFID, 0, 0, SMTO_NORMAL, kPatienceMs, &defaultId);
+    EXPECT_EQ(defaultId, MAKELONG(IDCANCEL, DC_HASDEFID));
+    if (key == "Return") SaveScreenshot(dialog, "progress-dialog-cancel-focused");
+    Keys(std::wstring(key.begin(), key.end()));
+    MessageSeen seen = DismissMessage();
+    EXPECT_EQ(seen.text, "cancelled");
+    EXPECT_FALSE(IsWindow(dialog));
+    EXPECT_EQ(NamesIn(folder_), std::vector<std::string>{"large.bin"}) << "no temporary file";
+  }
+  EXPECT_EQ(Digest(target), before);
+}
+
 // ---- Unicode names and the passphrase's code-page bytes.
 
 // Korean and an emoji in a folder whose name has characters whose Shift-JIS
