@@ -53,18 +53,35 @@ CreateResult Created(int result) {
   return errno == ENAMETOOLONG ? CreateResult::NameTooLong : CreateResult::Failed;
 }
 
-// Gives fd the access list of from where it has entries beyond the mode bits; false when such a
-// list cannot be given.
-bool CopyAccessList(const char* from, int fd) {
+// Gives fd exactly the access list of from, a minimal one too, or where from's file system keeps
+// none, the list mode describes: no entry fd inherited from its folder's default list survives.
+// True where fd's file system keeps no lists.
+bool CopyAccessList(const char* from, mode_t mode, int fd) {
 #ifdef __linux__
   acl_t list = acl_get_file(from, ACL_TYPE_ACCESS);
-  if (list == nullptr) return errno == ENOTSUP;  // a file system without lists: the mode says all
-  bool copied = acl_equiv_mode(list, nullptr) == 0 || acl_set_fd(fd, list) == 0;
+  if (list == nullptr && errno == ENOTSUP) list = acl_from_mode(mode);
+  if (list == nullptr) return false;
+  bool copied = acl_set_fd(fd, list) == 0 || errno == ENOTSUP;
   acl_free(list);
   return copied;
 #else
   (void)from;
+  (void)mode;
   (void)fd;
+  return true;
+#endif
+}
+
+// Leaves fd with the rights of mode alone; false when an entry beyond them may remain.
+bool SetModeOnly(mode_t mode, int fd) {
+  if (fchmod(fd, mode) != 0) return false;
+#ifdef __linux__
+  acl_t list = acl_from_mode(mode);
+  if (list == nullptr) return false;
+  bool set = acl_set_fd(fd, list) == 0 || errno == ENOTSUP;
+  acl_free(list);
+  return set;
+#else
   return true;
 #endif
 }
@@ -187,7 +204,8 @@ class PosixFileServices : public FileServices {
 
   // The owner and group are kept where the system lets this user set them (root; a group the
   // user is in). Where the group or the access list cannot be kept, the group's and others' bits
-  // go: the result may then grant fewer rights than from, never more.
+  // go, and every named entry with them, the ones the file inherited from its folder included:
+  // the result may then grant fewer rights than from, never more.
   bool CopyProtection(const char* from, FileHandle to, bool) override {
     int fd = Descriptor(to);
     struct stat status;
@@ -195,10 +213,8 @@ class PosixFileServices : public FileServices {
     bool groupKept = fchown(fd, status.st_uid, status.st_gid) == 0 ||
                      fchown(fd, static_cast<uid_t>(-1), status.st_gid) == 0;
     mode_t mode = status.st_mode & 07777;
-    if (!groupKept) mode &= ~static_cast<mode_t>(077);
-    if (fchmod(fd, mode) != 0) return false;
-    if (groupKept && CopyAccessList(from, fd)) return true;
-    return fchmod(fd, mode & ~static_cast<mode_t>(077)) == 0;
+    if (groupKept && fchmod(fd, mode) == 0 && CopyAccessList(from, mode, fd)) return true;
+    return SetModeOnly(mode & ~static_cast<mode_t>(077), fd);
   }
 
   bool Remove(const char* path) override { return unlink(path) == 0; }

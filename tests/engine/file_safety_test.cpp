@@ -513,6 +513,37 @@ TEST(FileSafety, ResultKeepsEveryEntryOfTheAccessListItReplaces) {
   }
 }
 
+bool SetDefaultAccessList(const std::string& folder, const std::string& entries) {
+  return std::system(("setfacl -d -m '" + entries + "' '" + folder + "'").c_str()) == 0;
+}
+
+// A folder's default list would give daemon the plain content, through the temporary file the
+// result starts as: a result in place carries the list of the file it replaces, a new output that
+// of its target, a minimal list too.
+TEST(FileSafety, ResultIsNeverWiderThanWhatItReplacesWhateverTheFolderSays) {
+  for (const char* entries : {"", "u:nobody:r--"}) {
+    for (const NamedOperation& op : kTransforms) {
+      SCOPED_TRACE(std::string(op.name) + " with " + (entries[0] ? entries : "no entry"));
+      Scene scene(op.operation, kPassphrase);
+      chmod(scene.folder["target"].c_str(), 0640);
+      if (entries[0] != '\0' && !SetAccessList(scene.folder["target"], entries)) {
+        GTEST_SKIP() << "no setfacl here";
+      }
+      if (!SetDefaultAccessList(scene.folder.Path().string(), "u:daemon:rw")) {
+        GTEST_SKIP() << "no default access lists here";
+      }
+      const std::string list = AccessList(scene.folder["target"]);
+      ASSERT_EQ(RunJob(op.operation, kPassphrase, scene.folder["target"], scene.folder["new"]),
+                JobStatus::Ok);
+      EXPECT_EQ(AccessList(scene.folder["new"]), list);
+      ASSERT_EQ(RunJob(op.operation, kPassphrase, scene.folder["target"], ""), JobStatus::Ok);
+      EXPECT_EQ(AccessList(scene.folder["target"]), list);
+      EXPECT_EQ(list.find("daemon"), std::string::npos);
+      EXPECT_TRUE(SameEncoding(ReadBytes(scene.folder["target"]), scene.Expected(op.operation)));
+    }
+  }
+}
+
 // In place through a link, the file the link names is transformed and the link stays; an
 // output that is a link is replaced as a name, and the file it named is left alone.
 TEST(FileSafety, LinksLeadToTheFileInPlaceAndAreNamesAsOutputs) {
