@@ -42,6 +42,10 @@ class FileServices {
   // The path of the open file that path named, every link on the way followed; false when the
   // system cannot say.
   virtual bool FinalPath(FileHandle file, const char* path, std::string* final) = 0;
+  // The path of the file that a link at the end of path leads to, every link on the way
+  // followed; path itself when no link ends it, nothing there included; false when the link
+  // leads nowhere or cannot be followed.
+  virtual bool ResolveLinks(const char* path, std::string* final) = 0;
   // Creates a file without a name in folder (ending in a separator, or empty for the current
   // one), for writing, readable by its owner alone; it vanishes unless Name gives it one.
   // Failed where the system makes no such files.

@@ -33,6 +33,20 @@ bool IsFolder(const char* path) {
   return stat(path, &status) == 0 && S_ISDIR(status.st_mode);
 }
 
+// The path of the file path leads to, as the system names it; false when nothing is there.
+bool RealPath(const char* path, std::string* real) {
+  char* resolved = realpath(path, nullptr);
+  if (resolved == nullptr) return false;
+  *real = resolved;
+  free(resolved);
+  return true;
+}
+
+bool IsLink(const char* path) {
+  struct stat status;
+  return lstat(path, &status) == 0 && S_ISLNK(status.st_mode);
+}
+
 int Descriptor(FileHandle file) { return static_cast<int>(file); }
 
 bool Identity(const struct stat& status, FileIdentity* identity) {
@@ -111,14 +125,19 @@ class PosixFileServices : public FileServices {
       *final = path;
       return true;
     }
-    char* resolved = realpath(path, nullptr);
-    if (resolved == nullptr) return false;
-    *final = resolved;
-    free(resolved);
+    if (!RealPath(path, final)) return false;
     // The name must still lead to the file that was opened.
     FileIdentity opened, named;
     return Identify(file, &opened) && IdentifyPath(final->c_str(), &named) &&
            opened.volume == named.volume && opened.index == named.index;
+  }
+
+  bool ResolveLinks(const char* path, std::string* final) override {
+    if (!IsLink(path)) {
+      *final = path;
+      return true;
+    }
+    return RealPath(path, final);
   }
 
   // Linux makes a file that has no name until linkat gives it one, and that vanishes with the

@@ -62,6 +62,19 @@ HANDLE OpenMetadata(const std::wstring& path, DWORD access) {
                      FILE_FLAG_BACKUP_SEMANTICS, nullptr);
 }
 
+// The path of the file open as file, where every link on the way to it led; false when the system
+// cannot say.
+bool PathOf(HANDLE file, std::string* path) {
+  DWORD size = GetFinalPathNameByHandleW(file, nullptr, 0, FILE_NAME_NORMALIZED);
+  if (size == 0) return false;
+  std::wstring resolved(size, L'\0');
+  DWORD length = GetFinalPathNameByHandleW(file, &resolved[0], size, FILE_NAME_NORMALIZED);
+  if (length == 0 || length >= size) return false;
+  resolved.resize(length);
+  *path = Narrow(resolved);
+  return !path->empty();
+}
+
 bool Transient(DWORD error) {
   return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED ||
          error == ERROR_LOCK_VIOLATION;
@@ -226,15 +239,24 @@ class Win32FileServices : public FileServices {
       *final = path;
       return true;
     }
-    DWORD size = GetFinalPathNameByHandleW(Win32Handle(file), nullptr, 0, FILE_NAME_NORMALIZED);
-    if (size == 0) return false;
-    std::wstring resolved(size, L'\0');
-    DWORD length =
-        GetFinalPathNameByHandleW(Win32Handle(file), &resolved[0], size, FILE_NAME_NORMALIZED);
-    if (length == 0 || length >= size) return false;
-    resolved.resize(length);
-    *final = Narrow(resolved);
-    return !final->empty();
+    return PathOf(Win32Handle(file), final);
+  }
+
+  // Opening what path names follows its links; the handle knows where they led. A link that
+  // leads nowhere cannot be opened.
+  bool ResolveLinks(const char* path, std::string* final) override {
+    std::wstring wide;
+    if (ToWidePath(path, &wide) != WidePath::Ok) return false;
+    DWORD attributes = GetFileAttributesW(wide.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+      *final = path;
+      return true;
+    }
+    HANDLE file = OpenMetadata(wide, 0);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    bool named = PathOf(file, final);
+    CloseHandle(file);
+    return named;
   }
 
   // Windows names every file: CreateNew's delete disposition does what an unnamed file would.

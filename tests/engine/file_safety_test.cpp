@@ -544,9 +544,8 @@ TEST(FileSafety, ResultIsNeverWiderThanWhatItReplacesWhateverTheFolderSays) {
   }
 }
 
-// In place through a link, the file the link names is transformed and the link stays; an
-// output that is a link is replaced as a name, and the file it named is left alone.
-TEST(FileSafety, LinksLeadToTheFileInPlaceAndAreNamesAsOutputs) {
+// In place through a link, the file the link names is transformed and the link stays.
+TEST(FileSafety, InPlaceThroughALinkTheFileItLeadsToIsTransformed) {
   ScratchFolder folder, elsewhere;
   const Bytes plain = Pattern(300000, 5);
   WriteBytes(elsewhere["real"], plain);
@@ -559,23 +558,102 @@ TEST(FileSafety, LinksLeadToTheFileInPlaceAndAreNamesAsOutputs) {
   ASSERT_EQ(RunJob(&EncodingJob::Decode, kPassphrase, folder["link"], folder["link"]),
             JobStatus::Ok);
   EXPECT_TRUE(ReadBytes(elsewhere["real"]) == plain);
-
-  WriteBytes(folder["plain"], plain);
-  ASSERT_EQ(RunJob(&EncodingJob::Encode, kPassphrase, folder["plain"], folder["link"]),
-            JobStatus::Ok);
-  EXPECT_FALSE(fs::is_symlink(folder["link"]));
-  EXPECT_TRUE(ReadBytes(elsewhere["real"]) == plain);
 }
 
+struct LinkedOutputCase {
+  const char* name;
+  std::string (*make)(const ScratchFolder& elsewhere);  // makes what the link leads to; its path
+  JobStatus expected;
+};
+
+std::string MakeFile(const ScratchFolder& elsewhere) {
+  WriteBytes(elsewhere["real"], Pattern(777, 2));
+  chmod(elsewhere["real"].c_str(), 0604);
+  return elsewhere["real"];
+}
+
+// An output that is a link has the file it leads to written, as a copy or a redirection would,
+// with that file's permissions, and stays a link; one that leads to no file is refused before
+// anything is asked, and nothing is written.
+TEST(FileSafety, AnOutputThatIsALinkHasTheFileItLeadsToWritten) {
+  const LinkedOutputCase cases[] = {
+      {"a file", MakeFile, JobStatus::Ok},
+      {"a file, by a path from the link's folder",
+       [](const ScratchFolder& elsewhere) {
+         MakeFile(elsewhere);
+         return "../" + elsewhere.Path().filename().string() + "/real";
+       },
+       JobStatus::Ok},
+      {"a link to a file",
+       [](const ScratchFolder& elsewhere) {
+         fs::create_symlink(MakeFile(elsewhere), elsewhere["hop"]);
+         return elsewhere["hop"];
+       },
+       JobStatus::Ok},
+      {"the null device", [](const ScratchFolder&) { return std::string("/dev/null"); },
+       JobStatus::OutputNotAFile},
+      {"a FIFO",
+       [](const ScratchFolder& elsewhere) {
+         EXPECT_EQ(mkfifo(elsewhere["fifo"].c_str(), 0600), 0);
+         return elsewhere["fifo"];
+       },
+       JobStatus::OutputNotAFile},
+      {"a folder",
+       [](const ScratchFolder& elsewhere) {
+         fs::create_directory(elsewhere["folder"]);
+         return elsewhere["folder"];
+       },
+       JobStatus::OutputIsFolder},
+      {"nothing", [](const ScratchFolder& elsewhere) { return elsewhere["absent"]; },
+       JobStatus::LinkUnresolved},
+  };
+  for (const LinkedOutputCase& c : cases) {
+    for (const NamedOperation& op : kTransforms) {
+      SCOPED_TRACE(std::string(op.name) + " to a link that leads to " + c.name);
+      Scene scene(op.operation, kPassphrase);
+      ScratchFolder elsewhere;
+      const std::string leadsTo = c.make(elsewhere);
+      const std::string link = scene.folder["link"];
+      fs::create_symlink(leadsTo, link);
+      auto after = Snapshot(elsewhere.Path());
+      if (c.expected == JobStatus::Ok) {
+        for (auto& entry : after) entry.second = scene.Expected(op.operation);  // all lead to real
+      }
+      EncodingJob job;
+      ASSERT_EQ(job.SetTargetPath(scene.folder["target"].c_str()), JobStatus::Ok);
+      ASSERT_EQ(job.SetOutputPath(link.c_str()), JobStatus::Ok);
+      EXPECT_EQ(job.OutputStatus(), c.expected);
+      EXPECT_EQ(RunJob(op.operation, kPassphrase, scene.folder["target"], link), c.expected);
+      EXPECT_EQ(fs::read_symlink(link), leadsTo);
+      EXPECT_EQ(scene.folder.Names(), (std::vector<std::string>{"link", "old", "target"}));
+      EXPECT_TRUE(ReadBytes(scene.folder["target"]) == scene.TargetBytes(op.operation));
+      EXPECT_TRUE(SameFiles(Snapshot(elsewhere.Path()), after));
+      if (c.expected == JobStatus::Ok) {
+        EXPECT_EQ(Mode(elsewhere["real"]), 0604u);
+        EXPECT_TRUE(fs::is_symlink(elsewhere["hop"]) || !fs::exists(elsewhere["hop"]));
+      }
+    }
+  }
+  EXPECT_TRUE(fs::is_character_file("/dev/null"));
+}
+
+// In place, the target's link; to another output, the output's link.
 TEST(FileSafety, ALinkThatCannotBeFollowedIsRefused) {
-  ScratchFolder folder;
-  WriteBytes(folder["real"], Pattern(1000, 6));
-  fs::create_symlink(folder["real"], folder["link"]);
-  FaultyFileServices files({{Call::FinalPath, 1, Fault::Fail}});
-  EXPECT_EQ(RunJob(&EncodingJob::Encode, kPassphrase, folder["link"], "", files),
-            JobStatus::LinkUnresolved);
-  EXPECT_TRUE(ReadBytes(folder["real"]) == Pattern(1000, 6));
-  EXPECT_EQ(folder.Names(), (std::vector<std::string>{"link", "real"}));
+  for (auto [call, inPlace] : {std::pair{Call::FinalPath, true}, {Call::ResolveLinks, false}}) {
+    SCOPED_TRACE(inPlace ? "in place" : "to another output");
+    ScratchFolder folder;
+    WriteBytes(folder["real"], Pattern(1000, 6));
+    WriteBytes(folder["plain"], Pattern(2000, 7));
+    fs::create_symlink(folder["real"], folder["link"]);
+    FaultyFileServices files({{call, 1, Fault::Fail}});
+    EXPECT_EQ(RunJob(&EncodingJob::Encode, kPassphrase, folder[inPlace ? "link" : "plain"],
+                     inPlace ? "" : folder["link"], files),
+              JobStatus::LinkUnresolved);
+    EXPECT_TRUE(files.AllStruck());
+    EXPECT_TRUE(ReadBytes(folder["real"]) == Pattern(1000, 6));
+    EXPECT_TRUE(fs::is_symlink(folder["link"]));
+    EXPECT_EQ(folder.Names(), (std::vector<std::string>{"link", "plain", "real"}));
+  }
 }
 
 #endif

@@ -33,6 +33,10 @@ bool FaultyFileServices::FinalPath(FileHandle file, const char* path, std::strin
   return !Strike(Call::FinalPath) && system_.FinalPath(file, path, final);
 }
 
+bool FaultyFileServices::ResolveLinks(const char* path, std::string* final) {
+  return !Strike(Call::ResolveLinks) && system_.ResolveLinks(path, final);
+}
+
 CreateResult FaultyFileServices::CreateUnnamed(const char* folder, FileHandle* file) {
   if (Strike(Call::CreateUnnamed)) {
     *file = kNoFile;

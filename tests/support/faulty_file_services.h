@@ -14,6 +14,7 @@ namespace karvel {
 enum class Call {
   OpenForReading,
   FinalPath,
+  ResolveLinks,
   CreateUnnamed,
   Name,
   CreateNew,
@@ -51,6 +52,7 @@ class FaultyFileServices : public FileServices {
   bool Fits(const char* path) override;
   FileHandle OpenForReading(const char* path) override;
   bool FinalPath(FileHandle file, const char* path, std::string* final) override;
+  bool ResolveLinks(const char* path, std::string* final) override;
   CreateResult CreateUnnamed(const char* folder, FileHandle* file) override;
   CreateResult Name(FileHandle file, const char* path) override;
   CreateResult CreateNew(const char* path, FileHandle* file) override;
