@@ -69,9 +69,9 @@ class FileServices {
   virtual bool Flush(FileHandle file) = 0;
   virtual bool Close(FileHandle file) = 0;
   // Gives the open file to the protection of from: permissions, with every entry of its access
-  // list, and owner and group where allowed, never more rights than from grants; with
-  // attributes, also its hidden, system and not-indexed marks.
-  virtual bool CopyProtection(const char* from, FileHandle to, bool attributes) = 0;
+  // list, and owner and group where allowed, never more rights than from grants, whatever to's
+  // folder passes on. When to replaces from, also its hidden, system and not-indexed marks.
+  virtual bool CopyProtection(const char* from, FileHandle to, bool replacing) = 0;
   // Removes a file, waiting a little for others that hold it briefly.
   virtual bool Remove(const char* path) = 0;
   // Puts the file from, open as file, in place of to in one step within one volume, replacing a

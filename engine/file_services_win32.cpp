@@ -134,11 +134,20 @@ bool HasInheritedEntry(PACL dacl) {
   return false;
 }
 
-// Gives to the owner and DACL of from, as far as this user may set them. A DACL that inherited
-// entries keeps inheriting, from to's own folder; one made of its own entries alone stays so, since
-// inheriting could only add rights (Wine describes a Unix file's mode so, and its folders pass on
-// read access for everyone).
-void CopySecurity(HANDLE from, HANDLE to) {
+// Makes the entries dacl inherited its own, as they stand.
+void KeepInheritedEntries(PACL dacl) {
+  for (DWORD i = 0; dacl != nullptr && i < dacl->AceCount; ++i) {
+    ACE_HEADER* entry = nullptr;
+    if (GetAce(dacl, i, reinterpret_cast<void**>(&entry))) entry->AceFlags &= ~INHERITED_ACE;
+  }
+}
+
+// Gives to the owner and DACL of from, as far as this user may set them. In place of a file whose
+// DACL inherited entries, to keeps inheriting, from the same folder. Otherwise it gets from's
+// entries alone, the inherited ones made its own: a new output's folder may pass on more rights
+// than its target has (Wine's folders pass on read access for everyone), and a DACL made of its own
+// entries stays so.
+void CopySecurity(HANDLE from, HANDLE to, bool replacing) {
   PSID owner = nullptr;
   PACL dacl = nullptr;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
@@ -150,7 +159,8 @@ void CopySecurity(HANDLE from, HANDLE to) {
   SECURITY_DESCRIPTOR_CONTROL control = 0;
   DWORD revision = 0;
   GetSecurityDescriptorControl(descriptor, &control, &revision);
-  if ((control & SE_DACL_PROTECTED) || !HasInheritedEntry(dacl)) {
+  if (!replacing || (control & SE_DACL_PROTECTED) || !HasInheritedEntry(dacl)) {
+    KeepInheritedEntries(dacl);
     // Through the kernel call: Wine's SetSecurityInfo adds the folder's entries even then.
     SECURITY_DESCRIPTOR own;
     if (InitializeSecurityDescriptor(&own, SECURITY_DESCRIPTOR_REVISION) &&
@@ -372,18 +382,18 @@ class Win32FileServices : public FileServices {
 
   bool Close(FileHandle file) override { return CloseHandle(Win32Handle(file)) != FALSE; }
 
-  bool CopyProtection(const char* from, FileHandle to, bool attributes) override {
+  bool CopyProtection(const char* from, FileHandle to, bool replacing) override {
     std::wstring wideFrom;
     if (ToWidePath(from, &wideFrom) != WidePath::Ok) return false;
     HANDLE source = OpenMetadata(wideFrom, READ_CONTROL);
     if (source == INVALID_HANDLE_VALUE) return false;
-    CopySecurity(source, Win32Handle(to));
+    CopySecurity(source, Win32Handle(to), replacing);
     BY_HANDLE_FILE_INFORMATION information;
     bool known = GetFileInformationByHandle(source, &information) != FALSE;
     CloseHandle(source);
     if (!known) return false;
     DWORD kept = information.dwFileAttributes & kKeptAttributes;
-    if (!attributes || kept == 0) return true;
+    if (!replacing || kept == 0) return true;
     FILE_BASIC_INFO basic;
     if (!GetFileInformationByHandleEx(Win32Handle(to), FileBasicInfo, &basic, sizeof basic)) {
       return false;

@@ -323,6 +323,54 @@ TEST(FileSafety, ReplacedFileKeepsItsAccessControlList) {
   EXPECT_EQ(DaclText(scene.folder["old"]), inherited);
 }
 
+// Adds to folder's DACL an entry that lets everyone have rights on every file made in it.
+bool PassOnToEveryone(const std::string& folder, DWORD rights) {
+  const std::wstring path = fs::u8path(folder).wstring();
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  PACL old = nullptr;
+  if (GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                            nullptr, &old, nullptr, &descriptor) != ERROR_SUCCESS) {
+    return false;
+  }
+  EXPLICIT_ACCESSW access = {};
+  access.grfAccessPermissions = rights;
+  access.grfAccessMode = GRANT_ACCESS;
+  access.grfInheritance = OBJECT_INHERIT_ACE;
+  access.Trustee.TrusteeForm = TRUSTEE_IS_NAME;
+  access.Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
+  wchar_t everyone[] = L"Everyone";
+  access.Trustee.ptstrName = everyone;
+  PACL dacl = nullptr;
+  bool set = SetEntriesInAclW(1, &access, old, &dacl) == ERROR_SUCCESS &&
+             SetNamedSecurityInfoW(const_cast<wchar_t*>(path.c_str()), SE_FILE_OBJECT,
+                                   DACL_SECURITY_INFORMATION, nullptr, nullptr, dacl,
+                                   nullptr) == ERROR_SUCCESS;
+  LocalFree(dacl);
+  LocalFree(descriptor);
+  return set;
+}
+
+// The entries a target inherited from its folder go with it; those the new output's folder passes
+// on would give everyone the content.
+TEST(FileSafety, NewOutputIsNeverWiderThanItsTargetWhateverItsFolderPassesOn) {
+  ScratchFolder from, to;
+  WriteBytes(from["alone"], Pattern(1000, 4));
+  if (!PassOnToEveryone(from.Path().u8string(), FILE_GENERIC_READ) ||
+      !PassOnToEveryone(to.Path().u8string(), FILE_ALL_ACCESS)) {
+    GTEST_SKIP() << "this system keeps no access control list of its own on a folder";
+  }
+  WriteBytes(from["target"], Pattern(1000, 4));
+  const std::string dacl = DaclText(from["target"]);
+  if (dacl == DaclText(from["alone"])) {
+    GTEST_SKIP() << "this system passes on no entry from a folder to its files";
+  }
+  ASSERT_EQ(RunJob(&EncodingJob::Encode, kPassphrase, from["target"], to["new"]), JobStatus::Ok);
+  // Decoded beside the target: the new output's DACL, its own entries alone, goes along whole.
+  ASSERT_EQ(RunJob(&EncodingJob::Decode, kPassphrase, to["new"], from["back"]), JobStatus::Ok);
+  EXPECT_EQ(DaclText(to["new"]), "protected " + dacl);
+  EXPECT_EQ(DaclText(from["back"]), "protected " + dacl);
+}
+
 TEST(FileSafety, TargetsAndOutputsThatAreNoDiskFilesAreRefused) {
   const std::wstring pipeName =
       L"\\\\.\\pipe\\karvel-test-" + std::to_wstring(GetCurrentProcessId());
@@ -343,6 +391,27 @@ TEST(FileSafety, TargetsAndOutputsThatAreNoDiskFilesAreRefused) {
   ExpectRefused(folder, cases);
   CloseHandle(pipe);
   EXPECT_EQ(Snapshot(folder.Path()), before);
+}
+
+// An output that is a symbolic link has the file it leads to written and stays a link.
+TEST(FileSafety, AnOutputThatIsALinkHasTheFileItLeadsToWritten) {
+  for (const NamedOperation& op : kTransforms) {
+    SCOPED_TRACE(op.name);
+    Scene scene(op.operation, kPassphrase);
+    ScratchFolder elsewhere;
+    WriteBytes(elsewhere["real"], Pattern(777, 2));
+    const std::string link = scene.folder["link"];
+    if (!CreateSymbolicLinkW(fs::u8path(link).c_str(), fs::u8path(elsewhere["real"]).c_str(),
+                             SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE) ||
+        Attributes(link) == INVALID_FILE_ATTRIBUTES) {  // Wine says it made one, but did not
+      GTEST_SKIP() << "this system makes no symbolic link for this user";
+    }
+    ASSERT_EQ(RunJob(op.operation, kPassphrase, scene.folder["target"], link), JobStatus::Ok);
+    EXPECT_TRUE(Attributes(link) & FILE_ATTRIBUTE_REPARSE_POINT);
+    EXPECT_TRUE(SameEncoding(ReadBytes(elsewhere["real"]), scene.Expected(op.operation)));
+    EXPECT_EQ(elsewhere.Names(), std::vector<std::string>{"real"});
+    EXPECT_EQ(scene.folder.Names(), (std::vector<std::string>{"link", "old", "target"}));
+  }
 }
 
 // Another program holds path open, as a scanner or a preview does for a moment.

@@ -98,8 +98,8 @@ bool FaultyFileServices::Close(FileHandle file) {
   return !Strike(Call::Close) && closed;
 }
 
-bool FaultyFileServices::CopyProtection(const char* from, FileHandle to, bool attributes) {
-  return !Strike(Call::CopyProtection) && system_.CopyProtection(from, to, attributes);
+bool FaultyFileServices::CopyProtection(const char* from, FileHandle to, bool replacing) {
+  return !Strike(Call::CopyProtection) && system_.CopyProtection(from, to, replacing);
 }
 
 bool FaultyFileServices::Remove(const char* path) { return system_.Remove(path); }

@@ -63,7 +63,7 @@ class FaultyFileServices : public FileServices {
   bool IdentifyPath(const char* path, FileIdentity* identity) override;
   bool Flush(FileHandle file) override;
   bool Close(FileHandle file) override;
-  bool CopyProtection(const char* from, FileHandle to, bool attributes) override;
+  bool CopyProtection(const char* from, FileHandle to, bool replacing) override;
   bool Remove(const char* path) override;
   bool Move(FileHandle file, const char* from, const char* to, const MoveCheck& check,
             FileHandle held) override;
