@@ -182,7 +182,9 @@ int Run(std::vector<std::string> arguments) {
   std::string output;
   std::string passphraseFile;
   PassphraseSource source;
-  app.add_option("-o,--output", output, "Write the result to OUTPUT (one FILE only)")
+  app.add_option("-o,--output", output,
+                 "Write the result to OUTPUT (one FILE only); through\n"
+                 "a link there, to the file it leads to, kept a link")
       ->type_name("OUTPUT");
   CLI::Option* fromFile =
       app.add_option("--passphrase-file", passphraseFile, "Passphrase: FILE's first line")

@@ -268,7 +268,9 @@ bool HeaderMatches(const unsigned char* header, const char* signature) {
   return std::memcmp(header, signature, kSignatureCheckSize) == 0;
 }
 
-JobStatus CheckOutput(FileServices& files, const char* output) {
+// Judged on what a link at the end of output leads to, which is also what the result replaces, as
+// a copy or a redirection would write it: the link stays. *final names that file.
+JobStatus CheckOutput(FileServices& files, const char* output, std::string* final) {
   switch (files.Inspect(output)) {
     case PathKind::Directory:
       return JobStatus::OutputIsFolder;
@@ -282,7 +284,8 @@ JobStatus CheckOutput(FileServices& files, const char* output) {
     case PathKind::File:
       break;
   }
-  return JobStatus::Ok;
+  // A link that leads nowhere would have the result take the place of the link itself.
+  return files.ResolveLinks(output, final) ? JobStatus::Ok : JobStatus::LinkUnresolved;
 }
 
 // The header goes in last, once the content's length and hash are known for its record.
@@ -387,15 +390,15 @@ JobStatus Transform(EncodingJob& job, FileServices& files, Direction direction,
   }
 
   // Checked before anything exists to replace it: a move would replace a read-only file silently.
-  status = CheckOutput(files, job.outputPath);
+  std::string output;
+  status = CheckOutput(files, job.outputPath, &output);
   if (status != JobStatus::Ok) return status;
   FileIdentity replaced;
-  bool outputExists = files.IdentifyPath(job.outputPath, &replaced);
+  bool outputExists = files.IdentifyPath(output.c_str(), &replaced);
   bool inPlace = outputExists && SameFile(read, replaced);
   // Replacing one name of a file would leave its old content under the others.
   if (inPlace && read.links > 1) return JobStatus::TargetHasOtherNames;
   // In place, the file itself is replaced, not a link that leads to it.
-  std::string output = job.outputPath;
   if (inPlace && !files.FinalPath(target.Handle(), job.targetPath, &output)) {
     return JobStatus::LinkUnresolved;
   }
@@ -509,7 +512,8 @@ JobStatus EncodingJob::Probe(FileServices& files) {
 }
 
 JobStatus EncodingJob::OutputStatus(FileServices& files) const {
-  return CheckOutput(files, outputPath[0] != '\0' ? outputPath : targetPath);
+  std::string output;
+  return CheckOutput(files, outputPath[0] != '\0' ? outputPath : targetPath, &output);
 }
 
 JobStatus EncodingJob::Encode(FileServices& files, JobProgress* progress) {

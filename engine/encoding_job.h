@@ -48,7 +48,7 @@ enum class JobStatus : int {
   TargetHasOtherNames = 17,  // an in-place transform of a file that has more than one name
   OutputNotAFile = 18,       // outputPath names a device, a pipe or a socket
   Damaged = 19,  // the decoded content differs in length or hash from what the header records
-  LinkUnresolved = 20,  // in place: the file that the target's links lead to cannot be named
+  LinkUnresolved = 20,  // the file that the target's or the output's links lead to cannot be named
 };
 
 // The terse message that tells the user what a status means; "" for none.
@@ -84,8 +84,9 @@ class EncodingJob {
 
   // Ok when the target's header matches the passphrase; reads the target, changes no file.
   JobStatus Probe(FileServices& files = SystemFileServices());
-  // Why the output (the target when outputPath is empty) cannot be written, before anything is
-  // asked of the user: OutputIsFolder, OutputReadOnly, OutputFolderMissing, OutputNotAFile; or Ok.
+  // Why the output (the target when outputPath is empty), or the file a link there leads to, cannot
+  // be written, before anything is asked of the user: OutputIsFolder, OutputReadOnly,
+  // OutputFolderMissing, OutputNotAFile, LinkUnresolved; or Ok.
   JobStatus OutputStatus(FileServices& files = SystemFileServices()) const;
   // Writes the header and the scrambled target to the output (the target itself when outputPath is
   // empty).

@@ -42,6 +42,10 @@ class FileServices {
   // The path of the open file that path named, every link on the way followed; false when the
   // system cannot say.
   virtual bool FinalPath(FileHandle file, const char* path, std::string* final) = 0;
+  // The path of the file that a link at the end of path leads to, every link on the way
+  // followed; path itself when no link ends it, nothing there included; false when the link
+  // leads nowhere or cannot be followed.
+  virtual bool ResolveLinks(const char* path, std::string* final) = 0;
   // Creates a file without a name in folder (ending in a separator, or empty for the current
   // one), for writing, readable by its owner alone; it vanishes unless Name gives it one.
   // Failed where the system makes no such files.
@@ -65,9 +69,9 @@ class FileServices {
   virtual bool Flush(FileHandle file) = 0;
   virtual bool Close(FileHandle file) = 0;
   // Gives the open file to the protection of from: permissions, with every entry of its access
-  // list, and owner and group where allowed, never more rights than from grants; with
-  // attributes, also its hidden, system and not-indexed marks.
-  virtual bool CopyProtection(const char* from, FileHandle to, bool attributes) = 0;
+  // list, and owner and group where allowed, never more rights than from grants, whatever to's
+  // folder passes on. When to replaces from, also its hidden, system and not-indexed marks.
+  virtual bool CopyProtection(const char* from, FileHandle to, bool replacing) = 0;
   // Gives the file at from the free name to instead, in one step within one volume; NameTaken
   // when an entry has that name, NameTooLong when the system refuses it.
   virtual CreateResult Rename(const char* from, const char* to) = 0;

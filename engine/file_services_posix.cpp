@@ -33,6 +33,20 @@ bool IsFolder(const char* path) {
   return stat(path, &status) == 0 && S_ISDIR(status.st_mode);
 }
 
+// The path of the file path leads to, as the system names it; false when nothing is there.
+bool RealPath(const char* path, std::string* real) {
+  char* resolved = realpath(path, nullptr);
+  if (resolved == nullptr) return false;
+  *real = resolved;
+  free(resolved);
+  return true;
+}
+
+bool IsLink(const char* path) {
+  struct stat status;
+  return lstat(path, &status) == 0 && S_ISLNK(status.st_mode);
+}
+
 int Descriptor(FileHandle file) { return static_cast<int>(file); }
 
 bool Identity(const struct stat& status, FileIdentity* identity) {
@@ -53,18 +67,35 @@ CreateResult Created(int result) {
   return errno == ENAMETOOLONG ? CreateResult::NameTooLong : CreateResult::Failed;
 }
 
-// Gives fd the access list of from where it has entries beyond the mode bits; false when such a
-// list cannot be given.
-bool CopyAccessList(const char* from, int fd) {
+// Gives fd exactly the access list of from, a minimal one too, or where from's file system keeps
+// none, the list mode describes: no entry fd inherited from its folder's default list survives.
+// True where fd's file system keeps no lists.
+bool CopyAccessList(const char* from, mode_t mode, int fd) {
 #ifdef __linux__
   acl_t list = acl_get_file(from, ACL_TYPE_ACCESS);
-  if (list == nullptr) return errno == ENOTSUP;  // a file system without lists: the mode says all
-  bool copied = acl_equiv_mode(list, nullptr) == 0 || acl_set_fd(fd, list) == 0;
+  if (list == nullptr && errno == ENOTSUP) list = acl_from_mode(mode);
+  if (list == nullptr) return false;
+  bool copied = acl_set_fd(fd, list) == 0 || errno == ENOTSUP;
   acl_free(list);
   return copied;
 #else
   (void)from;
+  (void)mode;
   (void)fd;
+  return true;
+#endif
+}
+
+// Leaves fd with the rights of mode alone; false when an entry beyond them may remain.
+bool SetModeOnly(mode_t mode, int fd) {
+  if (fchmod(fd, mode) != 0) return false;
+#ifdef __linux__
+  acl_t list = acl_from_mode(mode);
+  if (list == nullptr) return false;
+  bool set = acl_set_fd(fd, list) == 0 || errno == ENOTSUP;
+  acl_free(list);
+  return set;
+#else
   return true;
 #endif
 }
@@ -94,14 +125,19 @@ class PosixFileServices : public FileServices {
       *final = path;
       return true;
     }
-    char* resolved = realpath(path, nullptr);
-    if (resolved == nullptr) return false;
-    *final = resolved;
-    free(resolved);
+    if (!RealPath(path, final)) return false;
     // The name must still lead to the file that was opened.
     FileIdentity opened, named;
     return Identify(file, &opened) && IdentifyPath(final->c_str(), &named) &&
            opened.volume == named.volume && opened.index == named.index;
+  }
+
+  bool ResolveLinks(const char* path, std::string* final) override {
+    if (!IsLink(path)) {
+      *final = path;
+      return true;
+    }
+    return RealPath(path, final);
   }
 
   // Linux makes a file that has no name until linkat gives it one, and that vanishes with the
@@ -187,7 +223,8 @@ class PosixFileServices : public FileServices {
 
   // The owner and group are kept where the system lets this user set them (root; a group the
   // user is in). Where the group or the access list cannot be kept, the group's and others' bits
-  // go: the result may then grant fewer rights than from, never more.
+  // go, and every named entry with them, the ones the file inherited from its folder included:
+  // the result may then grant fewer rights than from, never more.
   bool CopyProtection(const char* from, FileHandle to, bool) override {
     int fd = Descriptor(to);
     struct stat status;
@@ -195,10 +232,8 @@ class PosixFileServices : public FileServices {
     bool groupKept = fchown(fd, status.st_uid, status.st_gid) == 0 ||
                      fchown(fd, static_cast<uid_t>(-1), status.st_gid) == 0;
     mode_t mode = status.st_mode & 07777;
-    if (!groupKept) mode &= ~static_cast<mode_t>(077);
-    if (fchmod(fd, mode) != 0) return false;
-    if (groupKept && CopyAccessList(from, fd)) return true;
-    return fchmod(fd, mode & ~static_cast<mode_t>(077)) == 0;
+    if (groupKept && fchmod(fd, mode) == 0 && CopyAccessList(from, mode, fd)) return true;
+    return SetModeOnly(mode & ~static_cast<mode_t>(077), fd);
   }
 
   // A second name, then the first one gone, where the file system cannot rename without

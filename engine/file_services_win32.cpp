@@ -62,6 +62,19 @@ HANDLE OpenMetadata(const std::wstring& path, DWORD access) {
                      FILE_FLAG_BACKUP_SEMANTICS, nullptr);
 }
 
+// The path of the file open as file, where every link on the way to it led; false when the system
+// cannot say.
+bool PathOf(HANDLE file, std::string* path) {
+  DWORD size = GetFinalPathNameByHandleW(file, nullptr, 0, FILE_NAME_NORMALIZED);
+  if (size == 0) return false;
+  std::wstring resolved(size, L'\0');
+  DWORD length = GetFinalPathNameByHandleW(file, &resolved[0], size, FILE_NAME_NORMALIZED);
+  if (length == 0 || length >= size) return false;
+  resolved.resize(length);
+  *path = Narrow(resolved);
+  return !path->empty();
+}
+
 bool Transient(DWORD error) {
   return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED ||
          error == ERROR_LOCK_VIOLATION;
@@ -121,11 +134,20 @@ bool HasInheritedEntry(PACL dacl) {
   return false;
 }
 
-// Gives to the owner and DACL of from, as far as this user may set them. A DACL that inherited
-// entries keeps inheriting, from to's own folder; one made of its own entries alone stays so, since
-// inheriting could only add rights (Wine describes a Unix file's mode so, and its folders pass on
-// read access for everyone).
-void CopySecurity(HANDLE from, HANDLE to) {
+// Makes the entries dacl inherited its own, as they stand.
+void KeepInheritedEntries(PACL dacl) {
+  for (DWORD i = 0; dacl != nullptr && i < dacl->AceCount; ++i) {
+    ACE_HEADER* entry = nullptr;
+    if (GetAce(dacl, i, reinterpret_cast<void**>(&entry))) entry->AceFlags &= ~INHERITED_ACE;
+  }
+}
+
+// Gives to the owner and DACL of from, as far as this user may set them. In place of a file whose
+// DACL inherited entries, to keeps inheriting, from the same folder. Otherwise it gets from's
+// entries alone, the inherited ones made its own: a new output's folder may pass on more rights
+// than its target has (Wine's folders pass on read access for everyone), and a DACL made of its own
+// entries stays so.
+void CopySecurity(HANDLE from, HANDLE to, bool replacing) {
   PSID owner = nullptr;
   PACL dacl = nullptr;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
@@ -137,7 +159,8 @@ void CopySecurity(HANDLE from, HANDLE to) {
   SECURITY_DESCRIPTOR_CONTROL control = 0;
   DWORD revision = 0;
   GetSecurityDescriptorControl(descriptor, &control, &revision);
-  if ((control & SE_DACL_PROTECTED) || !HasInheritedEntry(dacl)) {
+  if (!replacing || (control & SE_DACL_PROTECTED) || !HasInheritedEntry(dacl)) {
+    KeepInheritedEntries(dacl);
     // Through the kernel call: Wine's SetSecurityInfo adds the folder's entries even then.
     SECURITY_DESCRIPTOR own;
     if (InitializeSecurityDescriptor(&own, SECURITY_DESCRIPTOR_REVISION) &&
@@ -226,15 +249,24 @@ class Win32FileServices : public FileServices {
       *final = path;
       return true;
     }
-    DWORD size = GetFinalPathNameByHandleW(Win32Handle(file), nullptr, 0, FILE_NAME_NORMALIZED);
-    if (size == 0) return false;
-    std::wstring resolved(size, L'\0');
-    DWORD length =
-        GetFinalPathNameByHandleW(Win32Handle(file), &resolved[0], size, FILE_NAME_NORMALIZED);
-    if (length == 0 || length >= size) return false;
-    resolved.resize(length);
-    *final = Narrow(resolved);
-    return !final->empty();
+    return PathOf(Win32Handle(file), final);
+  }
+
+  // Opening what path names follows its links; the handle knows where they led. A link that
+  // leads nowhere cannot be opened.
+  bool ResolveLinks(const char* path, std::string* final) override {
+    std::wstring wide;
+    if (ToWidePath(path, &wide) != WidePath::Ok) return false;
+    DWORD attributes = GetFileAttributesW(wide.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+      *final = path;
+      return true;
+    }
+    HANDLE file = OpenMetadata(wide, 0);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    bool named = PathOf(file, final);
+    CloseHandle(file);
+    return named;
   }
 
   // Windows names every file: CreateNew's delete disposition does what an unnamed file would.
@@ -350,18 +382,18 @@ class Win32FileServices : public FileServices {
 
   bool Close(FileHandle file) override { return CloseHandle(Win32Handle(file)) != FALSE; }
 
-  bool CopyProtection(const char* from, FileHandle to, bool attributes) override {
+  bool CopyProtection(const char* from, FileHandle to, bool replacing) override {
     std::wstring wideFrom;
     if (ToWidePath(from, &wideFrom) != WidePath::Ok) return false;
     HANDLE source = OpenMetadata(wideFrom, READ_CONTROL);
     if (source == INVALID_HANDLE_VALUE) return false;
-    CopySecurity(source, Win32Handle(to));
+    CopySecurity(source, Win32Handle(to), replacing);
     BY_HANDLE_FILE_INFORMATION information;
     bool known = GetFileInformationByHandle(source, &information) != FALSE;
     CloseHandle(source);
     if (!known) return false;
     DWORD kept = information.dwFileAttributes & kKeptAttributes;
-    if (!attributes || kept == 0) return true;
+    if (!replacing || kept == 0) return true;
     FILE_BASIC_INFO basic;
     if (!GetFileInformationByHandleEx(Win32Handle(to), FileBasicInfo, &basic, sizeof basic)) {
       return false;

@@ -472,6 +472,42 @@ TEST_F(CliTest, AnOlderFileDecodedInPlaceSaysWhereItsOriginalIs) {
   }
 }
 
+struct LinkCase {
+  const char* leadsTo;  // in the folder, or absolute
+  int exitCode;
+  const char* said;
+};
+
+// -o through a link writes what it leads to, as a redirection would, and keeps the link.
+TEST_F(CliTest, OutputThroughALinkWritesTheFileItLeadsTo) {
+  const LinkCase cases[] = {
+      {"real.bin", 0, "plain.bin: done"},
+      {"/dev/null", 1, "plain.bin: output is not a file"},
+      {"absent.bin", 1, "plain.bin: file link cannot be followed"},
+  };
+  const Bytes plain = Plain(5);
+  WriteBytes(folder_["plain.bin"], plain);
+  for (const LinkCase& link : cases) {
+    SCOPED_TRACE(link.leadsTo);
+    WriteBytes(folder_["real.bin"], Pattern(100, 5));
+    fs::create_symlink(link.leadsTo, folder_["link.bin"]);
+    Outcome encoded =
+        Run({"encode", "--passphrase-file", PassphraseFile(), "-o", "link.bin", "plain.bin"});
+    EXPECT_EQ(encoded.exitCode, link.exitCode);
+    EXPECT_NE(encoded.err.find(link.said), std::string::npos) << encoded.err;
+    EXPECT_EQ(fs::read_symlink(folder_["link.bin"]), link.leadsTo);
+    if (link.exitCode == 0) {
+      ExpectEncodingOf(ReadBytes(folder_["real.bin"]), plain, kPassphrase);
+    } else {
+      EXPECT_EQ(ReadBytes(folder_["real.bin"]), Pattern(100, 5));
+    }
+    EXPECT_EQ(ReadBytes(folder_["plain.bin"]), plain);
+    fs::remove(folder_["link.bin"]);
+  }
+  EXPECT_TRUE(fs::is_character_file("/dev/null"));
+  EXPECT_FALSE(fs::exists(folder_["absent.bin"]));
+}
+
 TEST_F(CliTest, CodePageGivesTheWindowsBytesOrRefuses) {
   const Bytes plain = Plain(5);
   for (const CodePageCase& test : kCodePageCases) {

@@ -323,6 +323,54 @@ TEST(FileSafety, ReplacedFileKeepsItsAccessControlList) {
   EXPECT_EQ(DaclText(scene.folder["old"]), inherited);
 }
 
+// Adds to folder's DACL an entry that lets everyone have rights on every file made in it.
+bool PassOnToEveryone(const std::string& folder, DWORD rights) {
+  const std::wstring path = fs::u8path(folder).wstring();
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  PACL old = nullptr;
+  if (GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                            nullptr, &old, nullptr, &descriptor) != ERROR_SUCCESS) {
+    return false;
+  }
+  EXPLICIT_ACCESSW access = {};
+  access.grfAccessPermissions = rights;
+  access.grfAccessMode = GRANT_ACCESS;
+  access.grfInheritance = OBJECT_INHERIT_ACE;
+  access.Trustee.TrusteeForm = TRUSTEE_IS_NAME;
+  access.Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
+  wchar_t everyone[] = L"Everyone";
+  access.Trustee.ptstrName = everyone;
+  PACL dacl = nullptr;
+  bool set = SetEntriesInAclW(1, &access, old, &dacl) == ERROR_SUCCESS &&
+             SetNamedSecurityInfoW(const_cast<wchar_t*>(path.c_str()), SE_FILE_OBJECT,
+                                   DACL_SECURITY_INFORMATION, nullptr, nullptr, dacl,
+                                   nullptr) == ERROR_SUCCESS;
+  LocalFree(dacl);
+  LocalFree(descriptor);
+  return set;
+}
+
+// The entries a target inherited from its folder go with it; those the new output's folder passes
+// on would give everyone the content.
+TEST(FileSafety, NewOutputIsNeverWiderThanItsTargetWhateverItsFolderPassesOn) {
+  ScratchFolder from, to;
+  WriteBytes(from["alone"], Pattern(1000, 4));
+  if (!PassOnToEveryone(from.Path().u8string(), FILE_GENERIC_READ) ||
+      !PassOnToEveryone(to.Path().u8string(), FILE_ALL_ACCESS)) {
+    GTEST_SKIP() << "this system keeps no access control list of its own on a folder";
+  }
+  WriteBytes(from["target"], Pattern(1000, 4));
+  const std::string dacl = DaclText(from["target"]);
+  if (dacl == DaclText(from["alone"])) {
+    GTEST_SKIP() << "this system passes on no entry from a folder to its files";
+  }
+  ASSERT_EQ(RunJob(&EncodingJob::Encode, kPassphrase, from["target"], to["new"]), JobStatus::Ok);
+  // Decoded beside the target: the new output's DACL, its own entries alone, goes along whole.
+  ASSERT_EQ(RunJob(&EncodingJob::Decode, kPassphrase, to["new"], from["back"]), JobStatus::Ok);
+  EXPECT_EQ(DaclText(to["new"]), "protected " + dacl);
+  EXPECT_EQ(DaclText(from["back"]), "protected " + dacl);
+}
+
 TEST(FileSafety, TargetsAndOutputsThatAreNoDiskFilesAreRefused) {
   const std::wstring pipeName =
       L"\\\\.\\pipe\\karvel-test-" + std::to_wstring(GetCurrentProcessId());
@@ -343,6 +391,27 @@ TEST(FileSafety, TargetsAndOutputsThatAreNoDiskFilesAreRefused) {
   ExpectRefused(folder, cases);
   CloseHandle(pipe);
   EXPECT_EQ(Snapshot(folder.Path()), before);
+}
+
+// An output that is a symbolic link has the file it leads to written and stays a link.
+TEST(FileSafety, AnOutputThatIsALinkHasTheFileItLeadsToWritten) {
+  for (const NamedOperation& op : kTransforms) {
+    SCOPED_TRACE(op.name);
+    Scene scene(op.operation, kPassphrase);
+    ScratchFolder elsewhere;
+    WriteBytes(elsewhere["real"], Pattern(777, 2));
+    const std::string link = scene.folder["link"];
+    if (!CreateSymbolicLinkW(fs::u8path(link).c_str(), fs::u8path(elsewhere["real"]).c_str(),
+                             SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE) ||
+        Attributes(link) == INVALID_FILE_ATTRIBUTES) {  // Wine says it made one, but did not
+      GTEST_SKIP() << "this system makes no symbolic link for this user";
+    }
+    ASSERT_EQ(RunJob(op.operation, kPassphrase, scene.folder["target"], link), JobStatus::Ok);
+    EXPECT_TRUE(Attributes(link) & FILE_ATTRIBUTE_REPARSE_POINT);
+    EXPECT_TRUE(SameEncoding(ReadBytes(elsewhere["real"]), scene.Expected(op.operation)));
+    EXPECT_EQ(elsewhere.Names(), std::vector<std::string>{"real"});
+    EXPECT_EQ(scene.folder.Names(), (std::vector<std::string>{"link", "old", "target"}));
+  }
 }
 
 // Another program holds path open, as a scanner or a preview does for a moment.
@@ -513,9 +582,39 @@ TEST(FileSafety, ResultKeepsEveryEntryOfTheAccessListItReplaces) {
   }
 }
 
-// In place through a link, the file the link names is transformed and the link stays; an
-// output that is a link is replaced as a name, and the file it named is left alone.
-TEST(FileSafety, LinksLeadToTheFileInPlaceAndAreNamesAsOutputs) {
+bool SetDefaultAccessList(const std::string& folder, const std::string& entries) {
+  return std::system(("setfacl -d -m '" + entries + "' '" + folder + "'").c_str()) == 0;
+}
+
+// A folder's default list would give daemon the plain content, through the temporary file the
+// result starts as: a result in place carries the list of the file it replaces, a new output that
+// of its target, a minimal list too.
+TEST(FileSafety, ResultIsNeverWiderThanWhatItReplacesWhateverTheFolderSays) {
+  for (const char* entries : {"", "u:nobody:r--"}) {
+    for (const NamedOperation& op : kTransforms) {
+      SCOPED_TRACE(std::string(op.name) + " with " + (entries[0] ? entries : "no entry"));
+      Scene scene(op.operation, kPassphrase);
+      chmod(scene.folder["target"].c_str(), 0640);
+      if (entries[0] != '\0' && !SetAccessList(scene.folder["target"], entries)) {
+        GTEST_SKIP() << "no setfacl here";
+      }
+      if (!SetDefaultAccessList(scene.folder.Path().string(), "u:daemon:rw")) {
+        GTEST_SKIP() << "no default access lists here";
+      }
+      const std::string list = AccessList(scene.folder["target"]);
+      ASSERT_EQ(RunJob(op.operation, kPassphrase, scene.folder["target"], scene.folder["new"]),
+                JobStatus::Ok);
+      EXPECT_EQ(AccessList(scene.folder["new"]), list);
+      ASSERT_EQ(RunJob(op.operation, kPassphrase, scene.folder["target"], ""), JobStatus::Ok);
+      EXPECT_EQ(AccessList(scene.folder["target"]), list);
+      EXPECT_EQ(list.find("daemon"), std::string::npos);
+      EXPECT_TRUE(SameEncoding(ReadBytes(scene.folder["target"]), scene.Expected(op.operation)));
+    }
+  }
+}
+
+// In place through a link, the file the link names is transformed and the link stays.
+TEST(FileSafety, InPlaceThroughALinkTheFileItLeadsToIsTransformed) {
   ScratchFolder folder, elsewhere;
   const Bytes plain = Pattern(300000, 5);
   WriteBytes(elsewhere["real"], plain);
@@ -528,23 +627,102 @@ TEST(FileSafety, LinksLeadToTheFileInPlaceAndAreNamesAsOutputs) {
   ASSERT_EQ(RunJob(&EncodingJob::Decode, kPassphrase, folder["link"], folder["link"]),
             JobStatus::Ok);
   EXPECT_TRUE(ReadBytes(elsewhere["real"]) == plain);
-
-  WriteBytes(folder["plain"], plain);
-  ASSERT_EQ(RunJob(&EncodingJob::Encode, kPassphrase, folder["plain"], folder["link"]),
-            JobStatus::Ok);
-  EXPECT_FALSE(fs::is_symlink(folder["link"]));
-  EXPECT_TRUE(ReadBytes(elsewhere["real"]) == plain);
 }
 
+struct LinkedOutputCase {
+  const char* name;
+  std::string (*make)(const ScratchFolder& elsewhere);  // makes what the link leads to; its path
+  JobStatus expected;
+};
+
+std::string MakeFile(const ScratchFolder& elsewhere) {
+  WriteBytes(elsewhere["real"], Pattern(777, 2));
+  chmod(elsewhere["real"].c_str(), 0604);
+  return elsewhere["real"];
+}
+
+// An output that is a link has the file it leads to written, as a copy or a redirection would,
+// with that file's permissions, and stays a link; one that leads to no file is refused before
+// anything is asked, and nothing is written.
+TEST(FileSafety, AnOutputThatIsALinkHasTheFileItLeadsToWritten) {
+  const LinkedOutputCase cases[] = {
+      {"a file", MakeFile, JobStatus::Ok},
+      {"a file, by a path from the link's folder",
+       [](const ScratchFolder& elsewhere) {
+         MakeFile(elsewhere);
+         return "../" + elsewhere.Path().filename().string() + "/real";
+       },
+       JobStatus::Ok},
+      {"a link to a file",
+       [](const ScratchFolder& elsewhere) {
+         fs::create_symlink(MakeFile(elsewhere), elsewhere["hop"]);
+         return elsewhere["hop"];
+       },
+       JobStatus::Ok},
+      {"the null device", [](const ScratchFolder&) { return std::string("/dev/null"); },
+       JobStatus::OutputNotAFile},
+      {"a FIFO",
+       [](const ScratchFolder& elsewhere) {
+         EXPECT_EQ(mkfifo(elsewhere["fifo"].c_str(), 0600), 0);
+         return elsewhere["fifo"];
+       },
+       JobStatus::OutputNotAFile},
+      {"a folder",
+       [](const ScratchFolder& elsewhere) {
+         fs::create_directory(elsewhere["folder"]);
+         return elsewhere["folder"];
+       },
+       JobStatus::OutputIsFolder},
+      {"nothing", [](const ScratchFolder& elsewhere) { return elsewhere["absent"]; },
+       JobStatus::LinkUnresolved},
+  };
+  for (const LinkedOutputCase& c : cases) {
+    for (const NamedOperation& op : kTransforms) {
+      SCOPED_TRACE(std::string(op.name) + " to a link that leads to " + c.name);
+      Scene scene(op.operation, kPassphrase);
+      ScratchFolder elsewhere;
+      const std::string leadsTo = c.make(elsewhere);
+      const std::string link = scene.folder["link"];
+      fs::create_symlink(leadsTo, link);
+      auto after = Snapshot(elsewhere.Path());
+      if (c.expected == JobStatus::Ok) {
+        for (auto& entry : after) entry.second = scene.Expected(op.operation);  // all lead to real
+      }
+      EncodingJob job;
+      ASSERT_EQ(job.SetTargetPath(scene.folder["target"].c_str()), JobStatus::Ok);
+      ASSERT_EQ(job.SetOutputPath(link.c_str()), JobStatus::Ok);
+      EXPECT_EQ(job.OutputStatus(), c.expected);
+      EXPECT_EQ(RunJob(op.operation, kPassphrase, scene.folder["target"], link), c.expected);
+      EXPECT_EQ(fs::read_symlink(link), leadsTo);
+      EXPECT_EQ(scene.folder.Names(), (std::vector<std::string>{"link", "old", "target"}));
+      EXPECT_TRUE(ReadBytes(scene.folder["target"]) == scene.TargetBytes(op.operation));
+      EXPECT_TRUE(SameFiles(Snapshot(elsewhere.Path()), after));
+      if (c.expected == JobStatus::Ok) {
+        EXPECT_EQ(Mode(elsewhere["real"]), 0604u);
+        EXPECT_TRUE(fs::is_symlink(elsewhere["hop"]) || !fs::exists(elsewhere["hop"]));
+      }
+    }
+  }
+  EXPECT_TRUE(fs::is_character_file("/dev/null"));
+}
+
+// In place, the target's link; to another output, the output's link.
 TEST(FileSafety, ALinkThatCannotBeFollowedIsRefused) {
-  ScratchFolder folder;
-  WriteBytes(folder["real"], Pattern(1000, 6));
-  fs::create_symlink(folder["real"], folder["link"]);
-  FaultyFileServices files({{Call::FinalPath, 1, Fault::Fail}});
-  EXPECT_EQ(RunJob(&EncodingJob::Encode, kPassphrase, folder["link"], "", files),
-            JobStatus::LinkUnresolved);
-  EXPECT_TRUE(ReadBytes(folder["real"]) == Pattern(1000, 6));
-  EXPECT_EQ(folder.Names(), (std::vector<std::string>{"link", "real"}));
+  for (auto [call, inPlace] : {std::pair{Call::FinalPath, true}, {Call::ResolveLinks, false}}) {
+    SCOPED_TRACE(inPlace ? "in place" : "to another output");
+    ScratchFolder folder;
+    WriteBytes(folder["real"], Pattern(1000, 6));
+    WriteBytes(folder["plain"], Pattern(2000, 7));
+    fs::create_symlink(folder["real"], folder["link"]);
+    FaultyFileServices files({{call, 1, Fault::Fail}});
+    EXPECT_EQ(RunJob(&EncodingJob::Encode, kPassphrase, folder[inPlace ? "link" : "plain"],
+                     inPlace ? "" : folder["link"], files),
+              JobStatus::LinkUnresolved);
+    EXPECT_TRUE(files.AllStruck());
+    EXPECT_TRUE(ReadBytes(folder["real"]) == Pattern(1000, 6));
+    EXPECT_TRUE(fs::is_symlink(folder["link"]));
+    EXPECT_EQ(folder.Names(), (std::vector<std::string>{"link", "plain", "real"}));
+  }
 }
 
 #endif

@@ -3,7 +3,8 @@
 # Wine: a 0600 target's temporary file is its owner's alone while it is
 # written, and natively the result is 0600 too. Natively and as root, also a
 # group the running user may not give: the result then loses the group's and
-# others' rights instead of keeping them under the user's own group.
+# others' rights instead of keeping them under the user's own group, and every
+# named entry with them, one its folder's default list gave it included.
 # Usage: protection.sh native|wine TRANSFORM_TOOL
 set -uo pipefail
 kind="$1"
@@ -57,11 +58,15 @@ if [ "$kind" = native ] && [ "$(id -u)" = 0 ]; then
   mkdir "$nobody_folder" && chown 65534:65534 "$nobody_folder"
   head -c 1000 /dev/urandom >"$nobody_folder/target"
   chown 65534:0 "$nobody_folder/target" && chmod 640 "$nobody_folder/target"
+  # The folder's default list would give daemon the content through the temporary file.
+  setfacl -d -m u:daemon:rw "$nobody_folder"
   result="$(setpriv --reuid=65534 --regid=65534 --clear-groups "$tool" encode \
     "$nobody_folder/target" "group lost" "" </dev/null)"
   [ "$result" = 0 ] || fail "encode as nobody ended with $result"
   mode="$(stat -c %a "$nobody_folder/target")"
   [ "$mode" = 600 ] || fail "group root could not be kept, yet the result is $mode"
+  getfacl --omit-header "$nobody_folder/target" 2>/dev/null | grep -q daemon &&
+    fail "the result keeps the entry its folder gave it: $(getfacl -c "$nobody_folder/target")"
 fi
 [ "$status" = 0 ] && echo "modes kept, never widened"
 exit "$status"

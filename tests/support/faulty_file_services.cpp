@@ -33,6 +33,10 @@ bool FaultyFileServices::FinalPath(FileHandle file, const char* path, std::strin
   return !Strike(Call::FinalPath) && system_.FinalPath(file, path, final);
 }
 
+bool FaultyFileServices::ResolveLinks(const char* path, std::string* final) {
+  return !Strike(Call::ResolveLinks) && system_.ResolveLinks(path, final);
+}
+
 CreateResult FaultyFileServices::CreateUnnamed(const char* folder, FileHandle* file) {
   if (Strike(Call::CreateUnnamed)) {
     *file = kNoFile;
@@ -94,8 +98,8 @@ bool FaultyFileServices::Close(FileHandle file) {
   return !Strike(Call::Close) && closed;
 }
 
-bool FaultyFileServices::CopyProtection(const char* from, FileHandle to, bool attributes) {
-  return !Strike(Call::CopyProtection) && system_.CopyProtection(from, to, attributes);
+bool FaultyFileServices::CopyProtection(const char* from, FileHandle to, bool replacing) {
+  return !Strike(Call::CopyProtection) && system_.CopyProtection(from, to, replacing);
 }
 
 CreateResult FaultyFileServices::Rename(const char* from, const char* to) {

@@ -14,6 +14,7 @@ namespace karvel {
 enum class Call {
   OpenForReading,
   FinalPath,
+  ResolveLinks,
   CreateUnnamed,
   Name,
   CreateNew,
@@ -52,6 +53,7 @@ class FaultyFileServices : public FileServices {
   bool Fits(const char* path) override;
   FileHandle OpenForReading(const char* path) override;
   bool FinalPath(FileHandle file, const char* path, std::string* final) override;
+  bool ResolveLinks(const char* path, std::string* final) override;
   CreateResult CreateUnnamed(const char* folder, FileHandle* file) override;
   CreateResult Name(FileHandle file, const char* path) override;
   CreateResult CreateNew(const char* path, FileHandle* file) override;
@@ -62,7 +64,7 @@ class FaultyFileServices : public FileServices {
   bool IdentifyPath(const char* path, FileIdentity* identity) override;
   bool Flush(FileHandle file) override;
   bool Close(FileHandle file) override;
-  bool CopyProtection(const char* from, FileHandle to, bool attributes) override;
+  bool CopyProtection(const char* from, FileHandle to, bool replacing) override;
   CreateResult Rename(const char* from, const char* to) override;
   bool Remove(const char* path) override;
   bool Move(FileHandle file, const char* from, const char* to, const MoveCheck& check,
