@@ -518,6 +518,29 @@ TEST(FileSafety, ResultTakesThePermissionsOfTheFileItReplaces) {
   }
 }
 
+// Where the system makes no unnamed file, the temporary file has its name from the start: it
+// stays its owner's alone while it fills and while it is flushed, and takes the replaced file's
+// permissions only right before it takes its place.
+TEST(FileSafety, ANamedTemporaryFileIsItsOwnersAloneUntilItsLastMoments) {
+  for (const NamedOperation& op : kTransforms) {
+    SCOPED_TRACE(op.name);
+    Scene scene(op.operation, kPassphrase);
+    chmod(scene.folder["target"].c_str(), 0644);
+    const std::string temporary = scene.folder["target"] + ".tmp";
+    mode_t whileFlushed = 0;
+    mode_t beforeTheMove = 0;
+    FaultyFileServices files(
+        {{Call::CreateUnnamed, 1, Fault::Fail},
+         {Call::Flush, 1, Fault::Interject, [&] { whileFlushed = Mode(temporary); }},
+         {Call::Move, 1, Fault::Interject, [&] { beforeTheMove = Mode(temporary); }}});
+    ASSERT_EQ(RunJob(op.operation, kPassphrase, scene.folder["target"], "", files), JobStatus::Ok);
+    EXPECT_TRUE(files.AllStruck());
+    EXPECT_EQ(whileFlushed, 0600u);
+    EXPECT_EQ(beforeTheMove, 0644u);
+    EXPECT_EQ(Mode(scene.folder["target"]), 0644u);
+  }
+}
+
 // A socket bound at path, closed again when the test ends.
 struct BoundSocket {
   explicit BoundSocket(const std::string& path) : fd(socket(AF_UNIX, SOCK_STREAM, 0)) {
