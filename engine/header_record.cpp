@@ -149,9 +149,7 @@ uint64_t RecordCheck2(const unsigned char* salt, const unsigned char* sealed) {
   unsigned char input[kSaltSize2 + kRecordCheckAt2];
   std::memcpy(input, salt, kSaltSize2);
   std::memcpy(input + kSaltSize2, sealed, kRecordCheckAt2);
-  uint64_t check = XXH3_64bits_withSeed(input, sizeof input, kRecordCheckSeed2);
-  Wipe(input, sizeof input);
-  return check;
+  return XXH3_64bits_withSeed(input, sizeof input, kRecordCheckSeed2);
 }
 
 bool ReadRecord1(const unsigned char* header, HeaderRecord* record) {
@@ -191,7 +189,6 @@ bool ReadCopy2(const unsigned char* header, const CopyPlace& place, HeaderRecord
     copy.contentLength = GetNumber(sealed + kContentLengthAt2);
     copy.contentCheck = GetNumber(sealed + kContentCheckAt2);
   }
-  Wipe(sealed, sizeof sealed);
   return true;
 }
 
