@@ -85,7 +85,7 @@ struct HeaderRecord {
 };
 
 // The hash of the plain content, fed in order, in as many pieces as come, keyed as a record of
-// version (1 or 2) keys it: version 2 by the passphrase (length 1 to 127 bytes).
+// version keys it: version 1 not at all, later ones by the passphrase (length 1 to 127 bytes).
 class ContentHash {
  public:
   ContentHash(uint8_t version, const char* passphrase, size_t length);
