@@ -256,16 +256,35 @@ JobStatus Stream(FileServices& files, FileHandle from, FileHandle to, unsigned c
 // Reads the header into the cleared buffer, takes its record, if any, and unscrambles it; false
 // when the read failed.
 bool ReadHeader(FileServices& files, FileHandle file, const char* passphrase, size_t length,
-                unsigned char* header, size_t* bytesRead, HeaderRecord* record, bool* hasRecord) {
+                unsigned char* header, size_t* bytesRead, HeaderRecord* record,
+                RecordState* recordState) {
   std::memset(header, 0, kHeaderSize);
   if (!files.Read(file, header, kHeaderSize, bytesRead)) return false;
-  *hasRecord = ReadRecord(header, record);
+  *recordState = ReadRecord(header, record);
   Scrambler(passphrase, length, kHeaderSeed).Apply(header, kHeaderSize);
   return true;
 }
 
 bool HeaderMatches(const unsigned char* header, const char* signature) {
   return std::memcmp(header, signature, kSignatureCheckSize) == 0;
+}
+
+// Ok, or why the record refuses the passphrase: a record that was written but cannot be read, or
+// copies that disagree, mean a damaged file; a valid one that the passphrase fits nowhere, a
+// wrong passphrase.
+JobStatus CheckRecord(RecordState state, const HeaderRecord& record, const char* passphrase,
+                      size_t length) {
+  if (state == RecordState::None) return JobStatus::Ok;
+  if (state == RecordState::Broken) return JobStatus::Damaged;
+  switch (PassphraseFits(record, passphrase, length)) {
+    case Fit::Every:
+      return JobStatus::Ok;
+    case Fit::None:
+      return JobStatus::HeaderMismatch;
+    case Fit::Some:
+      break;
+  }
+  return JobStatus::Damaged;
 }
 
 // Judged on what a link at the end of output leads to, which is also what the result replaces, as
@@ -290,7 +309,8 @@ JobStatus CheckOutput(FileServices& files, const char* output, std::string* fina
 
 // The header goes in last, once the content's length and hash are known for its record.
 JobStatus WriteHeader(FileServices& files, FileHandle result, const EncodingJob& job, size_t length,
-                      const unsigned char* random, uint64_t contentLength, uint64_t contentHash) {
+                      const unsigned char* random, uint64_t contentLength,
+                      const ContentHash& contentHash) {
   HeaderBuffer header;
   std::memset(header.bytes, 0, kHeaderSize);
   std::memcpy(header.bytes, job.signature, kSignatureCheckSize);
@@ -370,19 +390,18 @@ JobStatus Transform(EncodingJob& job, FileServices& files, Direction direction,
   if (!work) return JobStatus::ReadFailed;  // nothing read or written; too little memory to start
   uint64_t bytesRead = 0;
   HeaderRecord record;
-  bool hasRecord = false;
+  RecordState recordState = RecordState::None;
   if (direction == Direction::Decode) {
     size_t headerRead = 0;
     if (!ReadHeader(files, target.Handle(), job.passphrase, length, work->bytes, &headerRead,
-                    &record, &hasRecord)) {
+                    &record, &recordState)) {
       return JobStatus::ReadFailed;
     }
     // A header read may fall short only at the end of the file.
     if (headerRead != kHeaderSize && headerRead != read.size) return JobStatus::ReadFailed;
     if (!HeaderMatches(work->bytes, job.signature)) return JobStatus::HeaderMismatch;
-    if (hasRecord && !PassphraseFits(record, job.passphrase, length)) {
-      return JobStatus::HeaderMismatch;
-    }
+    status = CheckRecord(recordState, record, job.passphrase, length);
+    if (status != JobStatus::Ok) return status;
     // Every writer puts a whole header block before the content: a shorter file was cut.
     if (headerRead != kHeaderSize) return JobStatus::Damaged;
     bytesRead = headerRead;
@@ -416,7 +435,8 @@ JobStatus Transform(EncodingJob& job, FileServices& files, Direction direction,
     std::memset(work->bytes, 0, kHeaderSize);
     head = kHeaderSize;
   }
-  ContentHash hash;
+  ContentHash hash(direction == Direction::Encode ? kRecordVersion : record.version, job.passphrase,
+                   length);
   {
     Scrambler content(job.passphrase, length, kBodySeed);
     status = Stream(files, target.Handle(), result.Handle(), work->bytes, head, direction, content,
@@ -425,11 +445,10 @@ JobStatus Transform(EncodingJob& job, FileServices& files, Direction direction,
   if (status != JobStatus::Ok) return status;
   if (bytesRead != read.size) return JobStatus::ReadFailed;
   if (direction == Direction::Encode) {
-    status =
-        WriteHeader(files, result.Handle(), job, length, random.bytes, bytesRead, hash.Digest());
+    status = WriteHeader(files, result.Handle(), job, length, random.bytes, bytesRead, hash);
     if (status != JobStatus::Ok) return status;
-  } else if (hasRecord && (bytesRead - kHeaderSize != record.contentLength ||
-                           hash.Digest() != record.contentHash)) {
+  } else if (recordState == RecordState::Valid &&
+             !ContentFits(record, bytesRead - kHeaderSize, hash)) {
     return JobStatus::Damaged;
   }
   // The target stays open, shared for reading (and deletion) only, until the result is safely on
@@ -451,7 +470,7 @@ JobStatus Transform(EncodingJob& job, FileServices& files, Direction direction,
                             outputExists)) {
     return JobStatus::WriteFailed;
   }
-  if (direction == Direction::Decode && inPlace && !hasRecord &&
+  if (direction == Direction::Decode && inPlace && recordState == RecordState::None &&
       SignatureMissesContentCharacters(length)) {
     target.Close();
     return PublishKeepingOriginal(job, files, result, output, read, progress);
@@ -499,13 +518,15 @@ JobStatus EncodingJob::Probe(FileServices& files) {
   size_t headerRead = 0;
   size_t length = std::strlen(passphrase);
   HeaderRecord record;
-  bool hasRecord = false;
+  RecordState recordState = RecordState::None;
   if (!ReadHeader(files, target.Handle(), passphrase, length, header.bytes, &headerRead, &record,
-                  &hasRecord)) {
+                  &recordState)) {
     return JobStatus::ReadFailed;
   }
   if (!HeaderMatches(header.bytes, signature)) return JobStatus::HeaderMismatch;
-  if (hasRecord && !PassphraseFits(record, passphrase, length)) {
+  // A damaged file matches: decoding it says what is wrong with it.
+  if (recordState == RecordState::Valid &&
+      PassphraseFits(record, passphrase, length) == Fit::None) {
     return JobStatus::HeaderMismatch;
   }
   return JobStatus::Ok;

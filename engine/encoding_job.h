@@ -47,7 +47,7 @@ enum class JobStatus : int {
   TargetChanged = 16,        // another program changed the target while it was transformed
   TargetHasOtherNames = 17,  // an in-place transform of a file that has more than one name
   OutputNotAFile = 18,       // outputPath names a device, a pipe or a socket
-  Damaged = 19,  // the decoded content differs in length or hash from what the header records
+  Damaged = 19,         // the content differs from what the header records, or the record is broken
   LinkUnresolved = 20,  // the file that the target's or the output's links lead to cannot be named
 };
 

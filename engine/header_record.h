@@ -12,18 +12,45 @@
 // the file as one without a record. The writer puts into the plain block
 // whatever scrambles to the record, which the format leaves to it.
 //
-// Header block as stored in the file, offset and size:
+// Version 2, written now, holds two copies, each complete and checked on its
+// own, at the two ends of the free bytes, so that damage to one leaves the
+// other to read. Each copy is sealed with a mask drawn from its own salt,
+// which leaves no predictable byte in the block: the scrambling would show
+// the passphrase's characters through any known one. Without the record, a
+// damaged file would read as one from an older writer and decode unchecked,
+// so a record that was there must stay recognisable when both copies are
+// broken: three tags (a hash of random bytes beside it, each standing alone)
+// say so, and a file with a tag that checks but no copy that does is
+// damaged. Damage must then reach all three tags, two copies and the content
+// before a file decodes unchecked: no change of one to three bytes can, and
+// one damaged run only when it covers bytes 38 to 115. Random
+// bytes from another writer pass a tag once in 2^38.
+//
+// Header block as stored in the file, version 2, offset and size:
 //   0   26  the signature text and its terminator, scrambled
-//   26  16  salt, from the system's random source
-//   42   4  marker "krec"                      sealed: bytes 42 to 78 are
-//   46   1  record version (1)                 combined with a mask drawn
-//   47   8  passphrase check                   from the salt
-//   55   8  content length in bytes
-//   63   8  content hash (XXH3, 64 bits)
-//   71   8  record check, over bytes 26 to 70
-//   79  49  random
-// Numbers are little-endian. Sealing leaves no predictable byte in the block:
-// the scrambling would show the passphrase's characters through any known one.
+//   26   8  copy A: salt, random
+//   34   5  copy A: tag of its salt
+//   39  32  copy A: sealed with a mask drawn from its salt:
+//              passphrase check, content length, content check, record check
+//   71   7  random
+//   78   5  tag of bytes 71 to 77
+//   83  32  copy B: sealed, as copy A
+//   115  5  copy B: tag of its salt
+//   120  8  copy B: salt, random
+// The passphrase check hashes the salt and the passphrase: a check against
+// slips, not against an attacker, since with the salt beside it trying
+// passphrases is fast. The content check hashes the salt and the content's
+// hash keyed by the passphrase, so that it confirms no guess at the content
+// without the passphrase. The content length is the file's size less the
+// header in every whole file and is sealed by the salt's mask alone. The
+// record check covers the salt and the three values. Two copies that check
+// but disagree come from no writer: such a file is damaged.
+//
+// Version 1, still read: bytes 26 to 41 a salt, 42 to 78 sealed with a mask
+// drawn from it: the marker "krec", the version, the passphrase check, the
+// content length, an unkeyed hash of the content and the record check; a
+// version 1 record that does not check counts as none, as it always did.
+// Numbers are little-endian; every hash is XXH3, 64 bits.
 #pragma once
 
 #include <cstddef>
@@ -31,43 +58,38 @@
 
 namespace karvel {
 
-constexpr size_t kRecordOffset = 26;  // right after the signature's terminator
-constexpr size_t kSaltSize = 16;
-constexpr size_t kSealedOffset = kRecordOffset + kSaltSize;  // 42
-constexpr size_t kSealedSize = 4 + 1 + 8 + 8 + 8 + 8;        // marker to record check: 37
-constexpr size_t kRecordEnd = kSealedOffset + kSealedSize;   // 79
-constexpr size_t kHeaderRandomSize = 128 - kRecordOffset;    // salt and filler, drawn at once
-constexpr uint8_t kRecordVersion = 1;
+constexpr size_t kRecordOffset = 26;                       // right after the signature's terminator
+constexpr size_t kHeaderRandomSize = 128 - kRecordOffset;  // salts, tags' bytes and filler at once
+constexpr size_t kRecordCopies = 2;
+constexpr size_t kMaxSaltSize = 16;  // version 1's; version 2's are 8
+constexpr uint8_t kRecordVersion = 2;
 
-// What a valid record says.
-struct HeaderRecord {
-  unsigned char salt[kSaltSize];
+// What one copy of a record that checks says.
+struct RecordCopy {
+  unsigned char salt[kMaxSaltSize];
   uint64_t passphraseCheck;
   uint64_t contentLength;
-  uint64_t contentHash;
+  uint64_t contentCheck;
 };
 
-// Fills bytes 26 to 127 of a stored header block: random holds kHeaderRandomSize random bytes.
-void WriteRecord(unsigned char* header, const unsigned char* random, const char* passphrase,
-                 size_t length, uint64_t contentLength, uint64_t contentHash);
+enum class RecordState {
+  None,    // no record: a file from an older writer
+  Broken,  // a record was written but no copy checks, or the copies disagree
+  Valid,   // at least one copy checks
+};
 
-// True when the stored header block carries a record of this version, copied to *record.
-bool ReadRecord(const unsigned char* header, HeaderRecord* record);
+struct HeaderRecord {
+  uint8_t version;  // 0 when there is no valid record
+  size_t copies;    // copies that check
+  RecordCopy copy[kRecordCopies];
+};
 
-// True when passphrase (length 1 to 127 bytes) is the one the record was written under, or the
-// same characters repeated, which scramble every byte alike. A check against slips, not against
-// an attacker: with the salt beside it, trying passphrases is fast.
-bool PassphraseFits(const HeaderRecord& record, const char* passphrase, size_t length);
-
-// True when some passphrase character that the content's draws use is never used by the 26
-// draws the signature check sees, for passphrases of this length (1 to 127 bytes).
-bool SignatureMissesContentCharacters(size_t length);
-
-// The hash of the plain content, fed in order, in as many pieces as come.
+// The hash of the plain content, fed in order, in as many pieces as come, keyed as a record of
+// version keys it: version 1 not at all, later ones by the passphrase (length 1 to 127 bytes).
 class ContentHash {
  public:
-  ContentHash();
-  ~ContentHash();  // wipes the state, which holds the content's last bytes
+  ContentHash(uint8_t version, const char* passphrase, size_t length);
+  ~ContentHash();  // wipes the key and the state, which holds the content's last bytes
 
   ContentHash(const ContentHash&) = delete;
   ContentHash& operator=(const ContentHash&) = delete;
@@ -76,8 +98,30 @@ class ContentHash {
   uint64_t Digest() const;
 
  private:
-  static constexpr size_t kStateSize = 576;  // XXH3's streaming state, checked where it is used
+  static constexpr size_t kStateSize = 576;   // XXH3's streaming state, checked where it is used
+  static constexpr size_t kSecretSize = 192;  // XXH3's key; the state points at it
   alignas(64) unsigned char state_[kStateSize];
+  unsigned char secret_[kSecretSize];
 };
+
+// Fills bytes 26 to 127 of a stored header block with a version 2 record: random holds
+// kHeaderRandomSize random bytes, hash has taken the whole content under passphrase.
+void WriteRecord(unsigned char* header, const unsigned char* random, const char* passphrase,
+                 size_t length, uint64_t contentLength, const ContentHash& hash);
+
+// What the stored header block carries; the copies that check go to *record.
+RecordState ReadRecord(const unsigned char* header, HeaderRecord* record);
+
+// How passphrase (length 1 to 127 bytes) fits the copies that check; the same characters repeated
+// scramble every byte alike and fit as well. Some only where the copies disagree.
+enum class Fit { Every, None, Some };
+Fit PassphraseFits(const HeaderRecord& record, const char* passphrase, size_t length);
+
+// True when every copy that checks records content of this length that hash has taken.
+bool ContentFits(const HeaderRecord& record, uint64_t contentLength, const ContentHash& hash);
+
+// True when some passphrase character that the content's draws use is never used by the 26
+// draws the signature check sees, for passphrases of this length (1 to 127 bytes).
+bool SignatureMissesContentCharacters(size_t length);
 
 }  // namespace karvel

@@ -229,5 +229,65 @@ TEST(Vectors, EngineEncodesAndDecodesEveryVector) {
   }
 }
 
+// Files with a version 1 record decode as that version decoded them: the whole passphrase and the
+// content checked, and a record that no longer checks taken for none.
+struct RecordV1Case {
+  const char* name;
+  void (*change)(Bytes& file, std::string& passphrase);
+  JobStatus expected;
+  bool plain;           // the decoded file is the plain one
+  bool changesContent;  // so needs a file that has content
+};
+
+const RecordV1Case kRecordV1Cases[] = {
+    {"as written", [](Bytes&, std::string&) {}, JobStatus::Ok, true, false},
+    {"passphrase repeated", [](Bytes&, std::string& p) { p += p; }, JobStatus::Ok, true, false},
+    {"content byte changed", [](Bytes& file, std::string&) { file.back() ^= 0x20; },
+     JobStatus::Damaged, false, true},
+    {"byte cut", [](Bytes& file, std::string&) { file.pop_back(); }, JobStatus::Damaged, false,
+     false},
+    {"byte added", [](Bytes& file, std::string&) { file.push_back(0); }, JobStatus::Damaged, false,
+     false},
+    {"record byte changed", [](Bytes& file, std::string&) { file[50] ^= 0x01; }, JobStatus::Ok,
+     true, false},
+};
+
+TEST(Vectors, FilesWithAVersion1RecordDecodeAsThatVersionDecodedThem) {
+  const std::vector<Vector> vectors = LoadVectors(KARVEL_RECORD_V1_VECTORS);
+  ASSERT_EQ(vectors.size(), 3u);
+  for (const Vector& vector : vectors) {
+    for (const RecordV1Case& test : kRecordV1Cases) {
+      SCOPED_TRACE(vector.name + ", " + test.name);
+      ScratchFolder folder;
+      if (test.changesContent && vector.plain.empty()) continue;
+      Bytes file = vector.encoded;
+      std::string passphrase = vector.passphrase;
+      test.change(file, passphrase);
+      WriteBytes(folder["encoded"], file);
+      EXPECT_EQ(RunJob(&EncodingJob::Decode, passphrase, folder["encoded"], folder["decoded"]),
+                test.expected);
+      if (test.plain) {
+        EXPECT_TRUE(ReadBytes(folder["decoded"]) == vector.plain);
+      }
+    }
+  }
+}
+
+// Every slip of one character is refused: where the signature does not see it, the record does.
+TEST(Vectors, AVersion1RecordRefusesEverySlipOfOneCharacter) {
+  for (const Vector& vector : LoadVectors(KARVEL_RECORD_V1_VECTORS)) {
+    ScratchFolder folder;
+    WriteBytes(folder["encoded"], vector.encoded);
+    for (size_t at = 0; at < vector.passphrase.size(); ++at) {
+      std::string slip = vector.passphrase;
+      slip[at] ^= 0x01;
+      SCOPED_TRACE(vector.name + ", " + slip);
+      EXPECT_EQ(RunJob(&EncodingJob::Decode, slip, folder["encoded"], ""),
+                JobStatus::HeaderMismatch);
+    }
+    EXPECT_TRUE(ReadBytes(folder["encoded"]) == vector.encoded);
+  }
+}
+
 }  // namespace
 }  // namespace karvel
