@@ -339,6 +339,12 @@ JobStatus PublishKeepingOriginal(EncodingJob& job, FileServices& files, Temporar
     return files.Rename(output.c_str(), path);
   });
   if (moved != CreateResult::Created) {
+    // Closed, the original may have been removed or replaced meanwhile (Windows removes a file
+    // whose removal waited for our handle only now).
+    FileIdentity now;
+    if (!files.IdentifyPath(output.c_str(), &now) || !Unchanged(read, now)) {
+      return JobStatus::TargetChanged;
+    }
     return moved == CreateResult::NameTooLong ? JobStatus::PathTooLong : JobStatus::ReplaceFailed;
   }
   job.originalPlace = OriginalPlace::Beside;
