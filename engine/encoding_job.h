@@ -7,7 +7,9 @@
 // a new temporary file beside the output, flushed, given the protection of
 // the file it replaces, and only then moved over the output in one step; on
 // any failure the target and an existing output are left exactly as they
-// were and the temporary file is removed. Paths are UTF-8 text.
+// were and the temporary file is removed. The one exception is an older
+// file decoded in place whose original had stepped aside and could not go
+// back to its name: it is then where originalPlace says. Paths are UTF-8 text.
 #pragma once
 
 #include <atomic>
