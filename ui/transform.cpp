@@ -4,7 +4,7 @@
 #include <limits>
 #include <string>
 
-#include "engine/windows_path.h"
+#include "engine/windows_text.h"
 #include "res/resource.h"
 #include "ui/confirm_dialog.h"
 #include "ui/job_boxes.h"

@@ -1,7 +1,7 @@
 // The wide form the Win32 file layer gives a UTF-8 path. Wine opens long
 // paths even without the \\?\ form, where Windows does not, so the form
 // itself is what these tests look at.
-#include "engine/windows_path.h"
+#include "engine/windows_text.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
