@@ -1,4 +1,4 @@
-#include "engine/encoding_job.h"
+#include "engine/job_status.h"
 
 namespace karvel {
 
