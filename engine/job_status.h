@@ -24,6 +24,7 @@ enum class JobStatus : int {
   OutputNotAFile = 18,       // outputPath names a device, a pipe or a socket
   Damaged = 19,         // the content differs from what the header records, or the record is broken
   LinkUnresolved = 20,  // the file that the target's or the output's links lead to cannot be named
+  AlreadyEncoded = 21,  // Encode refused: the target's header already matches the passphrase
 };
 
 // The terse message that tells the user what a status means; "" for none.
