@@ -142,9 +142,6 @@ TEST(WidePath, LongFormOpensTheSameFile) {
   EXPECT_EQ(ReadBytes(path), (Bytes{'r', 'o', 'u', 'n', 'd'}));
 }
 
-}  // namespace
-}  // namespace karvel
-
 // The window's bytes for what karvel-cli is given too; a refusal leaves nothing behind.
 TEST(PassphraseBytes, EachCharacterInItsOwnExactFormOrRefused) {
   for (const CodePageCase& c : kCodePageCases) {
@@ -176,3 +173,6 @@ TEST(PassphraseBytes, TooLongOrALoneSurrogateIsRefused) {
   EXPECT_EQ(PassphraseBytes(wide.c_str(), 932, bytes), JobStatus::PassphraseTooLong);
   EXPECT_EQ(PassphraseBytes(L"a\xd800z", 65001, bytes), JobStatus::PassphraseUnusable);
 }
+
+}  // namespace
+}  // namespace karvel
