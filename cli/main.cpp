@@ -13,6 +13,7 @@
 #include "cli/progress_line.h"
 #include "cli/system.h"
 #include "engine/encoding_job.h"
+#include "engine/operations.h"
 #include "engine/wipe.h"
 #include "res/version.h"
 
@@ -54,17 +55,13 @@ constexpr std::chrono::milliseconds kWatchInterval{100};
 struct Command {
   const char* name;
   const char* help;
-  const char* doneWord;   // for the summary
-  JobStatus readyStatus;  // the Probe result that lets the transform run
-  JobStatus (EncodingJob::*transform)(FileServices&, JobProgress*);
-  bool confirmsPassphrase;  // a slip when encoding locks the file; decoding under one only fails
+  const char* doneWord;  // for the summary
+  const Operation* operation;
 };
 
 const Command kCommands[] = {
-    {"encode", "Encode each FILE under the passphrase", "encoded", JobStatus::HeaderMismatch,
-     &EncodingJob::Encode, true},
-    {"decode", "Decode each FILE under the passphrase", "decoded", JobStatus::Ok,
-     &EncodingJob::Decode, false},
+    {"encode", "Encode each FILE under the passphrase", "encoded", &kEncode},
+    {"decode", "Decode each FILE under the passphrase", "decoded", &kDecode},
 };
 
 struct Passphrase {
@@ -119,7 +116,7 @@ JobStatus RunWatched(EncodingJob& job, const Command& command, const std::string
     }
     if (shown) WriteError("\r" + std::string(kProgressColumns, ' ') + "\r");
   });
-  JobStatus status = (job.*command.transform)(SystemFileServices(), &progress);
+  JobStatus status = command.operation->Run(job, SystemFileServices(), &progress);
   {
     std::lock_guard<std::mutex> lock(mutex);
     finished = true;
@@ -143,7 +140,7 @@ std::string OriginalNote(const EncodingJob& job) {
   return "";
 }
 
-// Probes and transforms one FILE as the window does, and says how it went; returns its exit code,
+// Checks and transforms one FILE as the window does, and says how it went; returns its exit code,
 // or kCancelled.
 int RunFile(const Command& command, const std::string& target, const std::string& output,
             const char* passphrase) {
@@ -151,18 +148,12 @@ int RunFile(const Command& command, const std::string& target, const std::string
   JobStatus status = job->SetTargetPath(target.c_str());
   if (status == JobStatus::Ok) status = job->SetPassphrase(passphrase);
   if (status == JobStatus::Ok) status = job->SetOutputPath(output.c_str());
-  if (status == JobStatus::Ok) status = job->Probe();
-  if (status == command.readyStatus) {
-    JobStatus outputStatus = job->OutputStatus();
-    if (outputStatus != JobStatus::Ok) status = outputStatus;
-  }
+  if (status == JobStatus::Ok) status = command.operation->Check(*job);
   const std::string name = Shown(target);
-  bool ready = status == command.readyStatus;
-  if (ready) status = RunWatched(*job, command, name);
-  bool done = ready && status == JobStatus::Ok;
-  Say(name + ": " + (done ? "done" : StatusText(status)) + OriginalNote(*job));
+  if (status == JobStatus::Ok) status = RunWatched(*job, command, name);
+  Say(name + ": " + StatusText(status) + OriginalNote(*job));
   if (status == JobStatus::Cancelled) return kCancelled;
-  return done ? kExitDone : ExitCodeFor(status);
+  return status == JobStatus::Ok ? kExitDone : ExitCodeFor(status);
 }
 
 int Run(std::vector<std::string> arguments) {
@@ -231,7 +222,7 @@ int Run(std::vector<std::string> arguments) {
   CatchInterrupts();
   Passphrase passphrase;
   if (fromFile->count() > 0) source.file = passphraseFile.c_str();
-  source.confirm = command->confirmsPassphrase;
+  source.confirm = command->operation->confirmsPassphrase;
   std::string refusal = ReadPassphrase(source, passphrase.bytes);
   if (Interrupted()) EndAsInterrupted();
   if (!refusal.empty()) {

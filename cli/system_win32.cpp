@@ -10,7 +10,7 @@
 #include <mutex>
 
 #include "cli/system.h"
-#include "engine/windows_path.h"
+#include "engine/windows_text.h"
 #include "engine/wipe.h"
 
 namespace karvel::cli {
@@ -174,26 +174,15 @@ int SystemCodePage() { return static_cast<int>(GetACP()); }
 Conversion ToCodePage(const char* utf8, int codePage, char (&bytes)[kPassphraseFieldSize]) {
   if (!IsValidCodePage(static_cast<UINT>(codePage))) return Conversion::NoCodePage;
   wchar_t wide[kTextSize];
-  Conversion result = Conversion::Ok;
+  JobStatus status = JobStatus::PassphraseUnusable;
   if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8, -1, wide,
-                          static_cast<int>(kTextSize)) == 0) {
-    result = Conversion::Unusable;
-  } else {
-    BOOL usedDefault = FALSE;
-    int written = codePage == CP_UTF8
-                      ? WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide, -1, bytes,
-                                            kPassphraseFieldSize, nullptr, nullptr)
-                      : WideCharToMultiByte(static_cast<UINT>(codePage), WC_NO_BEST_FIT_CHARS, wide,
-                                            -1, bytes, kPassphraseFieldSize, nullptr, &usedDefault);
-    if (written == 0 && GetLastError() == ERROR_INSUFFICIENT_BUFFER) {
-      result = Conversion::TooLong;
-    } else if (written == 0 || usedDefault) {
-      result = Conversion::Unusable;
-    }
+                          static_cast<int>(kTextSize)) != 0) {
+    status = PassphraseBytes(wide, static_cast<UINT>(codePage), bytes);
   }
   Wipe(wide, sizeof wide);
-  if (result != Conversion::Ok) Wipe(bytes, sizeof bytes);
-  return result;
+  if (status == JobStatus::Ok) return Conversion::Ok;
+  Wipe(bytes, sizeof bytes);
+  return status == JobStatus::PassphraseTooLong ? Conversion::TooLong : Conversion::Unusable;
 }
 
 void CatchInterrupts() { SetConsoleCtrlHandler(Note, TRUE); }

@@ -8,7 +8,7 @@
 
 #include "engine/file_services.h"
 #include "engine/trash.h"
-#include "engine/windows_path.h"
+#include "engine/windows_text.h"
 
 namespace karvel {
 

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "engine/trash.h"
-#include "engine/windows_path.h"
+#include "engine/windows_text.h"
 
 namespace karvel {
 

@@ -2,32 +2,13 @@
 
 #include <string>
 
-#include "engine/windows_path.h"
+#include "engine/windows_text.h"
 #include "engine/wipe.h"
 #include "res/resource.h"
 
 namespace karvel {
 
 namespace {
-
-// A code page without an exact form for a character would put its default
-// character ("?") or a look-alike in its place, and different passphrases
-// would then open each other's files. Where the ANSI code page is UTF-8 those
-// flags are invalid and every character has a form except a lone surrogate.
-JobStatus PassphraseBytes(const wchar_t* passphrase, char (&bytes)[kPassphraseFieldSize]) {
-  BOOL usedDefault = FALSE;
-  bool utf8System = GetACP() == CP_UTF8;
-  int written = utf8System
-                    ? WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, passphrase, -1, bytes,
-                                          kPassphraseFieldSize, nullptr, nullptr)
-                    : WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, passphrase, -1, bytes,
-                                          kPassphraseFieldSize, nullptr, &usedDefault);
-  if (written != 0 && !usedDefault) return JobStatus::Ok;
-  DWORD error = GetLastError();
-  Wipe(bytes, sizeof bytes);
-  if (written == 0 && error == ERROR_INSUFFICIENT_BUFFER) return JobStatus::PassphraseTooLong;
-  return JobStatus::PassphraseUnusable;
-}
 
 // The box's path in UTF-8; PathTooLong when it holds more than kMaxPathUnits units.
 JobStatus ReadPathBox(HWND box, std::string* utf8) {
@@ -67,7 +48,7 @@ JobStatus ReadPassphraseBox(HWND box, char (&bytes)[kPassphraseFieldSize]) {
   }
   wchar_t typed[kMaxPassphraseLength + 1];
   GetWindowTextW(box, typed, kMaxPassphraseLength + 1);
-  JobStatus status = PassphraseBytes(typed, bytes);
+  JobStatus status = PassphraseBytes(typed, GetACP(), bytes);
   Wipe(typed, sizeof typed);
   return status;
 }

@@ -14,7 +14,7 @@ struct StatusMessage {
   int box;
 };
 constexpr StatusMessage kStatusMessages[] = {
-    {JobStatus::Ok, IDS_ALREADY_ENCODED, IDC_PASSPHRASE},
+    {JobStatus::Ok, IDS_DONE, IDC_TARGET_FILE},
     {JobStatus::OpenFailed, IDS_OPEN_FAILED, IDC_TARGET_FILE},
     {JobStatus::NoTargetPath, IDS_NO_TARGET, IDC_TARGET_FILE},
     {JobStatus::NoPassphrase, IDS_NO_PASSPHRASE, IDC_PASSPHRASE},
@@ -34,6 +34,7 @@ constexpr StatusMessage kStatusMessages[] = {
     {JobStatus::OutputNotAFile, IDS_OUTPUT_NOT_A_FILE, IDC_OUTPUT},
     {JobStatus::Damaged, IDS_DAMAGED, IDC_TARGET_FILE},
     {JobStatus::LinkUnresolved, IDS_LINK_UNRESOLVED, IDC_TARGET_FILE},
+    {JobStatus::AlreadyEncoded, IDS_ALREADY_ENCODED, IDC_PASSPHRASE},
 };
 
 const StatusMessage* MessageFor(JobStatus status) {

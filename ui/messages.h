@@ -10,7 +10,7 @@
 
 namespace karvel {
 
-// The string that says what a refusal with status means; the engine's StatusText says the same.
+// The string that says what status means; the engine's StatusText says the same.
 UINT StatusTextId(JobStatus status);
 
 // The box a refusal with status is about: the user corrects it there.

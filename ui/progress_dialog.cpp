@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "engine/windows_path.h"
+#include "engine/windows_text.h"
 #include "res/resource.h"
 
 namespace karvel {

@@ -4,7 +4,8 @@
 #include <limits>
 #include <string>
 
-#include "engine/windows_path.h"
+#include "engine/operations.h"
+#include "engine/windows_text.h"
 #include "res/resource.h"
 #include "ui/confirm_dialog.h"
 #include "ui/job_boxes.h"
@@ -14,18 +15,14 @@
 namespace karvel {
 
 struct TransformCommand {
-  JobStatus readyStatus;  // the Probe result that lets the transform run
-  JobStatus (EncodingJob::*transform)(FileServices&, JobProgress*);
+  const Operation* operation;
   UINT doneCaptionId;
-  bool confirmsPassphrase;  // a slip when encoding locks the file; decoding under one only fails
 };
 
 namespace {
 
-constexpr TransformCommand kEncode = {JobStatus::HeaderMismatch, &EncodingJob::Encode,
-                                      IDS_ENCODING_CAPTION, true};
-constexpr TransformCommand kDecode = {JobStatus::Ok, &EncodingJob::Decode, IDS_DECODING_CAPTION,
-                                      false};
+constexpr TransformCommand kEncodeCommand = {&kEncode, IDS_ENCODING_CAPTION};
+constexpr TransformCommand kDecodeCommand = {&kDecode, IDS_DECODING_CAPTION};
 
 // The window waits this long for the worker, as it used to wait for the whole transform,
 // so that a short transform shows nothing new, not even the boxes grayed for a moment.
@@ -42,8 +39,8 @@ constexpr int kShutdownReasonUnits = 128;
 
 }  // namespace
 
-void Transform::Encode() { Run(kEncode); }
-void Transform::Decode() { Run(kDecode); }
+void Transform::Encode() { Run(kEncodeCommand); }
+void Transform::Decode() { Run(kDecodeCommand); }
 
 // The job, and the passphrase it holds, is gone before any refusal is shown.
 void Transform::Run(const TransformCommand& command) {
@@ -52,18 +49,15 @@ void Transform::Run(const TransformCommand& command) {
   int refusedBox = IDC_TARGET_FILE;
   JobStatus status = FillJob(window_, work_->job, &refusedBox);
   if (status == JobStatus::Ok) {
-    status = work_->job.Probe();
-    // An output that cannot be written is said before the passphrase is asked for again.
-    JobStatus output = status == command.readyStatus ? work_->job.OutputStatus() : JobStatus::Ok;
-    if (output != JobStatus::Ok) status = output;
+    status = command.operation->Check(work_->job);
     refusedBox = BoxFor(status);
   }
-  if (status != command.readyStatus) {
+  if (status != JobStatus::Ok) {
     work_.reset();
     ShowRefusal(window_, status, refusedBox);
     return;
   }
-  if (command.confirmsPassphrase && !Confirmed()) return;
+  if (command.operation->confirmsPassphrase && !Confirmed()) return;
   MoveTo(Phase::Working);
   command_ = &command;
   then_ = Then::ShowOutcome;
@@ -96,7 +90,7 @@ bool Transform::Confirmed() {
 DWORD WINAPI Transform::Worker(void* transform) {
   auto& self = *static_cast<Transform*>(transform);
   Work& work = *self.work_;
-  self.status_ = (work.job.*self.command_->transform)(SystemFileServices(), &work.progress);
+  self.status_ = self.command_->operation->Run(work.job, SystemFileServices(), &work.progress);
   PostMessageW(self.window_, kTransformDoneMessage, 0, 0);
   return 0;
 }

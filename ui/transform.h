@@ -23,7 +23,7 @@ class Transform {
   Transform(const Transform&) = delete;
   Transform& operator=(const Transform&) = delete;
 
-  // Each probes on the window's thread, asks Encode's confirmation, then starts the worker.
+  // Each checks the job on the window's thread, asks Encode's confirmation, then starts the worker.
   void Encode();
   void Decode();
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "engine/encoding_job.h"
-#include "engine/windows_path.h"
+#include "engine/windows_text.h"
 #include "tests/cli/code_page_cases.h"
 #include "tests/support/reference_encoder.h"
 #include "tests/support/test_files.h"

@@ -25,6 +25,7 @@
 #include "res/version.h"
 #include "tests/cli/code_page_cases.h"
 #include "tests/support/reference_encoder.h"
+#include "tests/support/situations.h"
 #include "tests/support/test_files.h"
 
 extern char** environ;
@@ -398,6 +399,38 @@ struct SourceCase {
   std::vector<Feed> feeds;
   std::string fileText;  // the passphrase file's content
 };
+
+// The engine's table of situations, each in a fresh folder, through the command line: a FILE's
+// line says what the engine's check says, or "done", and the exit code follows from it.
+TEST_F(CliTest, EverySituationIsRefusedAsTheEngineRefusesIt) {
+  struct Direction {
+    const char* command;
+    JobStatus Situation::*expected;
+  };
+  const Direction directions[] = {{"encode", &Situation::encode}, {"decode", &Situation::decode}};
+  for (const Situation& situation : kSituations) {
+    for (const Direction& direction : directions) {
+      SCOPED_TRACE(std::string(direction.command) + " of " + situation.name);
+      SituationFiles files;
+      const std::string target = files[situation.target];
+      std::vector<std::string> arguments = {direction.command, "--passphrase-fd=0", target};
+      if (situation.output[0] != '\0') {
+        arguments.insert(arguments.end(), {"-o", files[situation.output]});
+      }
+      const JobStatus expected = situation.*direction.expected;
+      Outcome outcome = Run(arguments, {{0, std::string(situation.passphrase) + "\n"}});
+      // An empty passphrase is refused before any FILE.
+      const std::string who = expected == JobStatus::NoPassphrase ? "karvel-cli" : target;
+      EXPECT_EQ(outcome.err.substr(0, outcome.err.find('\n') + 1),
+                who + ": " + StatusText(expected) + "\n");
+      int exitCode = 1;
+      if (expected == JobStatus::Ok) exitCode = 0;
+      if (expected == JobStatus::HeaderMismatch) exitCode = 3;
+      if (expected == JobStatus::NoPassphrase || expected == JobStatus::NoTargetPath) exitCode = 2;
+      EXPECT_EQ(outcome.exitCode, exitCode);
+    }
+  }
+}
 
 // The first line of a file or a descriptor, without its line end; what follows is not read.
 TEST_F(CliTest, PassphraseFromAFileOrADescriptorAndOutputElsewhere) {

@@ -13,7 +13,7 @@ namespace {
 
 class EncodedFormat : public ::testing::Test {
  protected:
-  JobStatus Run(Operation operation, const std::string& passphrase, const std::string& target,
+  JobStatus Run(JobCall operation, const std::string& passphrase, const std::string& target,
                 const std::string& output) {
     return RunJob(operation, passphrase, folder_[target], output.empty() ? "" : folder_[output]);
   }

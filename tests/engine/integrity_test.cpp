@@ -31,9 +31,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const Operation kEncode = &EncodingJob::Encode;
-const Operation kDecode = &EncodingJob::Decode;
-
 // The passphrase positions the first draws after seed select, by the generator's rule written
 // out again here rather than taken from the engine.
 std::set<size_t> DrawnPositions(int seed, size_t draws, size_t length) {
@@ -67,7 +64,7 @@ TEST(HeaderRecord, SignatureSeesEveryContentCharacterOnlyForSevenLengths) {
 
 class Integrity : public ::testing::Test {
  protected:
-  JobStatus Run(Operation operation, const std::string& passphrase, const std::string& target,
+  JobStatus Run(JobCall operation, const std::string& passphrase, const std::string& target,
                 const std::string& output = "") {
     return RunJob(operation, passphrase, folder_[target], output.empty() ? "" : folder_[output]);
   }

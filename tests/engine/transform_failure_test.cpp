@@ -215,17 +215,15 @@ TEST(TransformFailure, OutputHeldOpenCannotBeReplaced) {
 
 struct InjectedFault {
   const char* name;
-  Operation operation;
+  JobCall operation;
   std::vector<FaultPlan> plans;
   JobStatus expected;
 };
 
-const Operation kProbe = &EncodingJob::Probe;
-const Operation kEncode = &EncodingJob::Encode;
+const JobCall kProbe = &EncodingJob::Probe;
 // Where the system makes temporary files without a name, the named ones that other systems use
 // are made by refusing it that.
 const FaultPlan kNamedTemporaryFile = {Call::CreateUnnamed, 1, Fault::Fail};
-const Operation kDecode = &EncodingJob::Decode;
 
 // Encode reads the target twice (a full chunk, then the rest) and writes the header and two
 // chunks; Decode reads the header first and writes only the two chunks. The result is closed

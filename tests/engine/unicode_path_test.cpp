@@ -17,7 +17,7 @@
 #ifdef _WIN32
 #include <windows.h>
 
-#include "engine/windows_path.h"
+#include "engine/windows_text.h"
 #endif
 
 namespace karvel {

@@ -113,7 +113,7 @@ TEST(ReadOnlyDisk, NothingIsWrittenAndNothingIsLost) {
 
   struct Case {
     const char* name;
-    Operation operation;
+    JobCall operation;
     std::string target;
     std::string output;
     JobStatus expected;

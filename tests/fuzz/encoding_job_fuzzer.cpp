@@ -87,7 +87,7 @@ std::vector<std::string> Entries(const std::string& folder) {
 }
 
 // Runs one job operation from target to output under passphrase.
-JobStatus Run(karvel::Operation operation, const std::string& passphrase, const std::string& target,
+JobStatus Run(karvel::JobCall operation, const std::string& passphrase, const std::string& target,
               const std::string& output) {
   EncodingJob job;
   Check(job.SetPassphrase(passphrase.c_str()) == JobStatus::Ok, "set a passphrase that fits");

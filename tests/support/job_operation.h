@@ -1,22 +1,25 @@
-// Probe and the two transforms under one type, so that a table of cases can
-// hold all three; the transforms run without progress reporting. The tables
-// name them for traces.
+// Probe and the engine's two operations under one type, so that a table of
+// cases can hold all three; an operation runs here without its check and
+// without progress reporting, so that every case reaches the transform
+// itself. The tables name them for traces.
 #pragma once
 
 #include <iterator>
 
 #include "engine/encoding_job.h"
+#include "engine/operations.h"
 
 namespace karvel {
 
-class Operation {
+class JobCall {
  public:
   using Check = JobStatus (EncodingJob::*)(FileServices&);
   using Transform = JobStatus (EncodingJob::*)(FileServices&, JobProgress*);
 
-  // Implicit, so that a table names the member function itself.
-  Operation(Check check) : check_(check) {}
-  Operation(Transform transform) : transform_(transform) {}
+  // Implicit, so that a table names the member function or the operation itself.
+  JobCall(Check check) : check_(check) {}
+  JobCall(Transform transform) : transform_(transform) {}
+  JobCall(const Operation& operation) : transform_(operation.run) {}
 
   JobStatus operator()(EncodingJob& job, FileServices& files) const {
     return check_ != nullptr ? (job.*check_)(files) : (job.*transform_)(files, nullptr);
@@ -30,12 +33,11 @@ class Operation {
 
 struct NamedOperation {
   const char* name;
-  Operation operation;
+  JobCall operation;
 };
 
-inline const NamedOperation kOperations[] = {{"Probe", &EncodingJob::Probe},
-                                             {"Encode", &EncodingJob::Encode},
-                                             {"Decode", &EncodingJob::Decode}};
+inline const NamedOperation kOperations[] = {
+    {"Probe", &EncodingJob::Probe}, {"Encode", kEncode}, {"Decode", kDecode}};
 // The two that write files: the last two of kOperations.
 struct Transforms {
   const NamedOperation* begin() const { return std::begin(kOperations) + 1; }

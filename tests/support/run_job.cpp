@@ -4,7 +4,7 @@
 
 namespace karvel {
 
-JobStatus RunJob(Operation operation, const std::string& passphrase, const std::string& target,
+JobStatus RunJob(JobCall operation, const std::string& passphrase, const std::string& target,
                  const std::string& output, FileServices& files) {
   EncodingJob job;
   EXPECT_EQ(job.SetPassphrase(passphrase.c_str()), JobStatus::Ok);

@@ -10,7 +10,7 @@
 namespace karvel {
 
 // Fills a new job, failing the test unless every setter takes its text, and runs operation on it.
-JobStatus RunJob(Operation operation, const std::string& passphrase, const std::string& target,
+JobStatus RunJob(JobCall operation, const std::string& passphrase, const std::string& target,
                  const std::string& output, FileServices& files = SystemFileServices());
 
 }  // namespace karvel

@@ -13,19 +13,17 @@
 namespace karvel {
 
 // The target operation takes for plain under passphrase.
-Bytes TargetFor(const Operation& operation, const std::string& passphrase, const Bytes& plain);
+Bytes TargetFor(const JobCall& operation, const std::string& passphrase, const Bytes& plain);
 // What a successful transform of that target leaves at its output.
-Bytes ResultFor(const Operation& operation, const std::string& passphrase, const Bytes& plain);
+Bytes ResultFor(const JobCall& operation, const std::string& passphrase, const Bytes& plain);
 
 struct Scene {
-  Scene(const Operation& operation, const std::string& passphrase, size_t plainSize = 300000);
+  Scene(const JobCall& operation, const std::string& passphrase, size_t plainSize = 300000);
 
-  Bytes TargetBytes(const Operation& operation) const {
+  Bytes TargetBytes(const JobCall& operation) const {
     return TargetFor(operation, passphrase, plain);
   }
-  Bytes Expected(const Operation& operation) const {
-    return ResultFor(operation, passphrase, plain);
-  }
+  Bytes Expected(const JobCall& operation) const { return ResultFor(operation, passphrase, plain); }
 
   ScratchFolder folder;
   std::string passphrase;

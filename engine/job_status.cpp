@@ -1,11 +1,11 @@
-#include "engine/encoding_job.h"
+#include "engine/job_status.h"
 
 namespace karvel {
 
 const char* StatusText(JobStatus status) {
   switch (status) {
-    case JobStatus::Ok:  // stops only Encode: the header already passes under the passphrase
-      return "alreadly encoded by the passphrase";
+    case JobStatus::Ok:
+      return "done";
     case JobStatus::OpenFailed:
       return "file open failed";
     case JobStatus::NoTargetPath:
@@ -44,6 +44,8 @@ const char* StatusText(JobStatus status) {
       return "file is damaged";
     case JobStatus::LinkUnresolved:
       return "file link cannot be followed";
+    case JobStatus::AlreadyEncoded:
+      return "alreadly encoded by the passphrase";
   }
   return "";
 }

@@ -1,13 +1,15 @@
-// The wide form the Win32 file layer gives a UTF-8 path. Wine opens long
-// paths even without the \\?\ form, where Windows does not, so the form
-// itself is what these tests look at.
-#include "engine/windows_path.h"
+// The wide form the Win32 file layer gives a UTF-8 path, and a passphrase's
+// bytes in a code page. Wine opens long paths even without the \\?\ form,
+// where Windows does not, so the form itself is what these tests look at.
+#include "engine/windows_text.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cstring>
 #include <string>
 
+#include "tests/cli/code_page_cases.h"
 #include "tests/support/test_files.h"
 
 namespace karvel {
@@ -138,6 +140,38 @@ TEST(WidePath, LongFormOpensTheSameFile) {
   WriteFile(file, "round", 5, &written, nullptr);
   CloseHandle(file);
   EXPECT_EQ(ReadBytes(path), (Bytes{'r', 'o', 'u', 'n', 'd'}));
+}
+
+// The window's bytes for what karvel-cli is given too; a refusal leaves nothing behind.
+TEST(PassphraseBytes, EachCharacterInItsOwnExactFormOrRefused) {
+  for (const CodePageCase& c : kCodePageCases) {
+    if (c.codePage == 0) continue;  // karvel-cli's ASCII without a code page
+    SCOPED_TRACE(std::string(c.typed) + " in " + std::to_string(c.codePage));
+    std::wstring typed;
+    ASSERT_TRUE(ToWide(c.typed, &typed));
+    char bytes[kPassphraseFieldSize];
+    std::memset(bytes, 'x', sizeof bytes);
+    JobStatus status = PassphraseBytes(typed.c_str(), static_cast<unsigned>(c.codePage), bytes);
+    if (c.bytes == nullptr) {
+      EXPECT_EQ(status, JobStatus::PassphraseUnusable);
+      EXPECT_EQ(std::string(bytes, sizeof bytes), std::string(sizeof bytes, '\0'));
+    } else {
+      EXPECT_EQ(status, JobStatus::Ok);
+      EXPECT_STREQ(bytes, c.bytes);
+    }
+  }
+}
+
+TEST(PassphraseBytes, TooLongOrALoneSurrogateIsRefused) {
+  char bytes[kPassphraseFieldSize];
+  const std::wstring fits(kMaxPassphraseLength, L'a');
+  EXPECT_EQ(PassphraseBytes(fits.c_str(), 1252, bytes), JobStatus::Ok);
+  const std::wstring tooLong(kMaxPassphraseLength + 1, L'a');
+  EXPECT_EQ(PassphraseBytes(tooLong.c_str(), 1252, bytes), JobStatus::PassphraseTooLong);
+  // Two bytes each in Shift-JIS: 64 of them are a byte too many.
+  const std::wstring wide(kMaxPassphraseLength / 2 + 1, L'\x65e5');
+  EXPECT_EQ(PassphraseBytes(wide.c_str(), 932, bytes), JobStatus::PassphraseTooLong);
+  EXPECT_EQ(PassphraseBytes(L"a\xd800z", 65001, bytes), JobStatus::PassphraseUnusable);
 }
 
 }  // namespace

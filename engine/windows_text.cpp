@@ -1,6 +1,10 @@
-#include "engine/windows_path.h"
+#include "engine/windows_text.h"
 
 #include <windows.h>
+
+#include <cwchar>
+
+#include "engine/wipe.h"
 
 namespace karvel {
 
@@ -85,6 +89,36 @@ WidePath ToWidePath(const char* path, std::wstring* wide) {
     *wide = kLongPrefix + full;
   }
   return wide->size() > kMaxPathUnits ? WidePath::TooLong : WidePath::Ok;
+}
+
+// A code page without an exact form for a character would put its default character ("?") or a
+// look-alike in its place, and different passphrases would then open each other's files; some
+// tables also map several characters to one byte, which only the way back shows. The flags for
+// that are invalid for UTF-8, where every character has a form except a lone surrogate.
+JobStatus PassphraseBytes(const wchar_t* text, unsigned codePage,
+                          char (&bytes)[kPassphraseFieldSize]) {
+  BOOL usedDefault = FALSE;
+  bool utf8 = codePage == CP_UTF8;
+  int written = utf8 ? WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, text, -1, bytes,
+                                           kPassphraseFieldSize, nullptr, nullptr)
+                     : WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, text, -1, bytes,
+                                           kPassphraseFieldSize, nullptr, &usedDefault);
+  if (written == 0) {
+    DWORD error = GetLastError();
+    Wipe(bytes, sizeof bytes);
+    return error == ERROR_INSUFFICIENT_BUFFER ? JobStatus::PassphraseTooLong
+                                              : JobStatus::PassphraseUnusable;
+  }
+  // Every byte stands for at least one unit of text, so the way back fits as many units.
+  wchar_t back[kPassphraseFieldSize];
+  bool exact = !usedDefault &&
+               MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, bytes, -1, back,
+                                   kPassphraseFieldSize) != 0 &&
+               std::wcscmp(back, text) == 0;
+  Wipe(back, sizeof back);
+  if (exact) return JobStatus::Ok;
+  Wipe(bytes, sizeof bytes);
+  return JobStatus::PassphraseUnusable;
 }
 
 }  // namespace karvel
