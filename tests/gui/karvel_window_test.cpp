@@ -666,7 +666,11 @@ TEST_F(KarvelTest, TransformsWriteTheirResultAndEmptyOnlyThePassphrase) {
     MessageSeen seen = DismissMessage();
     bool encoding = transform.command == IDC_ENCODE;
     EXPECT_EQ(seen.caption, encoding ? "karvel - encoding" : "karvel - decoding");
-    EXPECT_EQ(seen.text, "done");
+    // The fixture has no record, as older writers made it, and the passphrase's length leaves
+    // characters unchecked: decoded in place, its original is kept.
+    const bool inPlace = output.empty() || output == target;
+    EXPECT_EQ(seen.text,
+              !encoding && inPlace ? "done\n\nthe encoded original is in the Recycle Bin" : "done");
     ExpectBoxes(target, "", output);
     Bytes result = ReadBytes(output.empty() ? target : output);
     if (encoding) {
