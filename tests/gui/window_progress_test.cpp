@@ -233,7 +233,7 @@ TEST_F(LongTransformTest, WhileATransformRunsTheMenuIsGrayedAndDropOpenAndAboutA
   EXPECT_EQ(NamesIn(folder_), std::vector<std::string>{"large.bin"}) << "no temporary file";
 }
 
-// ---- The session's end, and names in the progress dialog.
+// ---- The session's end, and two windows on one file.
 
 // As logging off does: every program is asked, then told the session ends.
 void EndSession() {
