@@ -143,6 +143,20 @@ std::string OriginalNote(const EncodingJob& job) {
   return "";
 }
 
+// Why a FILE failed, where more is known than its status says: what the system said, or whether
+// the file shows that it was encoded at all; "" otherwise.
+std::string Cause(const EncodingJob& job, JobStatus status) {
+  if (status == JobStatus::HeaderMismatch) {
+    // Only a record tells a wrong passphrase from a file that was never encoded.
+    return job.recordFound ? ": the file was encoded under another passphrase"
+                           : ": not encoded under this passphrase, or not encoded at all";
+  }
+  if (job.systemError == 0) return "";
+  char text[kErrorTextSize];
+  ErrorText(job.systemError, text, sizeof text);
+  return std::string(": ") + text;
+}
+
 // Probes and transforms one FILE as the window does, and says how it went; returns its exit code,
 // or kCancelled.
 int RunFile(const Command& command, const std::string& target, const std::string& output,
@@ -160,7 +174,8 @@ int RunFile(const Command& command, const std::string& target, const std::string
   bool ready = status == command.readyStatus;
   if (ready) status = RunWatched(*job, command, name);
   bool done = ready && status == JobStatus::Ok;
-  Say(name + ": " + (done ? "done" : StatusText(status)) + OriginalNote(*job));
+  Say(name + ": " + (done ? "done" : StatusText(status) + Cause(*job, status)) +
+      OriginalNote(*job));
   if (status == JobStatus::Cancelled) return kCancelled;
   return done ? kExitDone : ExitCodeFor(status);
 }
