@@ -149,7 +149,7 @@ std::string Cause(const EncodingJob& job, JobStatus status) {
   if (status == JobStatus::HeaderMismatch) {
     // Only a record tells a wrong passphrase from a file that was never encoded.
     return job.recordFound ? ": the file was encoded under another passphrase"
-                           : ": not encoded under this passphrase, or not encoded at all";
+                           : ": not encoded under this passphrase, or never encoded";
   }
   if (job.systemError == 0) return "";
   char text[kErrorTextSize];

@@ -417,8 +417,7 @@ TEST_F(CliTest, FailuresSayWhy) {
   if (disk.Missing().empty()) WriteBytes(disk["big.bin"], plain);  // no room for another copy
 
   const std::string another = "invalid key: the file was encoded under another passphrase";
-  const std::string unknown =
-      "invalid key: not encoded under this passphrase, or not encoded at all";
+  const std::string unknown = "invalid key: not encoded under this passphrase, or never encoded";
   const CauseCase cases[] = {
       {"encode", "folder", 1, "file open failed: Is a directory"},
       {"decode", "absent.bin", 1, "file open failed: No such file or directory"},
