@@ -227,7 +227,7 @@ void CountDone(JobProgress* progress, uint64_t bytes) {
 
 enum class Direction { Encode, Decode };
 
-// status, for a call of files that failed just now; the system's reason goes with it.
+// status, which a call of files caused by failing; the reason the system gave goes with it.
 JobStatus Failed(EncodingJob& job, FileServices& files, JobStatus status) {
   job.systemError = files.LastError();
   return status;

@@ -20,6 +20,7 @@ enum class CreateResult { Created, NameTaken, NameTooLong, Failed };
 constexpr int kErrorIsFolder = -1;
 constexpr int kErrorNotAFile = -2;
 constexpr size_t kErrorTextSize = 256;  // ErrorText's room, its terminator included
+
 enum class PathKind { Absent, File, ReadOnlyFile, Directory, FolderMissing, NotAFile };
 
 // What tells one state of a file from another: which file it is, how long, when last written

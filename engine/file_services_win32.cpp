@@ -514,7 +514,8 @@ class Win32FileServices : public FileServices {
       }
       return PutInPlace(handle, wideTo, false);
     });
-    return moved || !checked || Failed();
+    if (moved || !checked) return moved;  // a check that stops the move is no failure
+    return Failed();
   }
 
   PathKind Inspect(const char* path) override {
