@@ -190,7 +190,9 @@ TEST_F(CliConsoleTest, FailuresSayWhy) {
   }
   CloseHandle(holder);
   EXPECT_EQ(ReadBytes(folder_["plain.bin"]), plain);
-  if (disk.Missing().empty()) EXPECT_EQ(ReadBytes(disk["big.bin"]), plain);
+  if (disk.Missing().empty()) {
+    EXPECT_EQ(ReadBytes(disk["big.bin"]), plain);
+  }
 }
 
 // Windows' own conversion gives the bytes the POSIX program's gives for the same table.

@@ -450,7 +450,9 @@ TEST_F(CliTest, FailuresSayWhy) {
               c.target + ": " + c.cause + "\nkarvel-cli: " + c.command + "d 0 of 1 file\n");
   }
   EXPECT_EQ(Snapshot(folder_.Path()), before);
-  if (disk.Missing().empty()) EXPECT_EQ(ReadBytes(disk["big.bin"]), plain);
+  if (disk.Missing().empty()) {
+    EXPECT_EQ(ReadBytes(disk["big.bin"]), plain);
+  }
 }
 
 struct SourceCase {
