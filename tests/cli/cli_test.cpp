@@ -398,12 +398,14 @@ struct CauseCase {
   const char* command;
   std::string target;  // in the folder, or absolute
   int exitCode;
-  std::string cause;  // what the file's line says after "target: "
+  std::string cause;        // what the file's line says after "target: "
+  std::string output = {};  // for -o; "" for none
 };
 
 // What the system said, or what the file shows, follows the status on the file's line.
 TEST_F(CliTest, FailuresSayWhy) {
   FaultDisk disk(DiskKind::Small);
+  FaultDisk readOnly(DiskKind::ReadOnly);
   const Bytes plain = Pattern(kSmallDiskSize * 6 / 10, 6);
   WriteBytes(folder_["older.bin"], ReferenceEncode("other words", plain));  // no record
   WriteBytes(folder_["plain.bin"], plain);
@@ -425,6 +427,8 @@ TEST_F(CliTest, FailuresSayWhy) {
       {"decode", "/dev/null", 1, "file open failed: Not a regular file"},
       {"encode", "unreadable.bin", 1, "file open failed: Permission denied"},
       {"encode", disk["big.bin"], 1, "file write failed: No space left on device"},
+      {"encode", "plain.bin", 1, "output replace failed: Read-only file system",
+       readOnly["new.bin"]},
       {"decode", "recorded.bin", 3, another},
       {"decode", "older.bin", 3, unknown},
       {"decode", "plain.bin", 3, unknown},
@@ -436,14 +440,18 @@ TEST_F(CliTest, FailuresSayWhy) {
   const auto before = Snapshot(folder_.Path());
   for (const CauseCase& c : cases) {
     SCOPED_TRACE(c.target);
-    if (c.target == disk["big.bin"] && !disk.Missing().empty()) {
-      std::printf("[ skipped  ] full disk: %s\n", disk.Missing().c_str());
+    const FaultDisk* used = c.target == disk["big.bin"] ? &disk
+                            : c.output.empty()          ? nullptr
+                                                        : &readOnly;
+    if (used != nullptr && !used->Missing().empty()) {
+      std::printf("[ skipped  ] %s\n", used->Missing().c_str());
       continue;
     }
+    std::vector<std::string> arguments = {c.command, "--passphrase-fd=0", c.target};
+    if (!c.output.empty()) arguments.insert(arguments.end(), {"-o", c.output});
     const bool unreadable = c.target == "unreadable.bin";
-    Outcome outcome = Process(folder_.Path(), {c.command, "--passphrase-fd=0", c.target},
-                              {{0, std::string(kPassphrase) + "\n"}}, logs_.Path(),
-                              unreadable ? asUser : Launcher{})
+    Outcome outcome = Process(folder_.Path(), arguments, {{0, std::string(kPassphrase) + "\n"}},
+                              logs_.Path(), unreadable ? asUser : Launcher{})
                           .Wait();
     EXPECT_EQ(outcome.exitCode, c.exitCode);
     EXPECT_EQ(outcome.err,
