@@ -140,18 +140,32 @@ std::string OriginalNote(const EncodingJob& job) {
   return "";
 }
 
+// Why a FILE failed, where more is known than its status says: what the system said, or whether
+// the file shows that it was encoded at all; "" otherwise.
+std::string Cause(const EncodingJob& job, JobStatus status) {
+  if (status == JobStatus::HeaderMismatch) {
+    // Only a record tells a wrong passphrase from a file that was never encoded.
+    return job.recordFound ? ": the file was encoded under another passphrase"
+                           : ": not encoded under this passphrase, or never encoded";
+  }
+  if (job.systemError == 0) return "";
+  char text[kErrorTextSize];
+  ErrorText(job.systemError, text, sizeof text);
+  return std::string(": ") + text;
+}
+
 // Checks and transforms one FILE as the window does, and says how it went; returns its exit code,
 // or kCancelled.
 int RunFile(const Command& command, const std::string& target, const std::string& output,
             const char* passphrase) {
-  auto job = std::make_unique<EncodingJob>();  // two path fields of 96 KiB each
+  auto job = std::make_unique<EncodingJob>();  // three path fields of 96 KiB each
   JobStatus status = job->SetTargetPath(target.c_str());
   if (status == JobStatus::Ok) status = job->SetPassphrase(passphrase);
   if (status == JobStatus::Ok) status = job->SetOutputPath(output.c_str());
   if (status == JobStatus::Ok) status = command.operation->Check(*job);
   const std::string name = Shown(target);
   if (status == JobStatus::Ok) status = RunWatched(*job, command, name);
-  Say(name + ": " + StatusText(status) + OriginalNote(*job));
+  Say(name + ": " + StatusText(status) + Cause(*job, status) + OriginalNote(*job));
   if (status == JobStatus::Cancelled) return kCancelled;
   return status == JobStatus::Ok ? kExitDone : ExitCodeFor(status);
 }

@@ -227,6 +227,12 @@ void CountDone(JobProgress* progress, uint64_t bytes) {
 
 enum class Direction { Encode, Decode };
 
+// status, which a call of files caused by failing; the reason the system gave goes with it.
+JobStatus Failed(EncodingJob& job, FileServices& files, JobStatus status) {
+  job.systemError = files.LastError();
+  return status;
+}
+
 // Copies from to to through buffer until a read comes up short, scrambling on the way and hashing
 // the plain side; *bytesRead grows by every byte read. The first write also carries the head bytes
 // already at the start of buffer, so that every later write starts on a chunk boundary of the
@@ -345,7 +351,8 @@ JobStatus PublishKeepingOriginal(EncodingJob& job, FileServices& files, Temporar
     if (!files.IdentifyPath(output.c_str(), &now) || !Unchanged(read, now)) {
       return JobStatus::TargetChanged;
     }
-    return moved == CreateResult::NameTooLong ? JobStatus::PathTooLong : JobStatus::ReplaceFailed;
+    return moved == CreateResult::NameTooLong ? JobStatus::PathTooLong
+                                              : Failed(job, files, JobStatus::ReplaceFailed);
   }
   job.originalPlace = OriginalPlace::Beside;
   std::memcpy(job.originalPath, aside.c_str(), aside.size() + 1);  // within kMaxPathLength
@@ -365,7 +372,8 @@ JobStatus PublishKeepingOriginal(EncodingJob& job, FileServices& files, Temporar
       job.originalPath[0] = '\0';
     }
     if (changed) return JobStatus::TargetChanged;
-    return CancelRequested(progress) ? JobStatus::Cancelled : JobStatus::ReplaceFailed;
+    return CancelRequested(progress) ? JobStatus::Cancelled
+                                     : Failed(job, files, JobStatus::ReplaceFailed);
   }
   if (files.MoveToTrash(aside.c_str())) {
     job.originalPlace = OriginalPlace::Trash;
@@ -378,6 +386,8 @@ JobStatus Transform(EncodingJob& job, FileServices& files, Direction direction,
                     JobProgress* progress) {
   job.originalPlace = OriginalPlace::None;
   job.originalPath[0] = '\0';
+  job.systemError = 0;
+  job.recordFound = false;
   JobStatus status = CheckFields(job, files);
   if (status != JobStatus::Ok) return status;
   if (job.outputPath[0] == '\0') {
@@ -386,9 +396,9 @@ JobStatus Transform(EncodingJob& job, FileServices& files, Direction direction,
   size_t length = std::strlen(job.passphrase);
 
   InputFile target(files, job.targetPath);
-  if (!target.IsOpen()) return JobStatus::OpenFailed;
+  if (!target.IsOpen()) return Failed(job, files, JobStatus::OpenFailed);
   FileIdentity read;
-  if (!files.Identify(target.Handle(), &read)) return JobStatus::ReadFailed;
+  if (!files.Identify(target.Handle(), &read)) return Failed(job, files, JobStatus::ReadFailed);
   if (progress != nullptr) progress->bytesTotal.store(read.size, std::memory_order_relaxed);
 
   // On the heap, so that a worker thread's default stack holds the whole transform.
@@ -401,8 +411,9 @@ JobStatus Transform(EncodingJob& job, FileServices& files, Direction direction,
     size_t headerRead = 0;
     if (!ReadHeader(files, target.Handle(), job.passphrase, length, work->bytes, &headerRead,
                     &record, &recordState)) {
-      return JobStatus::ReadFailed;
+      return Failed(job, files, JobStatus::ReadFailed);
     }
+    job.recordFound = recordState == RecordState::Valid;
     // A header read may fall short only at the end of the file.
     if (headerRead != kHeaderSize && headerRead != read.size) return JobStatus::ReadFailed;
     if (!HeaderMatches(work->bytes, job.signature)) return JobStatus::HeaderMismatch;
@@ -429,11 +440,12 @@ JobStatus Transform(EncodingJob& job, FileServices& files, Direction direction,
   }
   HeaderRandom random;
   if (direction == Direction::Encode && !files.FillRandom(random.bytes, sizeof random.bytes)) {
-    return JobStatus::WriteFailed;
+    return Failed(job, files, JobStatus::WriteFailed);
   }
   TemporaryFile result(files);
   status = result.CreateFor(output, inPlace);
-  if (status != JobStatus::Ok) return status;
+  if (status == JobStatus::PathTooLong) return status;  // which says all there is to say
+  if (status != JobStatus::Ok) return Failed(job, files, status);
 
   // Encode writes a cleared header block with the first chunk and the real one at the end.
   size_t head = 0;
@@ -448,18 +460,21 @@ JobStatus Transform(EncodingJob& job, FileServices& files, Direction direction,
     status = Stream(files, target.Handle(), result.Handle(), work->bytes, head, direction, content,
                     hash, &bytesRead, progress);
   }
+  if (status == JobStatus::ReadFailed || status == JobStatus::WriteFailed) {
+    return Failed(job, files, status);
+  }
   if (status != JobStatus::Ok) return status;
   if (bytesRead != read.size) return JobStatus::ReadFailed;
   if (direction == Direction::Encode) {
     status = WriteHeader(files, result.Handle(), job, length, random.bytes, bytesRead, hash);
-    if (status != JobStatus::Ok) return status;
+    if (status != JobStatus::Ok) return Failed(job, files, status);
   } else if (recordState == RecordState::Valid &&
              !ContentFits(record, bytesRead - kHeaderSize, hash)) {
     return JobStatus::Damaged;
   }
   // The target stays open, shared for reading (and deletion) only, until the result is safely on
   // disk, and where the system allows, through the move.
-  if (!result.Flush()) return JobStatus::WriteFailed;
+  if (!result.Flush()) return Failed(job, files, JobStatus::WriteFailed);
   // Another program, or another window on the same file, may have changed the target meanwhile:
   // checked again right before each attempt of the move. After the move the output has changed,
   // so this is also the last chance to stop.
@@ -474,7 +489,7 @@ JobStatus Transform(EncodingJob& job, FileServices& files, Direction direction,
   // now, so that a temporary file with a name stays its owner's alone until its last moments.
   if (!files.CopyProtection(outputExists ? output.c_str() : job.targetPath, result.Handle(),
                             outputExists)) {
-    return JobStatus::WriteFailed;
+    return Failed(job, files, JobStatus::WriteFailed);
   }
   if (direction == Direction::Decode && inPlace && recordState == RecordState::None &&
       SignatureMissesContentCharacters(length)) {
@@ -483,7 +498,8 @@ JobStatus Transform(EncodingJob& job, FileServices& files, Direction direction,
   }
   if (!result.Publish(stillValid, target.Release())) {
     if (changed) return JobStatus::TargetChanged;
-    return CancelRequested(progress) ? JobStatus::Cancelled : JobStatus::ReplaceFailed;
+    return CancelRequested(progress) ? JobStatus::Cancelled
+                                     : Failed(job, files, JobStatus::ReplaceFailed);
   }
   return JobStatus::Ok;
 }
@@ -498,6 +514,8 @@ EncodingJob::EncodingJob() {
   outputPath[0] = '\0';
   originalPlace = OriginalPlace::None;
   originalPath[0] = '\0';
+  systemError = 0;
+  recordFound = false;
 }
 
 EncodingJob::~EncodingJob() { Wipe(passphrase, sizeof passphrase); }
@@ -516,10 +534,12 @@ JobStatus EncodingJob::SetOutputPath(const char* text) {
 }
 
 JobStatus EncodingJob::Probe(FileServices& files) {
+  systemError = 0;
+  recordFound = false;
   JobStatus status = CheckFields(*this, files);
   if (status != JobStatus::Ok) return status;
   InputFile target(files, targetPath);
-  if (!target.IsOpen()) return JobStatus::OpenFailed;
+  if (!target.IsOpen()) return Failed(*this, files, JobStatus::OpenFailed);
   HeaderBuffer header;
   size_t headerRead = 0;
   size_t length = std::strlen(passphrase);
@@ -527,8 +547,9 @@ JobStatus EncodingJob::Probe(FileServices& files) {
   RecordState recordState = RecordState::None;
   if (!ReadHeader(files, target.Handle(), passphrase, length, header.bytes, &headerRead, &record,
                   &recordState)) {
-    return JobStatus::ReadFailed;
+    return Failed(*this, files, JobStatus::ReadFailed);
   }
+  recordFound = recordState == RecordState::Valid;
   if (!HeaderMatches(header.bytes, signature)) return JobStatus::HeaderMismatch;
   // A damaged file matches: decoding it says what is wrong with it.
   if (recordState == RecordState::Valid &&

@@ -78,6 +78,12 @@ class EncodingJob {
   char outputPath[kPathFieldSize];
   OriginalPlace originalPlace;        // set by Decode, whatever it returns
   char originalPath[kPathFieldSize];  // for Beside
+  // Set by Probe, Encode and Decode: why the system failed the call behind the status they
+  // returned (FileServices::LastError, for ErrorText), or 0 when no failed call is behind it.
+  int systemError;
+  // Set by Probe and Decode: the target's header carries a record that checks, so this version
+  // encoded it, under whatever passphrase the record holds.
+  bool recordFound;
 };
 
 }  // namespace karvel

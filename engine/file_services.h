@@ -14,6 +14,13 @@ using FileHandle = intptr_t;
 constexpr FileHandle kNoFile = -1;
 
 enum class CreateResult { Created, NameTaken, NameTooLong, Failed };
+
+// What LastError gives, beside the system's own numbers, where a disk file was asked for and the
+// path names something else: a folder (POSIX says EISDIR), or a pipe, a device or a socket.
+constexpr int kErrorIsFolder = -1;
+constexpr int kErrorNotAFile = -2;
+constexpr size_t kErrorTextSize = 256;  // ErrorText's room, its terminator included
+
 enum class PathKind { Absent, File, ReadOnlyFile, Directory, FolderMissing, NotAFile };
 
 // What tells one state of a file from another: which file it is, how long, when last written
@@ -92,7 +99,14 @@ class FileServices {
   virtual bool MoveToTrash(const char* path) = 0;
   // Fills buffer with bytes from the system's random source.
   virtual bool FillRandom(void* buffer, size_t size) = 0;
+  // Why the last call on this thread that reported a failure failed: the system's error number
+  // (errno, GetLastError) or a kError value; 0 when none has failed.
+  virtual int LastError() = 0;
 };
+
+// Puts into text (size bytes, terminator included) what the system says of error as UTF-8, cut to
+// fit, without a closing period or line end; "" for 0.
+void ErrorText(int error, char* text, size_t size);
 
 // The services of the system the program runs on.
 FileServices& SystemFileServices();

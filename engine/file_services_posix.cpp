@@ -49,6 +49,15 @@ bool IsLink(const char* path) {
 
 int Descriptor(FileHandle file) { return static_cast<int>(file); }
 
+// The cause of the last failure a call on this thread reported.
+thread_local int lastError = 0;
+
+// Keeps errno as the cause of the failure the caller reports; false, for it to return.
+bool Failed() {
+  lastError = errno;
+  return false;
+}
+
 bool Identity(const struct stat& status, FileIdentity* identity) {
   identity->volume = static_cast<uint64_t>(status.st_dev);
   identity->index = static_cast<uint64_t>(status.st_ino);
@@ -63,6 +72,7 @@ bool Identity(const struct stat& status, FileIdentity* identity) {
 
 CreateResult Created(int result) {
   if (result == 0) return CreateResult::Created;
+  Failed();
   if (errno == EEXIST) return CreateResult::NameTaken;
   return errno == ENAMETOOLONG ? CreateResult::NameTooLong : CreateResult::Failed;
 }
@@ -109,13 +119,22 @@ class PosixFileServices : public FileServices {
   // with no writer is refused at once instead of hanging.
   FileHandle OpenForReading(const char* path) override {
     int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return kNoFile;
-    struct stat status;
-    if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-      close(fd);
+    if (fd < 0) {
+      Failed();
       return kNoFile;
     }
-    return fd;
+    struct stat status;
+    if (fstat(fd, &status) != 0) {
+      Failed();
+    } else if (S_ISDIR(status.st_mode)) {
+      lastError = EISDIR;
+    } else if (!S_ISREG(status.st_mode)) {
+      lastError = kErrorNotAFile;
+    } else {
+      return fd;
+    }
+    close(fd);
+    return kNoFile;
   }
 
   // Only a link at the end of path would be replaced instead of the file it leads to.
@@ -146,9 +165,15 @@ class PosixFileServices : public FileServices {
     *file = kNoFile;
 #ifdef O_TMPFILE
     // Name reaches the file through /proc, which a container may lack.
-    if (access("/proc/self/fd", X_OK) != 0) return CreateResult::Failed;
+    if (access("/proc/self/fd", X_OK) != 0) {
+      Failed();
+      return CreateResult::Failed;
+    }
     int fd = open(folder[0] == '\0' ? "." : folder, O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
-    if (fd < 0) return CreateResult::Failed;
+    if (fd < 0) {
+      Failed();
+      return CreateResult::Failed;
+    }
     *file = fd;
     return CreateResult::Created;
 #else
@@ -175,7 +200,7 @@ class PosixFileServices : public FileServices {
     while (*bytesRead < size) {
       ssize_t part = read(Descriptor(file), bytes + *bytesRead, size - *bytesRead);
       if (part < 0 && errno == EINTR) continue;
-      if (part < 0) return false;
+      if (part < 0) return Failed();
       if (part == 0) break;
       *bytesRead += static_cast<size_t>(part);
     }
@@ -188,7 +213,12 @@ class PosixFileServices : public FileServices {
     while (*bytesWritten < size) {
       ssize_t part = write(Descriptor(file), bytes + *bytesWritten, size - *bytesWritten);
       if (part < 0 && errno == EINTR) continue;
-      if (part <= 0) return false;
+      if (part < 0) return Failed();
+      // A regular file takes no bytes at all only when its disk has no room for them.
+      if (part == 0) {
+        lastError = ENOSPC;
+        return false;
+      }
       *bytesWritten += static_cast<size_t>(part);
     }
     return true;
@@ -201,7 +231,12 @@ class PosixFileServices : public FileServices {
       ssize_t part = pwrite(Descriptor(file), bytes + written, size - written,
                             static_cast<off_t>(offset + written));
       if (part < 0 && errno == EINTR) continue;
-      if (part <= 0) return false;
+      if (part < 0) return Failed();
+      // A regular file takes no bytes at all only when its disk has no room for them.
+      if (part == 0) {
+        lastError = ENOSPC;
+        return false;
+      }
       written += static_cast<size_t>(part);
     }
     return true;
@@ -209,17 +244,17 @@ class PosixFileServices : public FileServices {
 
   bool Identify(FileHandle file, FileIdentity* identity) override {
     struct stat status;
-    return fstat(Descriptor(file), &status) == 0 && Identity(status, identity);
+    return (fstat(Descriptor(file), &status) == 0 || Failed()) && Identity(status, identity);
   }
 
   bool IdentifyPath(const char* path, FileIdentity* identity) override {
     struct stat status;
-    return stat(path, &status) == 0 && Identity(status, identity);
+    return (stat(path, &status) == 0 || Failed()) && Identity(status, identity);
   }
 
-  bool Flush(FileHandle file) override { return fsync(Descriptor(file)) == 0; }
+  bool Flush(FileHandle file) override { return fsync(Descriptor(file)) == 0 || Failed(); }
 
-  bool Close(FileHandle file) override { return close(Descriptor(file)) == 0; }
+  bool Close(FileHandle file) override { return close(Descriptor(file)) == 0 || Failed(); }
 
   // The owner and group are kept where the system lets this user set them (root; a group the
   // user is in). Where the group or the access list cannot be kept, the group's and others' bits
@@ -228,12 +263,12 @@ class PosixFileServices : public FileServices {
   bool CopyProtection(const char* from, FileHandle to, bool) override {
     int fd = Descriptor(to);
     struct stat status;
-    if (stat(from, &status) != 0) return false;
+    if (stat(from, &status) != 0) return Failed();
     bool groupKept = fchown(fd, status.st_uid, status.st_gid) == 0 ||
                      fchown(fd, static_cast<uid_t>(-1), status.st_gid) == 0;
     mode_t mode = status.st_mode & 07777;
     if (groupKept && fchmod(fd, mode) == 0 && CopyAccessList(from, mode, fd)) return true;
-    return SetModeOnly(mode & ~static_cast<mode_t>(077), fd);
+    return SetModeOnly(mode & ~static_cast<mode_t>(077), fd) || Failed();
   }
 
   // A second name, then the first one gone, where the file system cannot rename without
@@ -246,19 +281,19 @@ class PosixFileServices : public FileServices {
 #endif
     if (link(from, to) != 0) return Created(-1);
     if (unlink(from) == 0) return CreateResult::Created;
-    int error = errno;
+    Failed();
     unlink(to);
-    errno = error;
     return CreateResult::Failed;
   }
 
-  bool Remove(const char* path) override { return unlink(path) == 0; }
+  bool Remove(const char* path) override { return unlink(path) == 0 || Failed(); }
 
   // Holding the replaced file open keeps no writer out here, so it is closed right away.
   bool Move(FileHandle, const char* from, const char* to, const MoveCheck& check,
             FileHandle held) override {
     if (held != kNoFile) Close(held);
-    if (!check() || std::rename(from, to) != 0) return false;
+    if (!check()) return false;
+    if (std::rename(from, to) != 0) return Failed();
     // The new name is only durable once its folder is; the file is in place either way.
     int fd = open(ParentFolder(to).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd >= 0) {
@@ -291,14 +326,24 @@ class PosixFileServices : public FileServices {
 
   bool FillRandom(void* buffer, size_t size) override {
 #ifdef __linux__
-    return getrandom(buffer, size, 0) == static_cast<ssize_t>(size);
+    return getrandom(buffer, size, 0) == static_cast<ssize_t>(size) || Failed();
 #else
-    return getentropy(buffer, size) == 0;
+    return getentropy(buffer, size) == 0 || Failed();
 #endif
   }
+
+  int LastError() override { return lastError; }
 };
 
 }  // namespace
+
+void ErrorText(int error, char* text, size_t size) {
+  const char* said = error == 0                ? ""
+                     : error == kErrorIsFolder ? std::strerror(EISDIR)
+                     : error == kErrorNotAFile ? "Not a regular file"
+                                               : std::strerror(error);
+  std::snprintf(text, size, "%s", said);
+}
 
 FileServices& SystemFileServices() {
   static PosixFileServices services;

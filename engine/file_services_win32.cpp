@@ -29,6 +29,28 @@ constexpr DWORD kOwnerRights =
 
 HANDLE Win32Handle(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
 
+// The cause of the last failure a call on this thread reported: other calls, a successful
+// CloseHandle among them, may change GetLastError before anyone asks.
+thread_local int lastError = 0;
+
+// Keeps GetLastError as the cause of the failure the caller reports; false, for it to return.
+bool Failed() {
+  lastError = static_cast<int>(GetLastError());
+  return false;
+}
+
+// A path that could not be named to the system is no text it takes.
+bool Unnamed() {
+  lastError = ERROR_INVALID_NAME;
+  return false;
+}
+
+// A disk file takes no bytes at all only when its disk has no room for them.
+bool NoRoom() {
+  lastError = ERROR_DISK_FULL;
+  return false;
+}
+
 FileHandle ToFileHandle(HANDLE handle) {
   return handle == INVALID_HANDLE_VALUE ? kNoFile : reinterpret_cast<FileHandle>(handle);
 }
@@ -226,14 +248,33 @@ class Win32FileServices : public FileServices {
   // A pipe, console or other device is refused before anything is read from it.
   FileHandle OpenForReading(const char* path) override {
     std::wstring wide;
-    if (ToWidePath(path, &wide) != WidePath::Ok) return kNoFile;
+    switch (ToWidePath(path, &wide)) {
+      case WidePath::Ok:
+        break;
+      case WidePath::TooLong:
+        lastError = ERROR_FILENAME_EXCED_RANGE;
+        return kNoFile;
+      case WidePath::NotText:
+        Unnamed();
+        return kNoFile;
+    }
     // Shared for deletion so that the result can replace it while it is still held; a rename or
     // removal meanwhile is seen by the check before the move.
     HANDLE file =
         CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (file != INVALID_HANDLE_VALUE && GetFileType(file) != FILE_TYPE_DISK) {
+    if (file == INVALID_HANDLE_VALUE) {
+      Failed();
+      // Windows refuses to open a folder as a file for want of access, which would mislead.
+      DWORD attributes = GetFileAttributesW(wide.c_str());
+      if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        lastError = kErrorIsFolder;
+      }
+      return kNoFile;
+    }
+    if (GetFileType(file) != FILE_TYPE_DISK) {
       CloseHandle(file);
+      lastError = kErrorNotAFile;
       return kNoFile;
     }
     return ToFileHandle(file);
@@ -286,8 +327,10 @@ class Win32FileServices : public FileServices {
       case WidePath::Ok:
         break;
       case WidePath::TooLong:
+        lastError = ERROR_FILENAME_EXCED_RANGE;
         return CreateResult::NameTooLong;
       case WidePath::NotText:
+        Unnamed();
         return CreateResult::Failed;
     }
     OwnerOnly security;
@@ -297,6 +340,7 @@ class Win32FileServices : public FileServices {
                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (created != INVALID_HANDLE_VALUE) {
       if (!SetDeleteOnClose(created, true)) {
+        Failed();
         CloseHandle(created);
         DeleteFileW(wide.c_str());
         return CreateResult::Failed;
@@ -304,7 +348,8 @@ class Win32FileServices : public FileServices {
       *file = ToFileHandle(created);
       return CreateResult::Created;
     }
-    DWORD error = GetLastError();
+    Failed();
+    DWORD error = static_cast<DWORD>(lastError);
     // A hidden or system file of that name makes CREATE_NEW fail with another error.
     if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS || Exists(path)) {
       return CreateResult::NameTaken;
@@ -323,7 +368,7 @@ class Win32FileServices : public FileServices {
       DWORD part = 0;
       if (!ReadFile(Win32Handle(file), bytes + *bytesRead, TransferSize(size - *bytesRead), &part,
                     nullptr)) {
-        return false;
+        return Failed();
       }
       if (part == 0) break;
       *bytesRead += part;
@@ -337,10 +382,10 @@ class Win32FileServices : public FileServices {
     while (*bytesWritten < size) {
       DWORD part = 0;
       if (!WriteFile(Win32Handle(file), bytes + *bytesWritten, TransferSize(size - *bytesWritten),
-                     &part, nullptr) ||
-          part == 0) {
-        return false;
+                     &part, nullptr)) {
+        return Failed();
       }
+      if (part == 0) return NoRoom();
       *bytesWritten += part;
     }
     return true;
@@ -355,70 +400,81 @@ class Win32FileServices : public FileServices {
       at.OffsetHigh = static_cast<DWORD>((offset + written) >> 32);
       DWORD part = 0;
       if (!WriteFile(Win32Handle(file), bytes + written, TransferSize(size - written), &part,
-                     &at) ||
-          part == 0) {
-        return false;
+                     &at)) {
+        return Failed();
       }
+      if (part == 0) return NoRoom();
       written += part;
     }
     return true;
   }
 
   bool Identify(FileHandle file, FileIdentity* identity) override {
-    return Identity(Win32Handle(file), identity);
+    return Identity(Win32Handle(file), identity) || Failed();
   }
 
   bool IdentifyPath(const char* path, FileIdentity* identity) override {
     std::wstring wide;
-    if (ToWidePath(path, &wide) != WidePath::Ok) return false;
+    if (ToWidePath(path, &wide) != WidePath::Ok) return Unnamed();
     HANDLE file = OpenMetadata(wide, 0);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    bool identified = Identity(file, identity);
+    if (file == INVALID_HANDLE_VALUE) return Failed();
+    bool identified = Identity(file, identity) || Failed();
     CloseHandle(file);
     return identified;
   }
 
-  bool Flush(FileHandle file) override { return FlushFileBuffers(Win32Handle(file)) != FALSE; }
+  bool Flush(FileHandle file) override {
+    return FlushFileBuffers(Win32Handle(file)) != FALSE || Failed();
+  }
 
-  bool Close(FileHandle file) override { return CloseHandle(Win32Handle(file)) != FALSE; }
+  bool Close(FileHandle file) override {
+    return CloseHandle(Win32Handle(file)) != FALSE || Failed();
+  }
 
   bool CopyProtection(const char* from, FileHandle to, bool replacing) override {
     std::wstring wideFrom;
-    if (ToWidePath(from, &wideFrom) != WidePath::Ok) return false;
+    if (ToWidePath(from, &wideFrom) != WidePath::Ok) return Unnamed();
     HANDLE source = OpenMetadata(wideFrom, READ_CONTROL);
-    if (source == INVALID_HANDLE_VALUE) return false;
+    if (source == INVALID_HANDLE_VALUE) return Failed();
     CopySecurity(source, Win32Handle(to), replacing);
     BY_HANDLE_FILE_INFORMATION information;
-    bool known = GetFileInformationByHandle(source, &information) != FALSE;
+    bool known = GetFileInformationByHandle(source, &information) != FALSE || Failed();
     CloseHandle(source);
     if (!known) return false;
     DWORD kept = information.dwFileAttributes & kKeptAttributes;
     if (!replacing || kept == 0) return true;
     FILE_BASIC_INFO basic;
     if (!GetFileInformationByHandleEx(Win32Handle(to), FileBasicInfo, &basic, sizeof basic)) {
-      return false;
+      return Failed();
     }
     basic.FileAttributes |= kept;
     return SetFileInformationByHandle(Win32Handle(to), FileBasicInfo, &basic, sizeof basic) !=
-           FALSE;
+               FALSE ||
+           Failed();
   }
 
   // Never copies: a move to another volume fails instead.
   CreateResult Rename(const char* from, const char* to) override {
     std::wstring wideFrom, wideTo;
-    if (ToWidePath(from, &wideFrom) != WidePath::Ok) return CreateResult::Failed;
+    if (ToWidePath(from, &wideFrom) != WidePath::Ok) {
+      Unnamed();
+      return CreateResult::Failed;
+    }
     switch (ToWidePath(to, &wideTo)) {
       case WidePath::Ok:
         break;
       case WidePath::TooLong:
+        lastError = ERROR_FILENAME_EXCED_RANGE;
         return CreateResult::NameTooLong;
       case WidePath::NotText:
+        Unnamed();
         return CreateResult::Failed;
     }
     if (WithRetry([&] { return MoveFileExW(wideFrom.c_str(), wideTo.c_str(), 0) != FALSE; })) {
       return CreateResult::Created;
     }
-    DWORD error = GetLastError();
+    Failed();
+    DWORD error = static_cast<DWORD>(lastError);
     if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) return CreateResult::NameTaken;
     return error == ERROR_FILENAME_EXCED_RANGE || error == ERROR_INVALID_NAME
                ? CreateResult::NameTooLong
@@ -427,8 +483,8 @@ class Win32FileServices : public FileServices {
 
   bool Remove(const char* path) override {
     std::wstring wide;
-    if (ToWidePath(path, &wide) != WidePath::Ok) return false;
-    return WithRetry([&] { return DeleteFileW(wide.c_str()) != FALSE; });
+    if (ToWidePath(path, &wide) != WidePath::Ok) return Unnamed();
+    return WithRetry([&] { return DeleteFileW(wide.c_str()) != FALSE; }) || Failed();
   }
 
   // The temporary file lies beside the output, so the move never needs to copy. It is renamed
@@ -439,20 +495,27 @@ class Win32FileServices : public FileServices {
   bool Move(FileHandle file, const char*, const char* to, const MoveCheck& check,
             FileHandle held) override {
     std::wstring wideTo;
-    bool named = ToWidePath(to, &wideTo) == WidePath::Ok;
+    if (ToWidePath(to, &wideTo) != WidePath::Ok) {
+      if (held != kNoFile) Close(held);
+      return Unnamed();
+    }
     HANDLE handle = Win32Handle(file);
     if (held != kNoFile) {
-      bool moved = named && check() && PutInPlace(handle, wideTo, true);
+      bool moved = check() && PutInPlace(handle, wideTo, true);
       Close(held);
       if (moved) return true;
     }
-    return named && WithRetry([&] {
-             if (!check()) {
-               SetLastError(ERROR_SUCCESS);  // not worth another attempt
-               return false;
-             }
-             return PutInPlace(handle, wideTo, false);
-           });
+    bool checked = true;
+    bool moved = WithRetry([&] {
+      if (!check()) {
+        checked = false;
+        SetLastError(ERROR_SUCCESS);  // not worth another attempt
+        return false;
+      }
+      return PutInPlace(handle, wideTo, false);
+    });
+    if (moved || !checked) return moved;  // a check that stops the move is no failure
+    return Failed();
   }
 
   PathKind Inspect(const char* path) override {
@@ -490,13 +553,45 @@ class Win32FileServices : public FileServices {
   bool MoveToTrash(const char* path) override { return karvel::MoveToTrash(path); }
 
   bool FillRandom(void* buffer, size_t size) override {
-    return size <= ULONG_MAX && BCRYPT_SUCCESS(BCryptGenRandom(nullptr, static_cast<PUCHAR>(buffer),
-                                                               static_cast<ULONG>(size),
-                                                               BCRYPT_USE_SYSTEM_PREFERRED_RNG));
+    if (size <= ULONG_MAX && BCRYPT_SUCCESS(BCryptGenRandom(nullptr, static_cast<PUCHAR>(buffer),
+                                                            static_cast<ULONG>(size),
+                                                            BCRYPT_USE_SYSTEM_PREFERRED_RNG))) {
+      return true;
+    }
+    lastError = ERROR_GEN_FAILURE;  // the status BCrypt gives is no error number of the system's
+    return false;
   }
+
+  int LastError() override { return lastError; }
 };
 
 }  // namespace
+
+void ErrorText(int error, char* text, size_t size) {
+  if (size == 0) return;
+  std::string said;
+  if (error == kErrorIsFolder) {
+    said = "Is a folder";
+  } else if (error == kErrorNotAFile) {
+    said = "Not a regular file";
+  } else if (error != 0) {
+    wchar_t message[kErrorTextSize];
+    DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                  nullptr, static_cast<DWORD>(error), 0, message,
+                                  static_cast<DWORD>(kErrorTextSize), nullptr);
+    said = length != 0 ? Narrow(std::wstring(message, length))
+                       : "Error " + std::to_string(static_cast<DWORD>(error));
+  }
+  while (!said.empty() && std::strchr(" .\r\n", said.back()) != nullptr) said.pop_back();
+  size_t kept = said.size() < size ? said.size() : size - 1;
+  // Never a part of a character: a UTF-8 continuation byte does not begin one.
+  while (kept > 0 && kept < said.size() &&
+         (static_cast<unsigned char>(said[kept]) & 0xC0) == 0x80) {
+    --kept;
+  }
+  std::memcpy(text, said.data(), kept);
+  text[kept] = '\0';
+}
 
 FileServices& SystemFileServices() {
   static Win32FileServices services;

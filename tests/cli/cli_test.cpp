@@ -24,6 +24,7 @@
 #include "engine/encoding_job.h"
 #include "res/version.h"
 #include "tests/cli/code_page_cases.h"
+#include "tests/faults/fault_disks.h"
 #include "tests/support/reference_encoder.h"
 #include "tests/support/situations.h"
 #include "tests/support/test_files.h"
@@ -370,7 +371,7 @@ TEST_F(CliTest, SeveralFilesEachOnItsOwn) {
   Outcome encoded = Run({"encode", file, "a.txt", "absent.txt", "c.txt"});
   EXPECT_EQ(encoded.exitCode, 1);
   EXPECT_EQ(encoded.err,
-            "a.txt: done\nabsent.txt: file open failed\nc.txt: done\n"
+            "a.txt: done\nabsent.txt: file open failed: No such file or directory\nc.txt: done\n"
             "karvel-cli: encoded 2 of 3 files\n");
   ExpectEncodingOf(ReadBytes(folder_["a.txt"]), a, kPassphrase);
   ExpectEncodingOf(ReadBytes(folder_["c.txt"]), c, kPassphrase);
@@ -384,13 +385,83 @@ TEST_F(CliTest, SeveralFilesEachOnItsOwn) {
   Outcome mixed = Run({"decode", file, "a.txt", "b.txt", "absent.txt", "c.txt"});
   EXPECT_EQ(mixed.exitCode, 3);
   EXPECT_EQ(mixed.err,
-            "a.txt: done\nb.txt: invalid key\nabsent.txt: file open failed\nc.txt: done\n"
+            "a.txt: done\nb.txt: invalid key: the file was encoded under another passphrase\n"
+            "absent.txt: file open failed: No such file or directory\nc.txt: done\n"
             "karvel-cli: decoded 2 of 4 files\n");
   EXPECT_EQ(Run({"decode", "--passphrase-fd=0", "b.txt"}, {other}).exitCode, 0);
   EXPECT_EQ(ReadBytes(folder_["a.txt"]), a);
   EXPECT_EQ(ReadBytes(folder_["b.txt"]), b);
   EXPECT_EQ(ReadBytes(folder_["c.txt"]), c);
   EXPECT_EQ(folder_.Names(), (std::vector<std::string>{"a.txt", "b.txt", "c.txt"}));
+}
+
+struct CauseCase {
+  const char* command;
+  std::string target;  // in the folder, or absolute
+  int exitCode;
+  std::string cause;        // what the file's line says after "target: "
+  std::string output = {};  // for -o; "" for none
+};
+
+// What the system said, or what the file shows, follows the status on the file's line.
+TEST_F(CliTest, FailuresSayWhy) {
+  FaultDisk disk(DiskKind::Small);
+  FaultDisk readOnly(DiskKind::ReadOnly);
+  const Bytes plain = Pattern(kSmallDiskSize * 6 / 10, 6);
+  WriteBytes(folder_["older.bin"], ReferenceEncode("other words", plain));  // no record
+  WriteBytes(folder_["plain.bin"], plain);
+  WriteBytes(folder_["recorded.bin"], plain);
+  ASSERT_EQ(Run({"encode", "--passphrase-fd=0", "recorded.bin"}, {{0, "other words\n"}}).exitCode,
+            0);
+  WriteBytes(folder_["unreadable.bin"], plain);
+  ASSERT_EQ(chmod(folder_["unreadable.bin"].c_str(), 0), 0);
+  ASSERT_EQ(mkfifo(folder_["fifo"].c_str(), 0600), 0);
+  fs::create_directory(folder_["folder"]);
+  if (disk.Missing().empty()) WriteBytes(disk["big.bin"], plain);  // no room for another copy
+
+  const std::string another = "invalid key: the file was encoded under another passphrase";
+  const std::string unknown = "invalid key: not encoded under this passphrase, or never encoded";
+  const CauseCase cases[] = {
+      {"encode", "folder", 1, "file open failed: Is a directory"},
+      {"decode", "absent.bin", 1, "file open failed: No such file or directory"},
+      {"encode", "fifo", 1, "file open failed: Not a regular file"},
+      {"decode", "/dev/null", 1, "file open failed: Not a regular file"},
+      {"encode", "unreadable.bin", 1, "file open failed: Permission denied"},
+      {"encode", disk["big.bin"], 1, "file write failed: No space left on device"},
+      {"encode", "plain.bin", 1, "output replace failed: Read-only file system",
+       readOnly["new.bin"]},
+      {"decode", "recorded.bin", 3, another},
+      {"decode", "older.bin", 3, unknown},
+      {"decode", "plain.bin", 3, unknown},
+  };
+  // Root reads every file: the program runs as user nobody, who may not.
+  const Launcher asUser = geteuid() == 0 ? Launcher{"/usr/bin/setpriv", "--reuid=65534",
+                                                    "--regid=65534", "--clear-groups"}
+                                         : Launcher{};
+  const auto before = Snapshot(folder_.Path());
+  for (const CauseCase& c : cases) {
+    SCOPED_TRACE(c.target);
+    const FaultDisk* used = c.target == disk["big.bin"] ? &disk
+                            : c.output.empty()          ? nullptr
+                                                        : &readOnly;
+    if (used != nullptr && !used->Missing().empty()) {
+      std::printf("[ skipped  ] %s\n", used->Missing().c_str());
+      continue;
+    }
+    std::vector<std::string> arguments = {c.command, "--passphrase-fd=0", c.target};
+    if (!c.output.empty()) arguments.insert(arguments.end(), {"-o", c.output});
+    const bool unreadable = c.target == "unreadable.bin";
+    Outcome outcome = Process(folder_.Path(), arguments, {{0, std::string(kPassphrase) + "\n"}},
+                              logs_.Path(), unreadable ? asUser : Launcher{})
+                          .Wait();
+    EXPECT_EQ(outcome.exitCode, c.exitCode);
+    EXPECT_EQ(outcome.err,
+              c.target + ": " + c.cause + "\nkarvel-cli: " + c.command + "d 0 of 1 file\n");
+  }
+  EXPECT_EQ(Snapshot(folder_.Path()), before);
+  if (disk.Missing().empty()) {
+    EXPECT_EQ(ReadBytes(disk["big.bin"]), plain);
+  }
 }
 
 struct SourceCase {
@@ -421,8 +492,12 @@ TEST_F(CliTest, EverySituationIsRefusedAsTheEngineRefusesIt) {
       Outcome outcome = Run(arguments, {{0, std::string(situation.passphrase) + "\n"}});
       // An empty passphrase is refused before any FILE.
       const std::string who = expected == JobStatus::NoPassphrase ? "karvel-cli" : target;
-      EXPECT_EQ(outcome.err.substr(0, outcome.err.find('\n') + 1),
-                who + ": " + StatusText(expected) + "\n");
+      // The window's text, then perhaps why (tested with the causes).
+      const std::string line = outcome.err.substr(0, outcome.err.find('\n') + 1);
+      const std::string said = who + ": " + StatusText(expected);
+      EXPECT_TRUE(line.compare(0, said.size() + 1, said + "\n") == 0 ||
+                  line.compare(0, said.size() + 2, said + ": ") == 0)
+          << line;
       int exitCode = 1;
       if (expected == JobStatus::Ok) exitCode = 0;
       if (expected == JobStatus::HeaderMismatch) exitCode = 3;

@@ -153,6 +153,47 @@ TEST_F(Integrity, OneSlippedCharacterTheSignatureNeverSeesIsRefused) {
   }
 }
 
+struct RecordShown {
+  const char* name;
+  const char* target;
+  const char* passphrase;
+  JobStatus expected;
+  bool recordFound;
+};
+
+// Only a record tells a file encoded under another passphrase from one never encoded.
+TEST_F(Integrity, ProbeAndDecodeSayWhetherTheTargetCarriesARecord) {
+  const std::string passphrase = "abcdefgh";  // eight: the signature misses one character
+  std::string slip = passphrase;
+  slip[UncheckedPosition(passphrase.size())] = 'Z';
+  const RecordShown cases[] = {
+      {"record, right passphrase", "recorded", "abcdefgh", JobStatus::Ok, true},
+      {"record, another passphrase", "recorded", "other words", JobStatus::HeaderMismatch, true},
+      {"record, a slip the signature misses", "recorded", slip.c_str(), JobStatus::HeaderMismatch,
+       true},
+      {"older file, another passphrase", "older", "other words", JobStatus::HeaderMismatch, false},
+      {"never encoded", "plain", "abcdefgh", JobStatus::HeaderMismatch, false},
+  };
+  const Bytes plain = Pattern(3000, 9);
+  EncodeWithRecord(passphrase, plain);
+  fs::rename(folder_["encoded"], folder_["recorded"]);
+  Write("older", ReferenceEncode(passphrase, plain));
+  Write("plain", plain);
+  for (const RecordShown& c : cases) {
+    for (const NamedOperation& op : {kOperations[0], kOperations[2]}) {
+      SCOPED_TRACE(std::string(c.name) + ", " + op.name);
+      EncodingJob job;
+      ASSERT_EQ(job.SetPassphrase(c.passphrase), JobStatus::Ok);
+      ASSERT_EQ(job.SetTargetPath(folder_[c.target].c_str()), JobStatus::Ok);
+      ASSERT_EQ(job.SetOutputPath(folder_["decoded"].c_str()), JobStatus::Ok);
+      EXPECT_EQ(op.operation(job, SystemFileServices()), c.expected);
+      EXPECT_EQ(job.recordFound, c.recordFound);
+      EXPECT_EQ(job.systemError, 0);
+      fs::remove(folder_["decoded"]);
+    }
+  }
+}
+
 struct Damage {
   const char* name;
   void (*apply)(Bytes& file);

@@ -22,6 +22,8 @@
 #else
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
 #endif
 
 namespace karvel {
@@ -31,7 +33,13 @@ namespace fs = std::filesystem;
 
 const char kPassphrase[] = "real fault";
 
-TEST(FullDisk, TemporaryFileFillingTheDiskFailsAndLeavesNothing) {
+#ifdef _WIN32
+constexpr int kDiskFull = ERROR_DISK_FULL;
+#else
+constexpr int kDiskFull = ENOSPC;
+#endif
+
+TEST(FullDisk, TemporaryFileFillingTheDiskFailsForWantOfRoomAndLeavesNothing) {
   FaultDisk disk(DiskKind::Small);
   if (!disk.Missing().empty()) GTEST_SKIP() << disk.Missing();
   for (const NamedOperation& op : kTransforms) {
@@ -40,7 +48,11 @@ TEST(FullDisk, TemporaryFileFillingTheDiskFailsAndLeavesNothing) {
     WriteBytes(disk["target"],
                TargetFor(op.operation, kPassphrase, Pattern(kSmallDiskSize * 6 / 10, 2)));
     const auto diskBefore = Snapshot(disk.Path());
-    EXPECT_EQ(RunJob(op.operation, kPassphrase, disk["target"], ""), JobStatus::WriteFailed);
+    EncodingJob job;
+    ASSERT_EQ(job.SetPassphrase(kPassphrase), JobStatus::Ok);
+    ASSERT_EQ(job.SetTargetPath(disk["target"].c_str()), JobStatus::Ok);
+    EXPECT_EQ(op.operation(job, SystemFileServices()), JobStatus::WriteFailed);
+    EXPECT_EQ(job.systemError, kDiskFull);
     EXPECT_EQ(Snapshot(disk.Path()), diskBefore);
     fs::remove(disk["target"]);
   }

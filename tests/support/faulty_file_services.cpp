@@ -4,7 +4,57 @@
 
 #include "engine/encoding_job.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <cerrno>
+#endif
+
 namespace karvel {
+
+#ifdef _WIN32
+constexpr int kDenied = ERROR_ACCESS_DENIED;
+constexpr int kDiskFull = ERROR_DISK_FULL;
+constexpr int kDeviceError = ERROR_GEN_FAILURE;
+constexpr int kGone = ERROR_FILE_NOT_FOUND;
+constexpr int kNameTooLong = ERROR_FILENAME_EXCED_RANGE;
+#else
+constexpr int kDenied = EACCES;
+constexpr int kDiskFull = ENOSPC;
+constexpr int kDeviceError = EIO;
+constexpr int kGone = ENOENT;
+constexpr int kNameTooLong = ENAMETOOLONG;
+#endif
+
+int InjectedError(Call call, Fault fault) {
+  if (fault == Fault::Short || fault == Fault::Interject) return 0;
+  if (fault == Fault::NameTooLong) return kNameTooLong;
+  switch (call) {
+    case Call::Write:
+    case Call::WriteAt:
+    case Call::Flush:
+      return kDiskFull;
+    case Call::Read:
+    case Call::Identify:
+    case Call::Close:
+    case Call::FillRandom:
+      return kDeviceError;
+    case Call::FinalPath:
+    case Call::ResolveLinks:
+    case Call::IdentifyPath:
+      return kGone;
+    case Call::OpenForReading:
+    case Call::CreateUnnamed:
+    case Call::Name:
+    case Call::CreateNew:
+    case Call::CopyProtection:
+    case Call::Rename:
+    case Call::Move:
+    case Call::MoveToTrash:
+      break;
+  }
+  return kDenied;
+}
 
 FaultyFileServices::FaultyFileServices(std::vector<FaultPlan> plans)
     : system_(SystemFileServices()), plans_(std::move(plans)) {}
@@ -14,7 +64,11 @@ const FaultPlan* FaultyFileServices::Strike(Call call) {
   for (const FaultPlan& plan : plans_) {
     if (plan.call == call && plan.occurrence == occurrence) {
       ++struck_;
-      if (plan.fault != Fault::Interject) return &plan;
+      if (plan.fault != Fault::Interject) {
+        injected_ = InjectedError(call, plan.fault);
+        injectedLast_ = true;
+        return &plan;
+      }
       plan.action();
     }
   }
@@ -23,18 +77,33 @@ const FaultPlan* FaultyFileServices::Strike(Call call) {
 
 bool FaultyFileServices::AllStruck() const { return struck_ == plans_.size(); }
 
+bool FaultyFileServices::Passed(bool succeeded) {
+  if (!succeeded) injectedLast_ = false;
+  return succeeded;
+}
+
+CreateResult FaultyFileServices::Passed(CreateResult result) {
+  Passed(result == CreateResult::Created);
+  return result;
+}
+
+int FaultyFileServices::LastError() { return injectedLast_ ? injected_ : system_.LastError(); }
+
 bool FaultyFileServices::Fits(const char* path) { return system_.Fits(path); }
 
 FileHandle FaultyFileServices::OpenForReading(const char* path) {
-  return Strike(Call::OpenForReading) ? kNoFile : system_.OpenForReading(path);
+  if (Strike(Call::OpenForReading)) return kNoFile;
+  FileHandle file = system_.OpenForReading(path);
+  Passed(file != kNoFile);
+  return file;
 }
 
 bool FaultyFileServices::FinalPath(FileHandle file, const char* path, std::string* final) {
-  return !Strike(Call::FinalPath) && system_.FinalPath(file, path, final);
+  return !Strike(Call::FinalPath) && Passed(system_.FinalPath(file, path, final));
 }
 
 bool FaultyFileServices::ResolveLinks(const char* path, std::string* final) {
-  return !Strike(Call::ResolveLinks) && system_.ResolveLinks(path, final);
+  return !Strike(Call::ResolveLinks) && Passed(system_.ResolveLinks(path, final));
 }
 
 CreateResult FaultyFileServices::CreateUnnamed(const char* folder, FileHandle* file) {
@@ -42,14 +111,14 @@ CreateResult FaultyFileServices::CreateUnnamed(const char* folder, FileHandle* f
     *file = kNoFile;
     return CreateResult::Failed;
   }
-  return system_.CreateUnnamed(folder, file);
+  return Passed(system_.CreateUnnamed(folder, file));
 }
 
 CreateResult FaultyFileServices::Name(FileHandle file, const char* path) {
   if (const FaultPlan* plan = Strike(Call::Name)) {
     return plan->fault == Fault::NameTooLong ? CreateResult::NameTooLong : CreateResult::Failed;
   }
-  return system_.Name(file, path);
+  return Passed(system_.Name(file, path));
 }
 
 CreateResult FaultyFileServices::CreateNew(const char* path, FileHandle* file) {
@@ -57,12 +126,12 @@ CreateResult FaultyFileServices::CreateNew(const char* path, FileHandle* file) {
     *file = kNoFile;
     return plan->fault == Fault::NameTooLong ? CreateResult::NameTooLong : CreateResult::Failed;
   }
-  return system_.CreateNew(path, file);
+  return Passed(system_.CreateNew(path, file));
 }
 
 bool FaultyFileServices::Read(FileHandle file, void* buffer, size_t size, size_t* bytesRead) {
   const FaultPlan* plan = Strike(Call::Read);
-  if (plan == nullptr) return system_.Read(file, buffer, size, bytesRead);
+  if (plan == nullptr) return Passed(system_.Read(file, buffer, size, bytesRead));
   bool read = system_.Read(file, buffer, size / 2, bytesRead);
   return read && plan->fault == Fault::Short;
 }
@@ -70,46 +139,46 @@ bool FaultyFileServices::Read(FileHandle file, void* buffer, size_t size, size_t
 bool FaultyFileServices::Write(FileHandle file, const void* buffer, size_t size,
                                size_t* bytesWritten) {
   const FaultPlan* plan = Strike(Call::Write);
-  if (plan == nullptr) return system_.Write(file, buffer, size, bytesWritten);
+  if (plan == nullptr) return Passed(system_.Write(file, buffer, size, bytesWritten));
   bool written = system_.Write(file, buffer, size / 2, bytesWritten);
   return written && plan->fault == Fault::Short;
 }
 
 bool FaultyFileServices::WriteAt(FileHandle file, uint64_t offset, const void* buffer,
                                  size_t size) {
-  return !Strike(Call::WriteAt) && system_.WriteAt(file, offset, buffer, size);
+  return !Strike(Call::WriteAt) && Passed(system_.WriteAt(file, offset, buffer, size));
 }
 
 bool FaultyFileServices::Identify(FileHandle file, FileIdentity* identity) {
-  return !Strike(Call::Identify) && system_.Identify(file, identity);
+  return !Strike(Call::Identify) && Passed(system_.Identify(file, identity));
 }
 
 bool FaultyFileServices::IdentifyPath(const char* path, FileIdentity* identity) {
-  return !Strike(Call::IdentifyPath) && system_.IdentifyPath(path, identity);
+  return !Strike(Call::IdentifyPath) && Passed(system_.IdentifyPath(path, identity));
 }
 
 bool FaultyFileServices::Flush(FileHandle file) {
-  bool flushed = system_.Flush(file);
+  bool flushed = Passed(system_.Flush(file));
   return !Strike(Call::Flush) && flushed;
 }
 
 bool FaultyFileServices::Close(FileHandle file) {
-  bool closed = system_.Close(file);
+  bool closed = Passed(system_.Close(file));
   return !Strike(Call::Close) && closed;
 }
 
 bool FaultyFileServices::CopyProtection(const char* from, FileHandle to, bool replacing) {
-  return !Strike(Call::CopyProtection) && system_.CopyProtection(from, to, replacing);
+  return !Strike(Call::CopyProtection) && Passed(system_.CopyProtection(from, to, replacing));
 }
 
 CreateResult FaultyFileServices::Rename(const char* from, const char* to) {
   if (const FaultPlan* plan = Strike(Call::Rename)) {
     return plan->fault == Fault::NameTooLong ? CreateResult::NameTooLong : CreateResult::Failed;
   }
-  return system_.Rename(from, to);
+  return Passed(system_.Rename(from, to));
 }
 
-bool FaultyFileServices::Remove(const char* path) { return system_.Remove(path); }
+bool FaultyFileServices::Remove(const char* path) { return Passed(system_.Remove(path)); }
 
 bool FaultyFileServices::Move(FileHandle file, const char* from, const char* to,
                               const MoveCheck& check, FileHandle held) {
@@ -117,7 +186,7 @@ bool FaultyFileServices::Move(FileHandle file, const char* from, const char* to,
     if (held != kNoFile) system_.Close(held);
     return false;
   }
-  return system_.Move(file, from, to, check, held);
+  return Passed(system_.Move(file, from, to, check, held));
 }
 
 PathKind FaultyFileServices::Inspect(const char* path) { return system_.Inspect(path); }
@@ -125,11 +194,11 @@ PathKind FaultyFileServices::Inspect(const char* path) { return system_.Inspect(
 bool FaultyFileServices::Exists(const char* path) { return system_.Exists(path); }
 
 bool FaultyFileServices::MoveToTrash(const char* path) {
-  return !Strike(Call::MoveToTrash) && system_.MoveToTrash(path);
+  return !Strike(Call::MoveToTrash) && Passed(system_.MoveToTrash(path));
 }
 
 bool FaultyFileServices::FillRandom(void* buffer, size_t size) {
-  return !Strike(Call::FillRandom) && system_.FillRandom(buffer, size);
+  return !Strike(Call::FillRandom) && Passed(system_.FillRandom(buffer, size));
 }
 
 }  // namespace karvel

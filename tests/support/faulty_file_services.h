@@ -39,6 +39,10 @@ enum class Fault {
   Interject,    // the plan's action runs, then the call as usual
 };
 
+// The system's error that LastError gives for a fault of this kind in this call, as the system
+// would report it there (a full disk for a write, denied access for a creation...); 0 for Short.
+int InjectedError(Call call, Fault fault);
+
 struct FaultPlan {
   Call call;
   int occurrence;  // 1 for the first call of that kind
@@ -73,6 +77,7 @@ class FaultyFileServices : public FileServices {
   bool Exists(const char* path) override;
   bool MoveToTrash(const char* path) override;
   bool FillRandom(void* buffer, size_t size) override;
+  int LastError() override;
 
   // True when every planned fault has struck.
   bool AllStruck() const;
@@ -81,11 +86,16 @@ class FaultyFileServices : public FileServices {
   // Counts this call and returns the fault planned for it, if any; an interjection runs here and
   // counts as none.
   const FaultPlan* Strike(Call call);
+  // Keeps whether the system's own call failed, so that LastError then gives its error.
+  bool Passed(bool succeeded);
+  CreateResult Passed(CreateResult result);
 
   FileServices& system_;
   std::vector<FaultPlan> plans_;
   std::map<Call, int> calls_;
   size_t struck_ = 0;
+  int injected_ = 0;  // the last failure's error, when it was a planned fault, else 0
+  bool injectedLast_ = false;
 };
 
 }  // namespace karvel
