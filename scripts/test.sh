@@ -115,7 +115,8 @@ wineserver -p  # one server for the whole run instead of one per test
 # Wine's background services start with the first program and keep its output
 # open; started here, they cannot hold a test's output pipe and stall ctest.
 wine wineboot >/dev/null 2>&1 </dev/null
-run windows "Wine" "Z:$root/build/windows/gtest-results" -j1
+# A test without a time limit of its own ends after 15 minutes, not ctest's 25.
+run windows "Wine" "Z:$root/build/windows/gtest-results" -j1 --timeout 900
 wineserver -k
 
 echo
