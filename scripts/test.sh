@@ -12,6 +12,8 @@ source scripts/wine-env.sh
 jobs="$(nproc)"
 status=0
 summary=()
+total_passed=0
+total_bad=0
 
 build() {  # name, cmake arguments...
   local name="$1"
@@ -38,24 +40,48 @@ check_format() {
   summary+=("format: ${#files[@]} files checked, ${#unformatted[@]} not formatted")
 }
 
-# Adds up the per-executable GoogleTest reports of one build, and the corpus
-# replay's own line from ctest's log.
+# Counts one build's ctest tests by ctest's own verdict on each (its result
+# lines in the run's output) and names every one that did not pass; adds up
+# the per-executable GoogleTest reports, and the corpus replay's own line from
+# ctest's log. A test that failed, timed out, crashed or could not run fails
+# the whole run.
 count() {  # name, label
-  local results="build/$1/gtest-results" tests=0 failures=0 skipped=0 file
+  local output="build/$1/ctest-output.txt" verdict name
+  local passed=0 skipped=0 failed=() timed_out=() crashed=() not_run=()
+  while read -r name verdict; do
+    case "$verdict" in
+      Passed) passed=$((passed + 1)) ;;
+      '***Skipped') skipped=$((skipped + 1)) ;;
+      '***Timeout') timed_out+=("$name") ;;
+      '***Exception'*) crashed+=("$name") ;;
+      '***Not Run'*) not_run+=("$name") ;;
+      *) failed+=("$name") ;;
+    esac
+  done < <(sed -nE 's/^ *[0-9]+\/[0-9]+ Test +#[0-9]+: ([^ ]+) \.* *(Passed|\*\*\*[A-Za-z ]+).*/\1 \2/p' "$output")
+  local bad=$((${#failed[@]} + ${#timed_out[@]} + ${#crashed[@]} + ${#not_run[@]}))
+  ((bad == 0)) || status=1
+
+  local results="build/$1/gtest-results" cases=0 case_failures=0 case_skipped=0 file
   for file in "$results"/*.xml; do
     [ -f "$file" ] || continue
     local head
     head="$(grep -m1 '<testsuites' "$file")"
-    tests=$((tests + $(sed -E 's/.* tests="([0-9]+)".*/\1/' <<<"$head")))
-    failures=$((failures + $(sed -E 's/.* failures="([0-9]+)".*/\1/' <<<"$head")))
-    skipped=$((skipped + $(grep -c 'result="skipped"' "$file")))
+    cases=$((cases + $(sed -E 's/.* tests="([0-9]+)".*/\1/' <<<"$head")))
+    case_failures=$((case_failures + $(sed -E 's/.* failures="([0-9]+)".*/\1/' <<<"$head")))
+    case_skipped=$((case_skipped + $(grep -c 'result="skipped"' "$file")))
   done
   local log="build/$1/Testing/Temporary/LastTest.log" replay
   replay="$(grep -ho '[0-9]* inputs replayed, no finding' "$log")" || replay="failed"
-  local line="$2: $((tests - failures - skipped)) passed, $failures failed, $skipped skipped"
-  summary+=("$line; fuzz corpus: $replay")
-  total_passed=$((${total_passed:-0} + tests - failures - skipped))
-  total_failed=$((${total_failed:-0} + failures))
+
+  summary+=("$2: $passed passed, ${#failed[@]} failed, ${#timed_out[@]} timed out, ${#crashed[@]} crashed, ${#not_run[@]} not run, $skipped skipped")
+  summary+=("  GoogleTest cases: $((cases - case_failures - case_skipped)) passed, $case_failures failed, $case_skipped skipped; fuzz corpus: $replay")
+  ((${#failed[@]} == 0)) || summary+=("  failed: ${failed[*]}")
+  ((${#timed_out[@]} == 0)) || summary+=("  timed out: ${timed_out[*]}")
+  ((${#crashed[@]} == 0)) || summary+=("  crashed: ${crashed[*]}")
+  ((${#not_run[@]} == 0)) || summary+=("  not run: ${not_run[*]}")
+  ((bad == 0)) || summary+=("  (their output: $output)")
+  total_passed=$((total_passed + passed))
+  total_bad=$((total_bad + bad))
 }
 
 run() {  # name, label, results path as the test programs see it, ctest arguments...
@@ -67,10 +93,6 @@ run() {  # name, label, results path as the test programs see it, ctest argument
     tee "build/$name/ctest-output.txt"
   ((PIPESTATUS[0] == 0)) || status=1
   count "$name" "$label"
-  local retried
-  retried="$(grep -o 'Test *#[0-9]*: [^ ]* \.*\*\*\*Failed' "build/$name/ctest-output.txt" |
-    sed -E 's/.*: ([^ ]*) .*/\1/' | sort -u | tr '\n' ' ')"
-  [ -z "$retried" ] || summary+=("$label: failed at least once (see ctest-output.txt): $retried")
 }
 
 check_format
@@ -88,16 +110,16 @@ build windows -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
 karvel_wine_prefix
 source scripts/display.sh
 karvel_display || exit 1
+karvel_window_manager || exit 1
 wineserver -p  # one server for the whole run instead of one per test
 # Wine's background services start with the first program and keep its output
 # open; started here, they cannot hold a test's output pipe and stall ctest.
 wine wineboot >/dev/null 2>&1 </dev/null
-# Without a window manager, Wine now and then loses the activation or a start
-# under load; a program that fails runs once more, and the summary names it.
-run windows "Wine" "Z:$root/build/windows/gtest-results" -j1 --repeat until-pass:2
+# A test without a time limit of its own ends after 15 minutes, not ctest's 25.
+run windows "Wine" "Z:$root/build/windows/gtest-results" -j1 --timeout 900
 wineserver -k
 
 echo
 printf '%s\n' "${summary[@]}"
-echo "total: ${total_passed:-0} passed, ${total_failed:-0} failed"
+echo "total: $total_passed tests passed, $total_bad did not"
 exit "$status"

@@ -34,13 +34,14 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" >/dev/null || exit 1
 cmake --build "$build" -j2 --target "${programs[@]}" || exit 1
 
-export KARVEL_WINEPREFIX="$build/wine-prefix-gui" KARVEL_WINE_UNMANAGED=1
+export KARVEL_WINEPREFIX="$build/wine-prefix-gui"
 export KARVEL_HELP_HANDLER="$build/tests/gui/help_handler.exe"
 export XDG_DATA_HOME="$build/test-data-home" LANG="${2:-C.UTF-8}"
 source scripts/wine-env.sh
 karvel_wine_prefix
 source scripts/display.sh
 karvel_display || exit 1
+karvel_window_manager || exit 1
 # Wine's background services start here, not with the first test, which they would slow.
 wine wineboot >/dev/null 2>&1 </dev/null
 

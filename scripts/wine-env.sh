@@ -19,7 +19,7 @@ fi
 
 # Renamed whenever the settings below change, so older prefixes are set up again; named by the
 # .html opener too, so that a prefix set up for the other one is set up again.
-KARVEL_PREFIX_READY=".karvel-ready-marlett-html-$KARVEL_HTML_KIND"
+KARVEL_PREFIX_READY=".karvel-ready-managed-html-$KARVEL_HTML_KIND"
 
 karvel_wine_prefix() {
   [ -f "$WINEPREFIX/$KARVEL_PREFIX_READY" ] && return 0
@@ -51,11 +51,9 @@ karvel_wine_prefix() {
   wine reg add 'HKCR\.html' /ve /t REG_SZ /d htmlfile /f >/dev/null 2>&1
   wine reg add 'HKCR\htmlfile\shell\open\command' /ve /t REG_SZ \
     /d "\"$KARVEL_HTML_OPENER\" \"%1\"" /f >/dev/null 2>&1
-  # On a display without a window manager, Wine waits two seconds for one at
-  # every hidden window; a prefix made for such a display places the windows itself.
-  if [ -n "${KARVEL_WINE_UNMANAGED:-}" ]; then
-    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
-  fi
+  # The window manager places and activates the windows, as on a user's desktop; set
+  # explicitly, since prefixes made for a display without one had Wine do it.
+  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d Y /f >/dev/null 2>&1
   wineserver -w
   rm -f "$WINEPREFIX"/.karvel-ready-*
   touch "$WINEPREFIX/$KARVEL_PREFIX_READY"
