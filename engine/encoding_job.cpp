@@ -7,6 +7,7 @@
 #include <string>
 
 #include "engine/file_services.h"
+#include "engine/format.h"
 #include "engine/header_record.h"
 #include "engine/key_stream.h"
 #include "engine/scrambler.h"
@@ -16,7 +17,6 @@ namespace karvel {
 
 namespace {
 
-constexpr size_t kSignatureCheckSize = kSignatureLength + 1;  // the terminator takes part
 constexpr int kMaxFreeNameNumber = 99;
 constexpr char kShortFreeName[] = "karvel";
 constexpr char kTemporarySuffix[] = ".tmp";
@@ -259,22 +259,6 @@ JobStatus Stream(FileServices& files, FileHandle from, FileHandle to, unsigned c
   return JobStatus::Ok;
 }
 
-// Reads the header into the cleared buffer, takes its record, if any, and unscrambles it; false
-// when the read failed.
-bool ReadHeader(FileServices& files, FileHandle file, const char* passphrase, size_t length,
-                unsigned char* header, size_t* bytesRead, HeaderRecord* record,
-                RecordState* recordState) {
-  std::memset(header, 0, kHeaderSize);
-  if (!files.Read(file, header, kHeaderSize, bytesRead)) return false;
-  *recordState = ReadRecord(header, record);
-  Scrambler(passphrase, length, kHeaderSeed).Apply(header, kHeaderSize);
-  return true;
-}
-
-bool HeaderMatches(const unsigned char* header, const char* signature) {
-  return std::memcmp(header, signature, kSignatureCheckSize) == 0;
-}
-
 // Ok, or why the record refuses the passphrase: a record that was written but cannot be read, or
 // copies that disagree, mean a damaged file; a valid one that the passphrase fits nowhere, a
 // wrong passphrase.
@@ -311,19 +295,6 @@ JobStatus CheckOutput(FileServices& files, const char* output, std::string* fina
   }
   // A link that leads nowhere would have the result take the place of the link itself.
   return files.ResolveLinks(output, final) ? JobStatus::Ok : JobStatus::LinkUnresolved;
-}
-
-// The header goes in last, once the content's length and hash are known for its record.
-JobStatus WriteHeader(FileServices& files, FileHandle result, const EncodingJob& job, size_t length,
-                      const unsigned char* random, uint64_t contentLength,
-                      const ContentHash& contentHash) {
-  HeaderBuffer header;
-  std::memset(header.bytes, 0, kHeaderSize);
-  std::memcpy(header.bytes, job.signature, kSignatureCheckSize);
-  Scrambler(job.passphrase, length, kHeaderSeed).Apply(header.bytes, kHeaderSize);
-  WriteRecord(header.bytes, random, job.passphrase, length, contentLength, contentHash);
-  return files.WriteAt(result, 0, header.bytes, kHeaderSize) ? JobStatus::Ok
-                                                             : JobStatus::WriteFailed;
 }
 
 // What the header's free bytes are made of; drawn before the long work, which it must not fail.
@@ -466,8 +437,11 @@ JobStatus Transform(EncodingJob& job, FileServices& files, Direction direction,
   if (status != JobStatus::Ok) return status;
   if (bytesRead != read.size) return JobStatus::ReadFailed;
   if (direction == Direction::Encode) {
-    status = WriteHeader(files, result.Handle(), job, length, random.bytes, bytesRead, hash);
-    if (status != JobStatus::Ok) return Failed(job, files, status);
+    // The header goes in last, once the content's length and hash are known for its record.
+    if (!WriteHeader(files, result.Handle(), job.signature, job.passphrase, length, random.bytes,
+                     bytesRead, hash)) {
+      return Failed(job, files, JobStatus::WriteFailed);
+    }
   } else if (recordState == RecordState::Valid &&
              !ContentFits(record, bytesRead - kHeaderSize, hash)) {
     return JobStatus::Damaged;
