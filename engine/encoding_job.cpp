@@ -10,22 +10,16 @@
 #include "engine/format.h"
 #include "engine/header_record.h"
 #include "engine/key_stream.h"
+#include "engine/paths.h"
 #include "engine/scrambler.h"
+#include "engine/temporary_file.h"
 #include "engine/wipe.h"
 
 namespace karvel {
 
 namespace {
 
-constexpr int kMaxFreeNameNumber = 99;
-constexpr char kShortFreeName[] = "karvel";
-constexpr char kTemporarySuffix[] = ".tmp";
 constexpr char kOriginalSuffix[] = ".encoded";  // an older file's original, kept beside its result
-#ifdef _WIN32
-constexpr char kSeparators[] = "\\/:";  // "C:name" lies in drive C's current folder
-#else
-constexpr char kSeparators[] = "/";
-#endif
 
 // The length of text, or limit when no terminator lies within the first limit bytes.
 size_t BoundedLength(const char* text, size_t limit) {
@@ -73,15 +67,6 @@ struct HeaderBuffer {
   unsigned char bytes[kHeaderSize];
 };
 
-// The length of the folder part of path, its last separator included; 0 for a bare name.
-size_t FolderLength(const char* path) {
-  size_t folder = 0;
-  for (size_t i = 0; path[i] != '\0'; ++i) {
-    if (std::strchr(kSeparators, path[i]) != nullptr) folder = i + 1;
-  }
-  return folder;
-}
-
 bool SameFile(const FileIdentity& a, const FileIdentity& b) {
   return a.volume == b.volume && a.index == b.index;
 }
@@ -116,100 +101,6 @@ class InputFile {
  private:
   FileServices& files_;
   FileHandle handle_;
-};
-
-// Tries the names beside output in turn until attempt takes one: output, "." number unless 0,
-// and suffix; where the system takes no name that long, the same from "karvel" in output's folder.
-// *path is the name last tried.
-template <typename Attempt>
-CreateResult AtFreeName(const std::string& output, const char* suffix, std::string* path,
-                        Attempt attempt) {
-  auto numbered = [&](size_t length, const char* name) {
-    CreateResult result = CreateResult::NameTaken;
-    for (int number = 0; number <= kMaxFreeNameNumber && result == CreateResult::NameTaken;
-         ++number) {
-      *path = output.substr(0, length) + name;
-      if (number > 0) *path += "." + std::to_string(number);
-      *path += suffix;
-      result = path->size() > kMaxPathLength ? CreateResult::NameTooLong : attempt(path->c_str());
-    }
-    return result;
-  };
-  CreateResult result = numbered(output.size(), "");
-  if (result == CreateResult::NameTooLong) {
-    result = numbered(FolderLength(output.c_str()), kShortFreeName);
-  }
-  return result;
-}
-
-// The result on its way: a file this operation made beside the output, gone again unless Publish
-// puts it in place of the output.
-class TemporaryFile {
- public:
-  explicit TemporaryFile(FileServices& files) : files_(files) {}
-  ~TemporaryFile() {
-    if (handle_ != kNoFile) files_.Close(handle_);
-    if (named_) files_.Remove(path_.c_str());
-  }
-  TemporaryFile(const TemporaryFile&) = delete;
-  TemporaryFile& operator=(const TemporaryFile&) = delete;
-
-  // Beside output, so that the final move never leaves its volume. Where the system makes files
-  // without a name, it is one of those, which nothing outlives a process killed before the end.
-  // Otherwise it is named from output: output + ".tmp", ".1.tmp" to ".99.tmp", never touching a
-  // file already there; when the system takes no name that long, "karvel.tmp" and so on in the
-  // same folder. When none can be made, the output is what cannot be written: unless it is the
-  // target itself, that is said as the output's failure.
-  JobStatus CreateFor(const std::string& output, bool inPlace) {
-    output_ = output;
-    std::string folder = output.substr(0, FolderLength(output.c_str()));
-    if (files_.CreateUnnamed(folder.c_str(), &handle_) == CreateResult::Created) {
-      return JobStatus::Ok;
-    }
-    CreateResult created = AtFreeName(output, kTemporarySuffix, &path_, [this](const char* path) {
-      return files_.CreateNew(path, &handle_);
-    });
-    named_ = created == CreateResult::Created;
-    switch (created) {
-      case CreateResult::Created:
-        return JobStatus::Ok;
-      case CreateResult::NameTooLong:
-        return JobStatus::PathTooLong;
-      case CreateResult::NameTaken:
-      case CreateResult::Failed:
-        break;
-    }
-    return inPlace ? JobStatus::OpenFailed : JobStatus::ReplaceFailed;
-  }
-
-  bool Flush() { return files_.Flush(handle_); }
-
-  // Puts the result in place of the output; check runs right before each attempt. A file
-  // without a name gets one beside the output first. held is closed, at the latest after the
-  // first attempt.
-  bool Publish(const MoveCheck& check, FileHandle held) {
-    if (!named_) {
-      named_ = AtFreeName(output_, kTemporarySuffix, &path_, [this](const char* path) {
-                 return files_.Name(handle_, path);
-               }) == CreateResult::Created;
-      if (!named_) {
-        if (held != kNoFile) files_.Close(held);
-        return false;
-      }
-    }
-    if (!files_.Move(handle_, path_.c_str(), output_.c_str(), check, held)) return false;
-    named_ = false;
-    return true;
-  }
-
-  FileHandle Handle() const { return handle_; }
-
- private:
-  FileServices& files_;
-  std::string output_;
-  std::string path_;
-  FileHandle handle_ = kNoFile;
-  bool named_ = false;  // a name of ours that must go again
 };
 
 bool WriteAll(FileServices& files, FileHandle file, const unsigned char* bytes, size_t size) {
