@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "engine/paths.h"
+
 namespace karvel::cli {
 
 namespace {
@@ -16,8 +18,7 @@ bool Continuation(char byte) { return (static_cast<unsigned char>(byte) & 0xC0) 
 // The last part of a path, cut to kNameColumns characters; one column per character is near
 // enough for a line that is redrawn anyway.
 std::string ShortName(const std::string& path) {
-  size_t start = path.find_last_of("/\\");
-  std::string name = start == std::string::npos ? path : path.substr(start + 1);
+  std::string name = path.substr(FolderLength(path.c_str()));
   size_t characters = 0;
   for (size_t i = 0; i < name.size(); ++i) {
     if (Continuation(name[i])) continue;

@@ -4,28 +4,22 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <optional>
 #include <string>
 
 #include "engine/file_services.h"
+#include "engine/format.h"
 #include "engine/header_record.h"
-#include "engine/key_stream.h"
+#include "engine/paths.h"
 #include "engine/scrambler.h"
+#include "engine/temporary_file.h"
 #include "engine/wipe.h"
 
 namespace karvel {
 
 namespace {
 
-constexpr size_t kSignatureCheckSize = kSignatureLength + 1;  // the terminator takes part
-constexpr int kMaxFreeNameNumber = 99;
-constexpr char kShortFreeName[] = "karvel";
-constexpr char kTemporarySuffix[] = ".tmp";
 constexpr char kOriginalSuffix[] = ".encoded";  // an older file's original, kept beside its result
-#ifdef _WIN32
-constexpr char kSeparators[] = "\\/:";  // "C:name" lies in drive C's current folder
-#else
-constexpr char kSeparators[] = "/";
-#endif
 
 // The length of text, or limit when no terminator lies within the first limit bytes.
 size_t BoundedLength(const char* text, size_t limit) {
@@ -73,15 +67,6 @@ struct HeaderBuffer {
   unsigned char bytes[kHeaderSize];
 };
 
-// The length of the folder part of path, its last separator included; 0 for a bare name.
-size_t FolderLength(const char* path) {
-  size_t folder = 0;
-  for (size_t i = 0; path[i] != '\0'; ++i) {
-    if (std::strchr(kSeparators, path[i]) != nullptr) folder = i + 1;
-  }
-  return folder;
-}
-
 bool SameFile(const FileIdentity& a, const FileIdentity& b) {
   return a.volume == b.volume && a.index == b.index;
 }
@@ -93,13 +78,15 @@ bool Unchanged(const FileIdentity& before, const FileIdentity& now) {
 
 class InputFile {
  public:
-  InputFile(FileServices& files, const char* path)
-      : files_(files), handle_(files.OpenForReading(path)) {}
+  explicit InputFile(FileServices& files) : files_(files) {}
   ~InputFile() { Close(); }
   InputFile(const InputFile&) = delete;
   InputFile& operator=(const InputFile&) = delete;
 
-  bool IsOpen() const { return handle_ != kNoFile; }
+  bool Open(const char* path) {
+    handle_ = files_.OpenForReading(path);
+    return handle_ != kNoFile;
+  }
   FileHandle Handle() const { return handle_; }
   // Nothing was written through it, so a failed close loses nothing.
   void Close() {
@@ -115,101 +102,7 @@ class InputFile {
 
  private:
   FileServices& files_;
-  FileHandle handle_;
-};
-
-// Tries the names beside output in turn until attempt takes one: output, "." number unless 0,
-// and suffix; where the system takes no name that long, the same from "karvel" in output's folder.
-// *path is the name last tried.
-template <typename Attempt>
-CreateResult AtFreeName(const std::string& output, const char* suffix, std::string* path,
-                        Attempt attempt) {
-  auto numbered = [&](size_t length, const char* name) {
-    CreateResult result = CreateResult::NameTaken;
-    for (int number = 0; number <= kMaxFreeNameNumber && result == CreateResult::NameTaken;
-         ++number) {
-      *path = output.substr(0, length) + name;
-      if (number > 0) *path += "." + std::to_string(number);
-      *path += suffix;
-      result = path->size() > kMaxPathLength ? CreateResult::NameTooLong : attempt(path->c_str());
-    }
-    return result;
-  };
-  CreateResult result = numbered(output.size(), "");
-  if (result == CreateResult::NameTooLong) {
-    result = numbered(FolderLength(output.c_str()), kShortFreeName);
-  }
-  return result;
-}
-
-// The result on its way: a file this operation made beside the output, gone again unless Publish
-// puts it in place of the output.
-class TemporaryFile {
- public:
-  explicit TemporaryFile(FileServices& files) : files_(files) {}
-  ~TemporaryFile() {
-    if (handle_ != kNoFile) files_.Close(handle_);
-    if (named_) files_.Remove(path_.c_str());
-  }
-  TemporaryFile(const TemporaryFile&) = delete;
-  TemporaryFile& operator=(const TemporaryFile&) = delete;
-
-  // Beside output, so that the final move never leaves its volume. Where the system makes files
-  // without a name, it is one of those, which nothing outlives a process killed before the end.
-  // Otherwise it is named from output: output + ".tmp", ".1.tmp" to ".99.tmp", never touching a
-  // file already there; when the system takes no name that long, "karvel.tmp" and so on in the
-  // same folder. When none can be made, the output is what cannot be written: unless it is the
-  // target itself, that is said as the output's failure.
-  JobStatus CreateFor(const std::string& output, bool inPlace) {
-    output_ = output;
-    std::string folder = output.substr(0, FolderLength(output.c_str()));
-    if (files_.CreateUnnamed(folder.c_str(), &handle_) == CreateResult::Created) {
-      return JobStatus::Ok;
-    }
-    CreateResult created = AtFreeName(output, kTemporarySuffix, &path_, [this](const char* path) {
-      return files_.CreateNew(path, &handle_);
-    });
-    named_ = created == CreateResult::Created;
-    switch (created) {
-      case CreateResult::Created:
-        return JobStatus::Ok;
-      case CreateResult::NameTooLong:
-        return JobStatus::PathTooLong;
-      case CreateResult::NameTaken:
-      case CreateResult::Failed:
-        break;
-    }
-    return inPlace ? JobStatus::OpenFailed : JobStatus::ReplaceFailed;
-  }
-
-  bool Flush() { return files_.Flush(handle_); }
-
-  // Puts the result in place of the output; check runs right before each attempt. A file
-  // without a name gets one beside the output first. held is closed, at the latest after the
-  // first attempt.
-  bool Publish(const MoveCheck& check, FileHandle held) {
-    if (!named_) {
-      named_ = AtFreeName(output_, kTemporarySuffix, &path_, [this](const char* path) {
-                 return files_.Name(handle_, path);
-               }) == CreateResult::Created;
-      if (!named_) {
-        if (held != kNoFile) files_.Close(held);
-        return false;
-      }
-    }
-    if (!files_.Move(handle_, path_.c_str(), output_.c_str(), check, held)) return false;
-    named_ = false;
-    return true;
-  }
-
-  FileHandle Handle() const { return handle_; }
-
- private:
-  FileServices& files_;
-  std::string output_;
-  std::string path_;
   FileHandle handle_ = kNoFile;
-  bool named_ = false;  // a name of ours that must go again
 };
 
 bool WriteAll(FileServices& files, FileHandle file, const unsigned char* bytes, size_t size) {
@@ -225,54 +118,10 @@ void CountDone(JobProgress* progress, uint64_t bytes) {
   if (progress != nullptr) progress->bytesDone.fetch_add(bytes, std::memory_order_relaxed);
 }
 
-enum class Direction { Encode, Decode };
-
 // status, which a call of files caused by failing; the reason the system gave goes with it.
 JobStatus Failed(EncodingJob& job, FileServices& files, JobStatus status) {
   job.systemError = files.LastError();
   return status;
-}
-
-// Copies from to to through buffer until a read comes up short, scrambling on the way and hashing
-// the plain side; *bytesRead grows by every byte read. The first write also carries the head bytes
-// already at the start of buffer, so that every later write starts on a chunk boundary of the
-// result. A cancel request is honoured between chunks.
-JobStatus Stream(FileServices& files, FileHandle from, FileHandle to, unsigned char* buffer,
-                 size_t head, Direction direction, Scrambler& scrambler, ContentHash& hash,
-                 uint64_t* bytesRead, JobProgress* progress) {
-  bool full = false;
-  do {
-    if (CancelRequested(progress)) return JobStatus::Cancelled;
-    size_t wanted = kChunkSize - head;
-    size_t chunk = 0;
-    if (!files.Read(from, buffer + head, wanted, &chunk)) return JobStatus::ReadFailed;
-    *bytesRead += chunk;
-    CountDone(progress, chunk);
-    unsigned char* content = buffer + head;
-    if (direction == Direction::Encode) hash.Update(content, chunk);
-    scrambler.Apply(content, chunk);
-    if (direction == Direction::Decode) hash.Update(content, chunk);
-    if (!WriteAll(files, to, buffer, head + chunk)) return JobStatus::WriteFailed;
-    full = chunk == wanted;
-    head = 0;
-  } while (full);
-  return JobStatus::Ok;
-}
-
-// Reads the header into the cleared buffer, takes its record, if any, and unscrambles it; false
-// when the read failed.
-bool ReadHeader(FileServices& files, FileHandle file, const char* passphrase, size_t length,
-                unsigned char* header, size_t* bytesRead, HeaderRecord* record,
-                RecordState* recordState) {
-  std::memset(header, 0, kHeaderSize);
-  if (!files.Read(file, header, kHeaderSize, bytesRead)) return false;
-  *recordState = ReadRecord(header, record);
-  Scrambler(passphrase, length, kHeaderSeed).Apply(header, kHeaderSize);
-  return true;
-}
-
-bool HeaderMatches(const unsigned char* header, const char* signature) {
-  return std::memcmp(header, signature, kSignatureCheckSize) == 0;
 }
 
 // Ok, or why the record refuses the passphrase: a record that was written but cannot be read, or
@@ -313,196 +162,269 @@ JobStatus CheckOutput(FileServices& files, const char* output, std::string* fina
   return files.ResolveLinks(output, final) ? JobStatus::Ok : JobStatus::LinkUnresolved;
 }
 
-// The header goes in last, once the content's length and hash are known for its record.
-JobStatus WriteHeader(FileServices& files, FileHandle result, const EncodingJob& job, size_t length,
-                      const unsigned char* random, uint64_t contentLength,
-                      const ContentHash& contentHash) {
-  HeaderBuffer header;
-  std::memset(header.bytes, 0, kHeaderSize);
-  std::memcpy(header.bytes, job.signature, kSignatureCheckSize);
-  Scrambler(job.passphrase, length, kHeaderSeed).Apply(header.bytes, kHeaderSize);
-  WriteRecord(header.bytes, random, job.passphrase, length, contentLength, contentHash);
-  return files.WriteAt(result, 0, header.bytes, kHeaderSize) ? JobStatus::Ok
-                                                             : JobStatus::WriteFailed;
-}
-
 // What the header's free bytes are made of; drawn before the long work, which it must not fail.
 struct HeaderRandom {
   ~HeaderRandom() { Wipe(bytes, sizeof bytes); }
   unsigned char bytes[kHeaderRandomSize];
 };
 
-// Without a record, a passphrase that slipped at a character the signature never sees decodes
-// to garbage unnoticed: in place, that would destroy the only copy. So the original, closed,
-// steps aside under a name of its own until the result has taken its name, goes back to it when
-// the result cannot, and then goes to the trash; where the trash does not take it, it stays
-// beside the result. At every moment the original has a name in its folder.
-JobStatus PublishKeepingOriginal(EncodingJob& job, FileServices& files, TemporaryFile& result,
-                                 const std::string& output, const FileIdentity& read,
-                                 JobProgress* progress) {
-  std::string aside;
-  CreateResult moved = AtFreeName(output, kOriginalSuffix, &aside, [&](const char* path) {
-    return files.Rename(output.c_str(), path);
-  });
-  if (moved != CreateResult::Created) {
-    // Closed, the original may have been removed or replaced meanwhile (Windows removes a file
-    // whose removal waited for our handle only now).
-    FileIdentity now;
-    if (!files.IdentifyPath(output.c_str(), &now) || !Unchanged(read, now)) {
-      return JobStatus::TargetChanged;
+// Which side of the stream holds the plain content, the side the content's hash takes.
+enum class PlainSide { Read, Written };
+
+// One Encode or Decode, as steps that each leave what the next one needs and return Ok to go on.
+class Transformation {
+ public:
+  Transformation(EncodingJob& job, FileServices& files, JobProgress* progress)
+      : job_(job), files_(files), progress_(progress), target_(files), result_(files) {}
+
+  JobStatus Encode() {
+    JobStatus status = CheckRequest();
+    if (status == JobStatus::Ok) status = OpenTarget();
+    if (status == JobStatus::Ok) status = ResolveOutput();
+    if (status == JobStatus::Ok) status = DrawRandom();
+    if (status == JobStatus::Ok) status = CreateTemporary();
+    if (status == JobStatus::Ok) status = Stream(kHeaderSize, kRecordVersion, PlainSide::Read);
+    if (status == JobStatus::Ok) status = Seal();
+    if (status == JobStatus::Ok) status = Settle();
+    if (status == JobStatus::Ok) status = PutInPlace();
+    return status;
+  }
+
+  JobStatus Decode() {
+    JobStatus status = CheckRequest();
+    if (status == JobStatus::Ok) status = OpenTarget();
+    if (status == JobStatus::Ok) status = ReadAndCheckHeader();
+    if (status == JobStatus::Ok) status = ResolveOutput();
+    if (status == JobStatus::Ok) status = CreateTemporary();
+    if (status == JobStatus::Ok) status = Stream(0, record_.version, PlainSide::Written);
+    if (status == JobStatus::Ok) status = CheckContent();
+    if (status == JobStatus::Ok) status = Settle();
+    if (status == JobStatus::Ok) status = KeepsOriginal() ? PublishKeepingOriginal() : PutInPlace();
+    return status;
+  }
+
+ private:
+  JobStatus CheckRequest() {
+    job_.originalPlace = OriginalPlace::None;
+    job_.originalPath[0] = '\0';
+    job_.systemError = 0;
+    job_.recordFound = false;
+    JobStatus status = CheckFields(job_, files_);
+    if (status != JobStatus::Ok) return status;
+    if (job_.outputPath[0] == '\0') {
+      std::memcpy(job_.outputPath, job_.targetPath, std::strlen(job_.targetPath) + 1);
     }
-    return moved == CreateResult::NameTooLong ? JobStatus::PathTooLong
-                                              : Failed(job, files, JobStatus::ReplaceFailed);
+    length_ = std::strlen(job_.passphrase);
+    return JobStatus::Ok;
   }
-  job.originalPlace = OriginalPlace::Beside;
-  std::memcpy(job.originalPath, aside.c_str(), aside.size() + 1);  // within kMaxPathLength
-  // The rename changed the file's change time, not what it holds; and the name it left must
-  // still be free, or the move would replace a file that another program just saved there.
-  bool changed = false;
-  MoveCheck stillAside = [&] {
-    FileIdentity now;
-    changed = !files.IdentifyPath(aside.c_str(), &now) || !SameFile(read, now) ||
-              now.size != read.size || now.lastWrite != read.lastWrite ||
-              files.Exists(output.c_str());
-    return !changed && !CancelRequested(progress);
-  };
-  if (!result.Publish(stillAside, kNoFile)) {
-    if (files.Rename(aside.c_str(), output.c_str()) == CreateResult::Created) {
-      job.originalPlace = OriginalPlace::None;
-      job.originalPath[0] = '\0';
-    }
-    if (changed) return JobStatus::TargetChanged;
-    return CancelRequested(progress) ? JobStatus::Cancelled
-                                     : Failed(job, files, JobStatus::ReplaceFailed);
-  }
-  if (files.MoveToTrash(aside.c_str())) {
-    job.originalPlace = OriginalPlace::Trash;
-    job.originalPath[0] = '\0';
-  }
-  return JobStatus::Ok;
-}
 
-JobStatus Transform(EncodingJob& job, FileServices& files, Direction direction,
-                    JobProgress* progress) {
-  job.originalPlace = OriginalPlace::None;
-  job.originalPath[0] = '\0';
-  job.systemError = 0;
-  job.recordFound = false;
-  JobStatus status = CheckFields(job, files);
-  if (status != JobStatus::Ok) return status;
-  if (job.outputPath[0] == '\0') {
-    std::memcpy(job.outputPath, job.targetPath, std::strlen(job.targetPath) + 1);
+  JobStatus OpenTarget() {
+    if (!target_.Open(job_.targetPath)) return Failed(JobStatus::OpenFailed);
+    if (!files_.Identify(target_.Handle(), &read_)) return Failed(JobStatus::ReadFailed);
+    if (progress_ != nullptr) progress_->bytesTotal.store(read_.size, std::memory_order_relaxed);
+    // On the heap, so that a worker thread's default stack holds the whole transform.
+    work_.reset(new (std::nothrow) WorkBuffer);
+    // Nothing read or written yet: too little memory to start.
+    return work_ ? JobStatus::Ok : JobStatus::ReadFailed;
   }
-  size_t length = std::strlen(job.passphrase);
 
-  InputFile target(files, job.targetPath);
-  if (!target.IsOpen()) return Failed(job, files, JobStatus::OpenFailed);
-  FileIdentity read;
-  if (!files.Identify(target.Handle(), &read)) return Failed(job, files, JobStatus::ReadFailed);
-  if (progress != nullptr) progress->bytesTotal.store(read.size, std::memory_order_relaxed);
-
-  // On the heap, so that a worker thread's default stack holds the whole transform.
-  std::unique_ptr<WorkBuffer> work(new (std::nothrow) WorkBuffer);
-  if (!work) return JobStatus::ReadFailed;  // nothing read or written; too little memory to start
-  uint64_t bytesRead = 0;
-  HeaderRecord record;
-  RecordState recordState = RecordState::None;
-  if (direction == Direction::Decode) {
+  JobStatus ReadAndCheckHeader() {
     size_t headerRead = 0;
-    if (!ReadHeader(files, target.Handle(), job.passphrase, length, work->bytes, &headerRead,
-                    &record, &recordState)) {
-      return Failed(job, files, JobStatus::ReadFailed);
+    if (!ReadHeader(files_, target_.Handle(), job_.passphrase, length_, work_->bytes, &headerRead,
+                    &record_, &recordState_)) {
+      return Failed(JobStatus::ReadFailed);
     }
-    job.recordFound = recordState == RecordState::Valid;
+    job_.recordFound = recordState_ == RecordState::Valid;
     // A header read may fall short only at the end of the file.
-    if (headerRead != kHeaderSize && headerRead != read.size) return JobStatus::ReadFailed;
-    if (!HeaderMatches(work->bytes, job.signature)) return JobStatus::HeaderMismatch;
-    status = CheckRecord(recordState, record, job.passphrase, length);
+    if (headerRead != kHeaderSize && headerRead != read_.size) return JobStatus::ReadFailed;
+    if (!HeaderMatches(work_->bytes, job_.signature)) return JobStatus::HeaderMismatch;
+    JobStatus status = CheckRecord(recordState_, record_, job_.passphrase, length_);
     if (status != JobStatus::Ok) return status;
     // Every writer puts a whole header block before the content: a shorter file was cut.
     if (headerRead != kHeaderSize) return JobStatus::Damaged;
-    bytesRead = headerRead;
-    CountDone(progress, headerRead);
+    bytesRead_ = headerRead;
+    CountDone(progress_, headerRead);
+    return JobStatus::Ok;
   }
 
   // Checked before anything exists to replace it: a move would replace a read-only file silently.
-  std::string output;
-  status = CheckOutput(files, job.outputPath, &output);
-  if (status != JobStatus::Ok) return status;
-  FileIdentity replaced;
-  bool outputExists = files.IdentifyPath(output.c_str(), &replaced);
-  bool inPlace = outputExists && SameFile(read, replaced);
-  // Replacing one name of a file would leave its old content under the others.
-  if (inPlace && read.links > 1) return JobStatus::TargetHasOtherNames;
-  // In place, the file itself is replaced, not a link that leads to it.
-  if (inPlace && !files.FinalPath(target.Handle(), job.targetPath, &output)) {
-    return JobStatus::LinkUnresolved;
+  JobStatus ResolveOutput() {
+    JobStatus status = CheckOutput(files_, job_.outputPath, &output_);
+    if (status != JobStatus::Ok) return status;
+    FileIdentity replaced;
+    outputExists_ = files_.IdentifyPath(output_.c_str(), &replaced);
+    inPlace_ = outputExists_ && SameFile(read_, replaced);
+    // Replacing one name of a file would leave its old content under the others.
+    if (inPlace_ && read_.links > 1) return JobStatus::TargetHasOtherNames;
+    // In place, the file itself is replaced, not a link that leads to it.
+    if (inPlace_ && !files_.FinalPath(target_.Handle(), job_.targetPath, &output_)) {
+      return JobStatus::LinkUnresolved;
+    }
+    return JobStatus::Ok;
   }
-  HeaderRandom random;
-  if (direction == Direction::Encode && !files.FillRandom(random.bytes, sizeof random.bytes)) {
-    return Failed(job, files, JobStatus::WriteFailed);
-  }
-  TemporaryFile result(files);
-  status = result.CreateFor(output, inPlace);
-  if (status == JobStatus::PathTooLong) return status;  // which says all there is to say
-  if (status != JobStatus::Ok) return Failed(job, files, status);
 
-  // Encode writes a cleared header block with the first chunk and the real one at the end.
-  size_t head = 0;
-  if (direction == Direction::Encode) {
-    std::memset(work->bytes, 0, kHeaderSize);
-    head = kHeaderSize;
+  JobStatus DrawRandom() {
+    return files_.FillRandom(random_.bytes, sizeof random_.bytes) ? JobStatus::Ok
+                                                                  : Failed(JobStatus::WriteFailed);
   }
-  ContentHash hash(direction == Direction::Encode ? kRecordVersion : record.version, job.passphrase,
-                   length);
-  {
-    Scrambler content(job.passphrase, length, kBodySeed);
-    status = Stream(files, target.Handle(), result.Handle(), work->bytes, head, direction, content,
-                    hash, &bytesRead, progress);
+
+  JobStatus CreateTemporary() {
+    JobStatus status = result_.CreateFor(output_, inPlace_);
+    if (status == JobStatus::Ok || status == JobStatus::PathTooLong) return status;
+    return Failed(status);
   }
-  if (status == JobStatus::ReadFailed || status == JobStatus::WriteFailed) {
-    return Failed(job, files, status);
+
+  // Copies the rest of the target to the result until a read comes up short, scrambling on the
+  // way and hashing the plain side. The first write carries head cleared bytes ahead of the
+  // content (room for a header written last), so that every later write starts on a chunk
+  // boundary of the result. A cancel request is honoured between chunks.
+  JobStatus Stream(size_t head, uint8_t hashVersion, PlainSide plain) {
+    hash_.emplace(hashVersion, job_.passphrase, length_);
+    Scrambler scrambler(job_.passphrase, length_, kBodySeed);
+    std::memset(work_->bytes, 0, head);
+    bool full = false;
+    do {
+      if (CancelRequested(progress_)) return JobStatus::Cancelled;
+      size_t wanted = kChunkSize - head;
+      size_t chunk = 0;
+      unsigned char* content = work_->bytes + head;
+      if (!files_.Read(target_.Handle(), content, wanted, &chunk)) {
+        return Failed(JobStatus::ReadFailed);
+      }
+      bytesRead_ += chunk;
+      CountDone(progress_, chunk);
+      if (plain == PlainSide::Read) hash_->Update(content, chunk);
+      scrambler.Apply(content, chunk);
+      if (plain == PlainSide::Written) hash_->Update(content, chunk);
+      if (!WriteAll(files_, result_.Handle(), work_->bytes, head + chunk)) {
+        return Failed(JobStatus::WriteFailed);
+      }
+      full = chunk == wanted;
+      head = 0;
+    } while (full);
+    return bytesRead_ == read_.size ? JobStatus::Ok : JobStatus::ReadFailed;
   }
-  if (status != JobStatus::Ok) return status;
-  if (bytesRead != read.size) return JobStatus::ReadFailed;
-  if (direction == Direction::Encode) {
-    status = WriteHeader(files, result.Handle(), job, length, random.bytes, bytesRead, hash);
-    if (status != JobStatus::Ok) return Failed(job, files, status);
-  } else if (recordState == RecordState::Valid &&
-             !ContentFits(record, bytesRead - kHeaderSize, hash)) {
-    return JobStatus::Damaged;
+
+  // The header goes in last, once the content's length and hash are known for its record.
+  JobStatus Seal() {
+    return WriteHeader(files_, result_.Handle(), job_.signature, job_.passphrase, length_,
+                       random_.bytes, bytesRead_, *hash_)
+               ? JobStatus::Ok
+               : Failed(JobStatus::WriteFailed);
   }
+
+  JobStatus CheckContent() {
+    if (recordState_ != RecordState::Valid) return JobStatus::Ok;
+    return ContentFits(record_, bytesRead_ - kHeaderSize, *hash_) ? JobStatus::Ok
+                                                                  : JobStatus::Damaged;
+  }
+
   // The target stays open, shared for reading (and deletion) only, until the result is safely on
-  // disk, and where the system allows, through the move.
-  if (!result.Flush()) return Failed(job, files, JobStatus::WriteFailed);
+  // disk, and where the system allows, through the move. The result then takes over what
+  // protected the file it replaces; a new output, the target's. Only now, so that a temporary
+  // file with a name stays its owner's alone until its last moments.
+  JobStatus Settle() {
+    if (!result_.Flush()) return Failed(JobStatus::WriteFailed);
+    if (!StillValid()) return changed_ ? JobStatus::TargetChanged : JobStatus::Cancelled;
+    if (!files_.CopyProtection(outputExists_ ? output_.c_str() : job_.targetPath, result_.Handle(),
+                               outputExists_)) {
+      return Failed(JobStatus::WriteFailed);
+    }
+    return JobStatus::Ok;
+  }
+
   // Another program, or another window on the same file, may have changed the target meanwhile:
   // checked again right before each attempt of the move. After the move the output has changed,
   // so this is also the last chance to stop.
-  bool changed = false;
-  MoveCheck stillValid = [&] {
+  bool StillValid() {
     FileIdentity now;
-    changed = !files.IdentifyPath(job.targetPath, &now) || !Unchanged(read, now);
-    return !changed && !CancelRequested(progress);
-  };
-  if (!stillValid()) return changed ? JobStatus::TargetChanged : JobStatus::Cancelled;
-  // The result takes over what protected the file it replaces; a new output, the target's. Only
-  // now, so that a temporary file with a name stays its owner's alone until its last moments.
-  if (!files.CopyProtection(outputExists ? output.c_str() : job.targetPath, result.Handle(),
-                            outputExists)) {
-    return Failed(job, files, JobStatus::WriteFailed);
+    changed_ = !files_.IdentifyPath(job_.targetPath, &now) || !Unchanged(read_, now);
+    return !changed_ && !CancelRequested(progress_);
   }
-  if (direction == Direction::Decode && inPlace && recordState == RecordState::None &&
-      SignatureMissesContentCharacters(length)) {
-    target.Close();
-    return PublishKeepingOriginal(job, files, result, output, read, progress);
+
+  JobStatus PutInPlace() {
+    if (result_.Publish([this] { return StillValid(); }, target_.Release())) return JobStatus::Ok;
+    return MoveRefused();
   }
-  if (!result.Publish(stillValid, target.Release())) {
-    if (changed) return JobStatus::TargetChanged;
-    return CancelRequested(progress) ? JobStatus::Cancelled
-                                     : Failed(job, files, JobStatus::ReplaceFailed);
+
+  // Why a move did not happen: its check, or the system.
+  JobStatus MoveRefused() {
+    if (changed_) return JobStatus::TargetChanged;
+    return CancelRequested(progress_) ? JobStatus::Cancelled : Failed(JobStatus::ReplaceFailed);
   }
-  return JobStatus::Ok;
-}
+
+  // Without a record, a passphrase that slipped at a character the signature never sees decodes
+  // to garbage unnoticed: in place, that would destroy the only copy.
+  bool KeepsOriginal() const {
+    return inPlace_ && recordState_ == RecordState::None &&
+           SignatureMissesContentCharacters(length_);
+  }
+
+  // The original, closed, steps aside under a name of its own until the result has taken its
+  // name, goes back to it when the result cannot, and then goes to the trash; where the trash
+  // does not take it, it stays beside the result. At every moment the original has a name in its
+  // folder.
+  JobStatus PublishKeepingOriginal() {
+    target_.Close();
+    std::string aside;
+    CreateResult moved = AtFreeName(output_, kOriginalSuffix, &aside, [&](const char* path) {
+      return files_.Rename(output_.c_str(), path);
+    });
+    if (moved != CreateResult::Created) {
+      // Closed, the original may have been removed or replaced meanwhile (Windows removes a file
+      // whose removal waited for our handle only now).
+      FileIdentity now;
+      if (!files_.IdentifyPath(output_.c_str(), &now) || !Unchanged(read_, now)) {
+        return JobStatus::TargetChanged;
+      }
+      return moved == CreateResult::NameTooLong ? JobStatus::PathTooLong
+                                                : Failed(JobStatus::ReplaceFailed);
+    }
+    job_.originalPlace = OriginalPlace::Beside;
+    std::memcpy(job_.originalPath, aside.c_str(), aside.size() + 1);  // within kMaxPathLength
+    // The rename changed the file's change time, not what it holds; and the name it left must
+    // still be free, or the move would replace a file that another program just saved there.
+    MoveCheck stillAside = [&] {
+      FileIdentity now;
+      changed_ = !files_.IdentifyPath(aside.c_str(), &now) || !SameFile(read_, now) ||
+                 now.size != read_.size || now.lastWrite != read_.lastWrite ||
+                 files_.Exists(output_.c_str());
+      return !changed_ && !CancelRequested(progress_);
+    };
+    if (!result_.Publish(stillAside, kNoFile)) {
+      if (files_.Rename(aside.c_str(), output_.c_str()) == CreateResult::Created) {
+        job_.originalPlace = OriginalPlace::None;
+        job_.originalPath[0] = '\0';
+      }
+      return MoveRefused();
+    }
+    if (files_.MoveToTrash(aside.c_str())) {
+      job_.originalPlace = OriginalPlace::Trash;
+      job_.originalPath[0] = '\0';
+    }
+    return JobStatus::Ok;
+  }
+
+  JobStatus Failed(JobStatus status) { return karvel::Failed(job_, files_, status); }
+
+  EncodingJob& job_;
+  FileServices& files_;
+  JobProgress* progress_;
+  size_t length_ = 0;  // the passphrase's
+  InputFile target_;
+  FileIdentity read_{};  // the target as it was opened
+  std::unique_ptr<WorkBuffer> work_;
+  uint64_t bytesRead_ = 0;  // of the target, its header included
+  HeaderRecord record_{};
+  RecordState recordState_ = RecordState::None;
+  std::string output_;  // the file the result replaces or becomes
+  bool outputExists_ = false;
+  bool inPlace_ = false;  // the output is the target itself
+  HeaderRandom random_;
+  TemporaryFile result_;
+  std::optional<ContentHash> hash_;
+  bool changed_ = false;  // set by the last check of a move
+};
 
 }  // namespace
 
@@ -538,8 +460,8 @@ JobStatus EncodingJob::Probe(FileServices& files) {
   recordFound = false;
   JobStatus status = CheckFields(*this, files);
   if (status != JobStatus::Ok) return status;
-  InputFile target(files, targetPath);
-  if (!target.IsOpen()) return Failed(*this, files, JobStatus::OpenFailed);
+  InputFile target(files);
+  if (!target.Open(targetPath)) return Failed(*this, files, JobStatus::OpenFailed);
   HeaderBuffer header;
   size_t headerRead = 0;
   size_t length = std::strlen(passphrase);
@@ -565,11 +487,11 @@ JobStatus EncodingJob::OutputStatus(FileServices& files) const {
 }
 
 JobStatus EncodingJob::Encode(FileServices& files, JobProgress* progress) {
-  return Transform(*this, files, Direction::Encode, progress);
+  return Transformation(*this, files, progress).Encode();
 }
 
 JobStatus EncodingJob::Decode(FileServices& files, JobProgress* progress) {
-  return Transform(*this, files, Direction::Decode, progress);
+  return Transformation(*this, files, progress).Decode();
 }
 
 }  // namespace karvel

@@ -1,15 +1,13 @@
-// One encode or decode request and the operations that carry it out.
+// One encode or decode request and the operations that carry it out; the
+// engine's chief header, which brings the file format (engine/format.h) along.
 //
-// An encoded file is a 128-byte header block (the signature text and its
-// terminator, scrambled from kHeaderSeed) followed by the whole plain
-// content (scrambled from kBodySeed). Scrambling combines each byte by
-// exclusive-or with passphrase[Next() % length]. Every result is written to
-// a new temporary file beside the output, flushed, given the protection of
-// the file it replaces, and only then moved over the output in one step; on
-// any failure the target and an existing output are left exactly as they
-// were and the temporary file is removed. The one exception is an older
-// file decoded in place whose original had stepped aside and could not go
-// back to its name: it is then where originalPlace says. Paths are UTF-8 text.
+// Every result is written to a new temporary file beside the output, flushed,
+// given the protection of the file it replaces, and only then moved over the
+// output in one step; on any failure the target and an existing output are
+// left exactly as they were and the temporary file is removed. The one
+// exception is an older file decoded in place whose original had stepped
+// aside and could not go back to its name: it is then where originalPlace
+// says. Paths are UTF-8 text.
 #pragma once
 
 #include <atomic>
@@ -17,19 +15,13 @@
 #include <cstdint>
 
 #include "engine/file_services.h"
+#include "engine/format.h"
 #include "engine/job_status.h"
 #include "engine/path_limits.h"
 
 namespace karvel {
 
-constexpr size_t kHeaderSize = 128;    // scrambled header block at the start of every encoded file
 constexpr size_t kChunkSize = 262144;  // bytes read, scrambled and written per step
-constexpr char kSignatureText[] = "Pelmot ver 1.00 - tovik -";
-constexpr size_t kSignatureLength =
-    sizeof kSignatureText - 1;  // 25; the check covers it and its terminator
-constexpr size_t kSignatureFieldSize = 128;
-constexpr size_t kPassphraseFieldSize = 128;
-constexpr size_t kMaxPassphraseLength = kPassphraseFieldSize - 1;  // 127 bytes
 
 // Where Decode left an older file's original (one without the record, which checks neither the
 // whole passphrase nor the content), when it decoded it in place and the result may be garbage.

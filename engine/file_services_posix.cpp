@@ -15,6 +15,7 @@
 #endif
 
 #include "engine/file_services.h"
+#include "engine/paths.h"
 #include "engine/trash.h"
 
 namespace karvel {
@@ -23,9 +24,9 @@ namespace {
 
 // The folder that holds path: "." for a bare name.
 std::string ParentFolder(const char* path) {
-  const char* slash = std::strrchr(path, '/');
-  if (slash == nullptr) return ".";
-  return std::string(path, slash == path ? 1 : static_cast<size_t>(slash - path));
+  size_t folder = FolderLength(path);
+  if (folder == 0) return ".";
+  return std::string(path, folder == 1 ? 1 : folder - 1);
 }
 
 bool IsFolder(const char* path) {

@@ -5,6 +5,7 @@
 #define XXH_INLINE_ALL
 #include <xxhash.h>
 
+#include "engine/format.h"
 #include "engine/key_stream.h"
 #include "engine/scrambler.h"
 #include "engine/wipe.h"
@@ -13,8 +14,6 @@ namespace karvel {
 
 namespace {
 
-constexpr size_t kSignatureDraws = 26;
-constexpr size_t kMaxPassphrase = 127;
 constexpr size_t kNumberSize = 8;
 
 // Each use of XXH3 is keyed apart, so that no value can stand in for another.
@@ -54,7 +53,7 @@ struct CopyPlace {
   size_t tag;
   size_t sealed;
 };
-constexpr CopyPlace kCopyPlaces[kRecordCopies] = {{26, 34, 39}, {120, 115, 83}};
+constexpr CopyPlace kCopyPlaces[kRecordCopies] = {{kRecordOffset, 34, 39}, {120, 115, 83}};
 constexpr size_t kLoneTagBytes = 71;
 constexpr size_t kLoneTagBytesSize = 7;
 constexpr size_t kLoneTag = 78;
@@ -62,17 +61,18 @@ constexpr size_t kLoneTag = 78;
 static_assert(kSaltSize1 <= kMaxSaltSize && kSaltSize2 <= kMaxSaltSize, "salts fit a copy");
 static_assert(kRecordCheckAt1 + kNumberSize == kSealedSize1,
               "the record check ends the sealed part");
-static_assert(kRecordEnd1 <= 128, "the record fits in the header block");
+static_assert(kRecordEnd1 <= kHeaderSize, "the record fits in the header block");
 static_assert(kRecordCheckAt2 + kNumberSize == kSealedSize2,
               "the record check ends the sealed part");
-static_assert(kCopyPlaces[0].salt == kRecordOffset && kCopyPlaces[0].tag == 26 + kSaltSize2 &&
+static_assert(kCopyPlaces[0].salt == kRecordOffset &&
+                  kCopyPlaces[0].tag == kRecordOffset + kSaltSize2 &&
                   kCopyPlaces[0].sealed == kCopyPlaces[0].tag + kTagSize &&
                   kLoneTagBytes == kCopyPlaces[0].sealed + kSealedSize2 &&
                   kLoneTag == kLoneTagBytes + kLoneTagBytesSize &&
                   kCopyPlaces[1].sealed == kLoneTag + kTagSize &&
                   kCopyPlaces[1].tag == kCopyPlaces[1].sealed + kSealedSize2 &&
                   kCopyPlaces[1].salt == kCopyPlaces[1].tag + kTagSize &&
-                  kCopyPlaces[1].salt + kSaltSize2 == 128,
+                  kCopyPlaces[1].salt + kSaltSize2 == kHeaderSize,
               "the parts of version 2 fill the free bytes one after another");
 
 void PutNumber(unsigned char* at, uint64_t value) {
@@ -195,7 +195,7 @@ bool ReadCopy2(const unsigned char* header, const CopyPlace& place, HeaderRecord
 // Marks in used[] the passphrase positions that the first draws after seed select: scrambling
 // zeros under a "passphrase" whose characters are their own positions plus one names them.
 void MarkDrawnPositions(size_t length, int32_t seed, size_t draws, bool* used) {
-  char positions[kMaxPassphrase];
+  char positions[kMaxPassphraseLength];
   for (size_t i = 0; i < length; ++i) positions[i] = static_cast<char>(i + 1);
   unsigned char drawn[kKeyCycleLength] = {};
   Scrambler(positions, length, seed).Apply(drawn, draws);
@@ -294,9 +294,9 @@ bool ContentFits(const HeaderRecord& record, uint64_t contentLength, const Conte
 }
 
 bool SignatureMissesContentCharacters(size_t length) {
-  bool seenBySignature[kMaxPassphrase] = {};
-  bool usedByContent[kMaxPassphrase] = {};
-  MarkDrawnPositions(length, kHeaderSeed, kSignatureDraws, seenBySignature);
+  bool seenBySignature[kMaxPassphraseLength] = {};
+  bool usedByContent[kMaxPassphraseLength] = {};
+  MarkDrawnPositions(length, kHeaderSeed, kSignatureCheckSize, seenBySignature);
   MarkDrawnPositions(length, kBodySeed, kKeyCycleLength, usedByContent);
   for (size_t i = 0; i < length; ++i) {
     if (usedByContent[i] && !seenBySignature[i]) return true;

@@ -56,10 +56,12 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "engine/format.h"
+
 namespace karvel {
 
-constexpr size_t kRecordOffset = 26;                       // right after the signature's terminator
-constexpr size_t kHeaderRandomSize = 128 - kRecordOffset;  // salts, tags' bytes and filler at once
+constexpr size_t kRecordOffset = kSignatureCheckSize;  // right after the signature's terminator
+constexpr size_t kHeaderRandomSize = kHeaderSize - kRecordOffset;  // salts, tags' bytes, filler
 constexpr size_t kRecordCopies = 2;
 constexpr size_t kMaxSaltSize = 16;  // version 1's; version 2's are 8
 constexpr uint8_t kRecordVersion = 2;
@@ -104,8 +106,8 @@ class ContentHash {
   unsigned char secret_[kSecretSize];
 };
 
-// Fills bytes 26 to 127 of a stored header block with a version 2 record: random holds
-// kHeaderRandomSize random bytes, hash has taken the whole content under passphrase.
+// Fills the bytes from kRecordOffset to the end of a stored header block with a version 2 record:
+// random holds kHeaderRandomSize random bytes, hash has taken the whole content under passphrase.
 void WriteRecord(unsigned char* header, const unsigned char* random, const char* passphrase,
                  size_t length, uint64_t contentLength, const ContentHash& hash);
 

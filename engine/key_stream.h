@@ -7,8 +7,6 @@
 
 namespace karvel {
 
-constexpr int32_t kHeaderSeed = 7;  // seeds the 128-byte header block
-constexpr int32_t kBodySeed = 13;   // seeds the file content
 constexpr int32_t kKeyStreamMultiplier = 107;
 constexpr int32_t kKeyStreamIncrement = 1013;
 constexpr int32_t kKeyStreamModulus = 32768;

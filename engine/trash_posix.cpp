@@ -11,6 +11,7 @@
 #include <ctime>
 #include <string>
 
+#include "engine/paths.h"
 #include "engine/trash.h"
 
 namespace karvel {
@@ -150,9 +151,9 @@ bool MoveInto(const std::string& trash, const std::string& absolute, const std::
 
 bool MoveToTrash(const char* path) {
   std::string given = path;
-  size_t slash = given.rfind('/');
-  std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : given.substr(0, slash);
-  std::string name = slash == std::string::npos ? given : given.substr(slash + 1);
+  size_t length = FolderLength(path);
+  std::string folder = length == 0 ? "." : length == 1 ? "/" : given.substr(0, length - 1);
+  std::string name = given.substr(length);
   char* real = realpath(folder.c_str(), nullptr);
   if (real == nullptr) return false;
   std::string realFolder = real;

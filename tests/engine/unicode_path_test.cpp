@@ -1,6 +1,7 @@
 // Paths as UTF-8 text: names no single code page holds, folders whose
 // Shift-JIS names end in the byte of a backslash, paths longer than 260
-// characters, and paths longer than a field or than the system takes.
+// characters, paths longer than a field or than the system takes, and where
+// a path splits into its folder and its name.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "engine/encoding_job.h"
+#include "engine/paths.h"
 #include "tests/support/reference_encoder.h"
 #include "tests/support/run_job.h"
 #include "tests/support/test_files.h"
@@ -171,6 +173,23 @@ TEST(UnicodePath, LongestNamesUseAShortTemporaryName) {
   EXPECT_TRUE(ReadBytes(scratch["short"]) == plain);
   EXPECT_EQ(scratch.Names(), (std::vector<std::string>{"karvel.tmp", longest, "short"}));
   EXPECT_TRUE(ReadBytes(scratch["karvel.tmp"]) == Pattern(7, 4));
+}
+
+TEST(UnicodePath, FolderEndsAtTheLastSeparatorOfTheSystem) {
+  struct Case {
+    const char* path;
+    size_t folder;
+  };
+  const Case kCases[] = {
+      {"name", 0},      {"/", 1},      {"dir/name", 4},           {"a/b/\xe8\xa1\xa8", 4},
+#ifdef _WIN32
+      {"dir\\name", 4}, {"C:name", 2}, {"C:\\dir/sub\\name", 11},
+#else
+      {"dir\\name", 0},  // a backslash is part of a POSIX name
+      {"C:name", 0},    {"a\\b/c\\d", 4},
+#endif
+  };
+  for (const Case& c : kCases) EXPECT_EQ(FolderLength(c.path), c.folder) << c.path;
 }
 
 }  // namespace
