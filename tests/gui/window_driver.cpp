@@ -648,9 +648,25 @@ HWND LongTransformTest::EncodeUntilProgressShows() {
 }
 
 void DesktopTest::Xdo(const std::wstring& arguments) {
-  ASSERT_TRUE(RunProgram(L"Z:\\usr\\bin\\xdotool " + arguments, nullptr)) << "xdotool";
-  // Its end cannot be waited for, and its X events reach karvel's queue through Wine's X11 driver
-  // a while later.
+  // Wine gives no handle to wait on for a Linux program: a shell marks xdotool's end with a file
+  // of this process's own, which is waited for instead.
+  static int runs = 0;
+  const std::wstring marker = L"/tmp/karvel-xdotool-" + std::to_wstring(GetCurrentProcessId()) +
+                              L"-" + std::to_wstring(++runs);
+  std::wstring markerWindows = L"Z:" + marker;
+  for (wchar_t& c : markerWindows) {
+    if (c == L'/') c = L'\\';
+  }
+  ASSERT_TRUE(RunProgram(
+      L"Z:\\bin\\sh -c \"/usr/bin/xdotool \\\"$@\\\" && : > " + marker + L"\" sh " + arguments,
+      nullptr))
+      << "xdotool";
+  ASSERT_TRUE(WaitUntil([&] {
+    return GetFileAttributesW(markerWindows.c_str()) != INVALID_FILE_ATTRIBUTES;
+  })) << "xdotool did not end: "
+      << arguments;
+  DeleteFileW(markerWindows.c_str());
+  // Its X events reach karvel's queue through Wine's X11 driver a while later.
   for (int settle = 0; settle < 3; ++settle) {
     Sleep(100);
     if (main_ != nullptr && Running()) Sync();
@@ -660,8 +676,10 @@ void DesktopTest::Xdo(const std::wstring& arguments) {
 void DesktopTest::ClickIntoWindow() {
   RECT box;
   GetWindowRect(GetDlgItem(main_, IDC_TARGET_FILE), &box);
-  Xdo(L"mousemove --sync " + std::to_wstring(box.right - 10) + L" " + std::to_wstring(box.top - 6) +
+  Xdo(L"mousemove " + std::to_wstring(box.right - 10) + L" " + std::to_wstring(box.top - 6) +
       L" click 1");
+  // The window manager activates the window on the click; keys sent before would go elsewhere.
+  EXPECT_TRUE(WaitUntil([&] { return GetForegroundWindow() == main_; })) << "not activated";
 }
 
 std::string DesktopTest::EnterOnMessage() {

@@ -103,6 +103,7 @@ TEST_F(DesktopTest, UnicodeTypedPassphraseArrivesWhole) {
   ClickIntoWindow();
   Keys(L"alt+p");
   Type(L"日本語");
+  WaitUntil([&] { return BoxTextW(IDC_PASSPHRASE) == L"日本語"; });
   EXPECT_EQ(BoxTextW(IDC_PASSPHRASE), L"日本語");
 }
 
