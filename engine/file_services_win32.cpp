@@ -45,6 +45,21 @@ bool Unnamed() {
   return false;
 }
 
+// The wide form of a name a file is to take: Created, or why the system could not take it.
+CreateResult WideName(const char* path, std::wstring* wide) {
+  switch (ToWidePath(path, wide)) {
+    case WidePath::Ok:
+      return CreateResult::Created;
+    case WidePath::TooLong:
+      lastError = ERROR_FILENAME_EXCED_RANGE;
+      return CreateResult::NameTooLong;
+    case WidePath::NotText:
+      break;
+  }
+  Unnamed();
+  return CreateResult::Failed;
+}
+
 // A disk file takes no bytes at all only when its disk has no room for them.
 bool NoRoom() {
   lastError = ERROR_DISK_FULL;
@@ -323,16 +338,8 @@ class Win32FileServices : public FileServices {
   CreateResult CreateNew(const char* path, FileHandle* file) override {
     *file = kNoFile;
     std::wstring wide;
-    switch (ToWidePath(path, &wide)) {
-      case WidePath::Ok:
-        break;
-      case WidePath::TooLong:
-        lastError = ERROR_FILENAME_EXCED_RANGE;
-        return CreateResult::NameTooLong;
-      case WidePath::NotText:
-        Unnamed();
-        return CreateResult::Failed;
-    }
+    CreateResult named = WideName(path, &wide);
+    if (named != CreateResult::Created) return named;
     OwnerOnly security;
     HANDLE created =
         CreateFileW(wide.c_str(), GENERIC_WRITE | DELETE | READ_CONTROL | WRITE_DAC | WRITE_OWNER,
@@ -460,16 +467,8 @@ class Win32FileServices : public FileServices {
       Unnamed();
       return CreateResult::Failed;
     }
-    switch (ToWidePath(to, &wideTo)) {
-      case WidePath::Ok:
-        break;
-      case WidePath::TooLong:
-        lastError = ERROR_FILENAME_EXCED_RANGE;
-        return CreateResult::NameTooLong;
-      case WidePath::NotText:
-        Unnamed();
-        return CreateResult::Failed;
-    }
+    CreateResult named = WideName(to, &wideTo);
+    if (named != CreateResult::Created) return named;
     if (WithRetry([&] { return MoveFileExW(wideFrom.c_str(), wideTo.c_str(), 0) != FALSE; })) {
       return CreateResult::Created;
     }
