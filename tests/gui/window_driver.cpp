@@ -322,39 +322,44 @@ std::string Rect(const RECT& rect) {
          std::to_string(rect.right - rect.left) + "x" + std::to_string(rect.bottom - rect.top);
 }
 
+ScreenCapture::ScreenCapture(const RECT& rect, Form form)
+    : screen_(GetDC(nullptr)), memory_(CreateCompatibleDC(screen_)) {
+  const int width = rect.right - rect.left, height = rect.bottom - rect.top;
+  info_.bmiHeader.biSize = sizeof info_.bmiHeader;
+  info_.bmiHeader.biWidth = width;
+  info_.bmiHeader.biHeight = form == Form::FileRows ? height : -height;
+  info_.bmiHeader.biPlanes = 1;
+  info_.bmiHeader.biBitCount = form == Form::FileRows ? 24 : 32;
+  info_.bmiHeader.biCompression = BI_RGB;
+  bitmap_ = CreateDIBSection(screen_, &info_, DIB_RGB_COLORS, &bits_, nullptr, 0);
+  old_ = SelectObject(memory_, bitmap_);
+  BitBlt(memory_, 0, 0, width, height, screen_, rect.left, rect.top, SRCCOPY);
+  GdiFlush();
+}
+
+ScreenCapture::~ScreenCapture() {
+  SelectObject(memory_, old_);
+  DeleteObject(bitmap_);
+  DeleteDC(memory_);
+  ReleaseDC(nullptr, screen_);
+}
+
 // Writes the screen under the window's rectangle as a 24-bit BMP.
 void SaveScreenshot(HWND window, const char* name) {
   RECT rect;
   GetWindowRect(window, &rect);
-  int width = rect.right - rect.left, height = rect.bottom - rect.top;
-  BITMAPINFO info = {};
-  info.bmiHeader.biSize = sizeof info.bmiHeader;
-  info.bmiHeader.biWidth = width;
-  info.bmiHeader.biHeight = height;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 24;
-  info.bmiHeader.biCompression = BI_RGB;
-  HDC screen = GetDC(nullptr);
-  HDC memory = CreateCompatibleDC(screen);
-  void* bits = nullptr;
-  HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-  HGDIOBJ old = SelectObject(memory, bitmap);
-  BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
-  GdiFlush();
-  DWORD imageSize = static_cast<DWORD>(((width * 3 + 3) & ~3) * height);
+  const ScreenCapture capture(rect, ScreenCapture::Form::FileRows);
+  const BITMAPINFOHEADER& header = capture.Header();
+  const DWORD imageSize = static_cast<DWORD>(((header.biWidth * 3 + 3) & ~3) * header.biHeight);
   BITMAPFILEHEADER file = {};
   file.bfType = 0x4D42;  // "BM"
-  file.bfOffBits = sizeof file + sizeof info.bmiHeader;
+  file.bfOffBits = sizeof file + sizeof header;
   file.bfSize = file.bfOffBits + imageSize;
   Bytes bytes(reinterpret_cast<unsigned char*>(&file), reinterpret_cast<unsigned char*>(&file + 1));
-  auto* header = reinterpret_cast<unsigned char*>(&info.bmiHeader);
-  bytes.insert(bytes.end(), header, header + sizeof info.bmiHeader);
-  bytes.insert(bytes.end(), static_cast<unsigned char*>(bits),
-               static_cast<unsigned char*>(bits) + imageSize);
-  SelectObject(memory, old);
-  DeleteObject(bitmap);
-  DeleteDC(memory);
-  ReleaseDC(nullptr, screen);
+  auto* headerBytes = reinterpret_cast<const unsigned char*>(&header);
+  bytes.insert(bytes.end(), headerBytes, headerBytes + sizeof header);
+  auto* bits = static_cast<const unsigned char*>(capture.Bits());
+  bytes.insert(bytes.end(), bits, bits + imageSize);
   CreateDirectoryA(KARVEL_SCREENSHOT_DIR, nullptr);
   WriteBytes(std::string(KARVEL_SCREENSHOT_DIR) + "\\" + name + ".bmp", bytes);
 }

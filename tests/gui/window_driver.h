@@ -92,6 +92,28 @@ bool WaitUntil(Condition condition, DWORD patienceMs = kPatienceMs) {
 }
 
 // Writes the screen under the window's rectangle as a 24-bit BMP named name in the screenshots.
+// The screen under a rectangle, copied at once: bottom-up 24-bit rows, as a BMP file holds them,
+// or top-down 32-bit pixels, to be read.
+class ScreenCapture {
+ public:
+  enum class Form { FileRows, Pixels };
+  ScreenCapture(const RECT& rect, Form form);
+  ~ScreenCapture();
+  ScreenCapture(const ScreenCapture&) = delete;
+  ScreenCapture& operator=(const ScreenCapture&) = delete;
+
+  const BITMAPINFOHEADER& Header() const { return info_.bmiHeader; }
+  const void* Bits() const { return bits_; }
+
+ private:
+  BITMAPINFO info_ = {};
+  HDC screen_;
+  HDC memory_;
+  void* bits_ = nullptr;
+  HBITMAP bitmap_;
+  HGDIOBJ old_;
+};
+
 void SaveScreenshot(HWND window, const char* name);
 // The file-name box of a common Open dialog.
 HWND FileNameBox(HWND dialog);

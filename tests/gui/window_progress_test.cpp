@@ -140,21 +140,9 @@ std::vector<bool> PopupsEnabled(HWND window) {
   const int bottom = client.top - GetSystemMetrics(SM_CYEDGE) - 2;
   const int top = client.top - GetSystemMetrics(SM_CYEDGE) - GetSystemMetrics(SM_CYMENU) + 2;
   const int width = client.right - client.left, height = bottom - top;
-  BITMAPINFO info = {};
-  info.bmiHeader.biSize = sizeof info.bmiHeader;
-  info.bmiHeader.biWidth = width;
-  info.bmiHeader.biHeight = -height;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  info.bmiHeader.biCompression = BI_RGB;
-  HDC screen = GetDC(nullptr);
-  HDC memory = CreateCompatibleDC(screen);
-  void* bits = nullptr;
-  HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-  HGDIOBJ old = SelectObject(memory, bitmap);
-  BitBlt(memory, 0, 0, width, height, screen, client.left, top, SRCCOPY);
-  GdiFlush();
-  const auto* pixels = static_cast<const DWORD*>(bits);
+  const ScreenCapture capture({client.left, top, client.right, bottom},
+                              ScreenCapture::Form::Pixels);
+  const auto* pixels = static_cast<const DWORD*>(capture.Bits());
   const DWORD background = pixels[0] & 0xFFFFFF;
   const DWORD dark = GetRValue(GetSysColor(COLOR_GRAYTEXT)) / 2;
   std::vector<bool> enabled;
@@ -171,10 +159,6 @@ std::vector<bool> PopupsEnabled(HWND window) {
     if (darkInk) enabled.back() = true;
     gap = ink ? 0 : gap + 1;
   }
-  SelectObject(memory, old);
-  DeleteObject(bitmap);
-  DeleteDC(memory);
-  ReleaseDC(nullptr, screen);
   return enabled;
 }
 
