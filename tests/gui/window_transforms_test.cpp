@@ -10,9 +10,36 @@
 #include "engine/encoding_job.h"
 #include "res/resource.h"
 #include "tests/gui/window_driver.h"
+#include "tests/support/situations.h"
 
 namespace karvel::window {
 namespace {
+
+// ---- The window says of every situation what the engine's check and karvel-cli say.
+
+TEST_F(KarvelTest, EverySituationIsRefusedAsTheEngineRefusesIt) {
+  StartKarvel();
+  struct Direction {
+    WORD command;
+    JobStatus Situation::*expected;
+    const char* doneCaption;
+  };
+  const Direction directions[] = {{IDC_ENCODE, &Situation::encode, "karvel - encoding"},
+                                  {IDC_DECODE, &Situation::decode, "karvel - decoding"}};
+  for (const Situation& situation : kSituations) {
+    for (const Direction& direction : directions) {
+      SCOPED_TRACE(std::string(direction.command == IDC_ENCODE ? "Encode" : "Decode") + " of " +
+                   situation.name);
+      const SituationFiles files;
+      SetBoxes(files[situation.target], situation.passphrase, files[situation.output]);
+      Command(direction.command);
+      const MessageSeen seen = DismissMessage();
+      const JobStatus expected = situation.*direction.expected;
+      EXPECT_EQ(seen.caption, expected == JobStatus::Ok ? direction.doneCaption : "error");
+      EXPECT_EQ(seen.text, StatusText(expected));
+    }
+  }
+}
 
 // ---- Encode and Decode refusals: a message, all three boxes kept, nothing changed on disk.
 
