@@ -71,9 +71,13 @@ bool SameFile(const FileIdentity& a, const FileIdentity& b) {
   return a.volume == b.volume && a.index == b.index;
 }
 
+// The same file holding what it held; a rename changes its change time, not this.
+bool SameContent(const FileIdentity& before, const FileIdentity& now) {
+  return SameFile(before, now) && before.size == now.size && before.lastWrite == now.lastWrite;
+}
+
 bool Unchanged(const FileIdentity& before, const FileIdentity& now) {
-  return SameFile(before, now) && before.size == now.size && before.lastWrite == now.lastWrite &&
-         before.lastChange == now.lastChange;
+  return SameContent(before, now) && before.lastChange == now.lastChange;
 }
 
 class InputFile {
@@ -373,21 +377,17 @@ class Transformation {
     if (moved != CreateResult::Created) {
       // Closed, the original may have been removed or replaced meanwhile (Windows removes a file
       // whose removal waited for our handle only now).
-      FileIdentity now;
-      if (!files_.IdentifyPath(output_.c_str(), &now) || !Unchanged(read_, now)) {
-        return JobStatus::TargetChanged;
-      }
+      if (!StillValid() && changed_) return JobStatus::TargetChanged;
       return moved == CreateResult::NameTooLong ? JobStatus::PathTooLong
                                                 : Failed(JobStatus::ReplaceFailed);
     }
     job_.originalPlace = OriginalPlace::Beside;
     std::memcpy(job_.originalPath, aside.c_str(), aside.size() + 1);  // within kMaxPathLength
-    // The rename changed the file's change time, not what it holds; and the name it left must
-    // still be free, or the move would replace a file that another program just saved there.
+    // The name it left must still be free, or the move would replace a file that another program
+    // just saved there.
     MoveCheck stillAside = [&] {
       FileIdentity now;
-      changed_ = !files_.IdentifyPath(aside.c_str(), &now) || !SameFile(read_, now) ||
-                 now.size != read_.size || now.lastWrite != read_.lastWrite ||
+      changed_ = !files_.IdentifyPath(aside.c_str(), &now) || !SameContent(read_, now) ||
                  files_.Exists(output_.c_str());
       return !changed_ && !CancelRequested(progress_);
     };

@@ -61,32 +61,26 @@ int BoxFor(JobStatus status) {
   return entry != nullptr ? entry->box : IDC_TARGET_FILE;
 }
 
-// Without an icon, on purpose: the terse messages are the ones users have always had.
 void ShowMessage(HWND window, UINT textId, UINT captionId, int boxId) {
-  wchar_t text[kMessageUnits];
-  wchar_t caption[kMessageUnits];
-  LoadText(window, textId, text);
-  LoadText(window, captionId, caption);
-  MessageBoxW(window, text, caption, MB_OK);
-  FocusBox(window, boxId);
+  ShowOutcome(window, textId, captionId, boxId, OriginalPlace::None, std::wstring());
 }
 
-// The original's path may be as long as any path, so this text has no fixed size.
+// Without an icon, on purpose: the terse messages are the ones users have always had. The
+// original's path may be as long as any path, so this text has no fixed size.
 void ShowOutcome(HWND window, UINT textId, UINT captionId, int boxId, OriginalPlace place,
                  const std::wstring& originalPath) {
-  if (place == OriginalPlace::None) {
-    ShowMessage(window, textId, captionId, boxId);
-    return;
-  }
   wchar_t outcome[kMessageUnits];
-  wchar_t where[kMessageUnits];
   wchar_t caption[kMessageUnits];
   LoadText(window, textId, outcome);
-  LoadText(window, place == OriginalPlace::Trash ? IDS_ORIGINAL_IN_TRASH : IDS_ORIGINAL_KEPT_AS,
-           where);
   LoadText(window, captionId, caption);
-  std::wstring text = std::wstring(outcome) + L"\n\n" + where;
-  if (place == OriginalPlace::Beside) text += originalPath;
+  std::wstring text = outcome;
+  if (place != OriginalPlace::None) {
+    wchar_t where[kMessageUnits];
+    LoadText(window, place == OriginalPlace::Trash ? IDS_ORIGINAL_IN_TRASH : IDS_ORIGINAL_KEPT_AS,
+             where);
+    text += std::wstring(L"\n\n") + where;
+    if (place == OriginalPlace::Beside) text += originalPath;
+  }
   MessageBoxW(window, text.c_str(), caption, MB_OK);
   FocusBox(window, boxId);
 }
