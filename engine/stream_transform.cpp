@@ -156,8 +156,9 @@ class StreamTransform {
       if (before != nullptr) before->Update(work_->bytes, chunk);
       if (scrambler != nullptr) scrambler->Apply(work_->bytes, chunk);
       if (after != nullptr) after->Update(work_->bytes, chunk);
+      // A reader that has gone (SIGPIPE) is a request to stop, when the front end makes it one.
       if (to != kNoFile && chunk > 0 && !WriteAll(files_, to, work_->bytes, chunk)) {
-        return Failed(JobStatus::WriteFailed);
+        return CancelRequested(progress_) ? JobStatus::Cancelled : Failed(JobStatus::WriteFailed);
       }
     } while (chunk == kChunkSize);
     return JobStatus::Ok;
