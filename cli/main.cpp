@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -14,6 +15,7 @@
 #include "cli/system.h"
 #include "engine/encoding_job.h"
 #include "engine/operations.h"
+#include "engine/stream_transform.h"
 #include "engine/wipe.h"
 #include "res/version.h"
 
@@ -48,6 +50,17 @@ constexpr char kOlderFiles[] =
     "it goes to the trash, or where the trash cannot take it, stays beside the\n"
     "result as FILE.encoded. The file's line says where; restore it from there.";
 
+constexpr char kPipes[] =
+    "\n\nFILE - reads standard input and writes standard output, as does -o - for a FILE:\n"
+    "  tar c dir | karvel-cli encode --passphrase-file key - > dir.tar.karvel\n"
+    "  karvel-cli decode --passphrase-file key - < dir.tar.karvel | tar x\n"
+    "  karvel-cli verify --passphrase-file key dir.tar.karvel\n"
+    "Decoding to standard output checks the content at its end: exit code 4 says that\n"
+    "what was written is not the content that was encoded.";
+
+// The name that stands for standard input as FILE and for standard output as OUTPUT.
+constexpr char kStandardStream[] = "-";
+
 // From the start of a transform until its progress shows, as in the window.
 constexpr std::chrono::milliseconds kProgressDelay{500};
 constexpr std::chrono::milliseconds kWatchInterval{100};
@@ -55,13 +68,14 @@ constexpr std::chrono::milliseconds kWatchInterval{100};
 struct Command {
   const char* name;
   const char* help;
-  const char* doneWord;  // for the summary
-  const Operation* operation;
+  const char* doneWord;        // for the summary
+  const Operation* operation;  // nullptr: the FILEs are checked, nothing is written
 };
 
 const Command kCommands[] = {
     {"encode", "Encode each FILE under the passphrase", "encoded", &kEncode},
     {"decode", "Decode each FILE under the passphrase", "decoded", &kDecode},
+    {"verify", "Check each FILE's passphrase and content; write nothing", "verified", nullptr},
 };
 
 struct Passphrase {
@@ -95,8 +109,8 @@ std::string Shown(const std::string& name) {
 }
 
 // Runs the transform, which an interruption cancels, while a second thread shows, on a
-// terminal, how far it has come once it has lasted kProgressDelay.
-JobStatus RunWatched(EncodingJob& job, const Command& command, const std::string& name) {
+// terminal, how far it has come once it has lasted kProgressDelay and its size is known.
+JobStatus RunWatched(const std::string& name, const std::function<JobStatus(JobProgress*)>& run) {
   JobProgress progress;
   CancelOnInterrupt(&progress.cancelRequested);
   std::mutex mutex;
@@ -109,14 +123,14 @@ JobStatus RunWatched(EncodingJob& job, const Command& command, const std::string
     std::unique_lock<std::mutex> lock(mutex);
     while (!ended.wait_for(lock, kWatchInterval, [&] { return finished; })) {
       std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
-      if (!terminal || elapsed < kProgressDelay) continue;
+      if (!terminal || elapsed < kProgressDelay || progress.bytesTotal == 0) continue;
       WriteError("\r" +
                  ProgressLine(name, progress.bytesDone, progress.bytesTotal, elapsed.count()));
       shown = true;
     }
     if (shown) WriteError("\r" + std::string(kProgressColumns, ' ') + "\r");
   });
-  JobStatus status = command.operation->Run(job, SystemFileServices(), &progress);
+  JobStatus status = run(&progress);
   {
     std::lock_guard<std::mutex> lock(mutex);
     finished = true;
@@ -142,15 +156,15 @@ std::string OriginalNote(const EncodingJob& job) {
 
 // Why a FILE failed, where more is known than its status says: what the system said, or whether
 // the file shows that it was encoded at all; "" otherwise.
-std::string Cause(const EncodingJob& job, JobStatus status) {
+std::string Cause(JobStatus status, bool recordFound, int systemError) {
   if (status == JobStatus::HeaderMismatch) {
     // Only a record tells a wrong passphrase from a file that was never encoded.
-    return job.recordFound ? ": the file was encoded under another passphrase"
-                           : ": not encoded under this passphrase, or never encoded";
+    return recordFound ? ": the file was encoded under another passphrase"
+                       : ": not encoded under this passphrase, or never encoded";
   }
-  if (job.systemError == 0) return "";
+  if (systemError == 0) return "";
   char text[kErrorTextSize];
-  ErrorText(job.systemError, text, sizeof text);
+  ErrorText(systemError, text, sizeof text);
   return std::string(": ") + text;
 }
 
@@ -164,10 +178,88 @@ int RunFile(const Command& command, const std::string& target, const std::string
   if (status == JobStatus::Ok) status = job->SetOutputPath(output.c_str());
   if (status == JobStatus::Ok) status = command.operation->Check(*job);
   const std::string name = Shown(target);
-  if (status == JobStatus::Ok) status = RunWatched(*job, command, name);
-  Say(name + ": " + StatusText(status) + Cause(*job, status) + OriginalNote(*job));
+  if (status == JobStatus::Ok) {
+    status = RunWatched(name, [&](JobProgress* progress) {
+      return command.operation->Run(*job, SystemFileServices(), progress);
+    });
+  }
+  Say(name + ": " + StatusText(status) + Cause(status, job->recordFound, job->systemError) +
+      OriginalNote(*job));
   if (status == JobStatus::Cancelled) return kCancelled;
   return status == JobStatus::Ok ? kExitDone : ExitCodeFor(status);
+}
+
+// What a stream's content shows of its damage, known from its record; "" when it has none.
+std::string DamageCause(const StreamOutcome& outcome) {
+  if (!outcome.recordFound) return ": its header is damaged";
+  const std::string encoded = std::to_string(outcome.recordedLength);
+  if (outcome.contentLength < outcome.recordedLength) {
+    return ": its content ends after " + std::to_string(outcome.contentLength) + " of " + encoded +
+           " bytes";
+  }
+  if (outcome.contentLength > outcome.recordedLength) {
+    return ": its content has " + std::to_string(outcome.contentLength) + " bytes where " +
+           encoded + " were encoded";
+  }
+  return ": its content is not the one that was encoded";
+}
+
+// What a FILE's line says of a check that passed.
+std::string Checked(const StreamOutcome& outcome) {
+  return outcome.recordFound
+             ? "passphrase and content checked"
+             : "header checked; an older file without a record: its content cannot be checked";
+}
+
+// Checks a FILE, or transforms one from standard input or to standard output, where nothing is
+// replaced, and says how it went; returns its exit code, or kCancelled.
+int RunStream(const Command& command, const std::string& target, const char* passphrase) {
+  FileServices& files = SystemFileServices();
+  const bool fromInput = target == kStandardStream;
+  const std::string name = Shown(target);
+  StreamOutcome outcome;
+  JobStatus status = JobStatus::Ok;
+  FileHandle input = fromInput ? files.StandardInput() : files.OpenForReading(target.c_str());
+  if (input == kNoFile) {
+    status = JobStatus::OpenFailed;
+    outcome.systemError = files.LastError();
+  } else {
+    status = RunWatched(name, [&](JobProgress* progress) {
+      if (command.operation == nullptr) {
+        return DecodeStream(files, input, kNoFile, passphrase, progress, &outcome);
+      }
+      auto transform = command.operation == &kEncode ? EncodeStream : DecodeStream;
+      return transform(files, input, files.StandardOutput(), passphrase, progress, &outcome);
+    });
+    if (!fromInput) files.Close(input);
+  }
+  if (status == JobStatus::Ok) {
+    Say(name + ": " + (command.operation == nullptr ? Checked(outcome) : StatusText(status)));
+    return kExitDone;
+  }
+  Say(name + ": " + StatusText(status) +
+      (status == JobStatus::Damaged ? DamageCause(outcome)
+                                    : Cause(status, outcome.recordFound, outcome.systemError)));
+  return status == JobStatus::Cancelled ? kCancelled : ExitCodeFor(status);
+}
+
+// Why the FILEs and OUTPUT cannot be taken together, where standard input or output are among
+// them or nothing is written; "" when they can.
+std::string StreamRefusal(const Command& command, const std::vector<std::string>& files,
+                          const std::string& output, int passphraseDescriptor) {
+  if (command.operation == nullptr && !output.empty()) return "verify writes nothing: no -o";
+  bool fromInput = false;
+  for (const std::string& file : files) fromInput = fromInput || file == kStandardStream;
+  if (!fromInput) return "";
+  if (files.size() != 1) return "FILE - (standard input) must be the only FILE";
+  if (!output.empty() && output != kStandardStream) {
+    return "FILE - writes standard output: redirect it instead of -o";
+  }
+  if (passphraseDescriptor == 0) {
+    return "--passphrase-fd 0 is standard input, which FILE - reads: give the passphrase on "
+           "another descriptor, by --passphrase-file or on the terminal";
+  }
+  return "";
 }
 
 int Run(std::vector<std::string> arguments) {
@@ -177,7 +269,7 @@ int Run(std::vector<std::string> arguments) {
       "unless a file or a descriptor gives it.",
       "karvel-cli");
   app.set_version_flag("--version", "karvel-cli " KARVEL_VERSION);
-  app.footer(std::string(kExitCodes) + kOlderFiles);
+  app.footer(std::string(kExitCodes) + kOlderFiles + kPipes);
   app.require_subcommand(1);
   app.failure_message([](const CLI::App*, const CLI::Error& error) {
     return std::string("karvel-cli: ") + error.what() + "\nRun karvel-cli --help for more.\n";
@@ -188,8 +280,9 @@ int Run(std::vector<std::string> arguments) {
   std::string passphraseFile;
   PassphraseSource source;
   app.add_option("-o,--output", output,
-                 "Write the result to OUTPUT (one FILE only); through\n"
-                 "a link there, to the file it leads to, kept a link")
+                 "Write the result to OUTPUT (one FILE only), - for\n"
+                 "standard output; through a link there, to the file\n"
+                 "it leads to, kept a link")
       ->type_name("OUTPUT");
   CLI::Option* fromFile =
       app.add_option("--passphrase-file", passphraseFile, "Passphrase: FILE's first line")
@@ -207,7 +300,7 @@ int Run(std::vector<std::string> arguments) {
                   .description(""));
   for (const Command& command : kCommands) {
     CLI::App* subcommand = app.add_subcommand(command.name, command.help);
-    subcommand->add_option("FILE", files, "The files, each transformed on its own")
+    subcommand->add_option("FILE", files, "The files, each on its own; - for standard input")
         ->type_name("")
         ->required();
     subcommand->fallthrough();
@@ -232,11 +325,16 @@ int Run(std::vector<std::string> arguments) {
     Say("karvel-cli: -o takes one FILE");
     return kExitUsage;
   }
+  const std::string streamRefusal = StreamRefusal(*command, files, output, source.descriptor);
+  if (!streamRefusal.empty()) {
+    Say("karvel-cli: " + streamRefusal);
+    return kExitUsage;
+  }
 
   CatchInterrupts();
   Passphrase passphrase;
   if (fromFile->count() > 0) source.file = passphraseFile.c_str();
-  source.confirm = command->operation->confirmsPassphrase;
+  source.confirm = command->operation != nullptr && command->operation->confirmsPassphrase;
   std::string refusal = ReadPassphrase(source, passphrase.bytes);
   if (Interrupted()) EndAsInterrupted();
   if (!refusal.empty()) {
@@ -250,7 +348,11 @@ int Run(std::vector<std::string> arguments) {
   size_t done = 0;
   bool cancelled = false;
   for (const std::string& file : files) {
-    int code = Interrupted() ? kCancelled : RunFile(*command, file, output, passphrase.bytes);
+    const bool stream =
+        command->operation == nullptr || file == kStandardStream || output == kStandardStream;
+    int code = Interrupted() ? kCancelled
+               : stream      ? RunStream(*command, file, passphrase.bytes)
+                             : RunFile(*command, file, output, passphrase.bytes);
     cancelled = code == kCancelled;
     if (cancelled) break;
     if (code == kExitDone) ++done;

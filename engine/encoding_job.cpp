@@ -13,6 +13,7 @@
 #include "engine/paths.h"
 #include "engine/scrambler.h"
 #include "engine/temporary_file.h"
+#include "engine/transfer.h"
 #include "engine/wipe.h"
 
 namespace karvel {
@@ -57,16 +58,6 @@ JobStatus CheckFields(const EncodingJob& job, FileServices& files) {
   return JobStatus::Ok;
 }
 
-struct WorkBuffer {
-  ~WorkBuffer() { Wipe(bytes, sizeof bytes); }
-  unsigned char bytes[kChunkSize];
-};
-
-struct HeaderBuffer {
-  ~HeaderBuffer() { Wipe(bytes, sizeof bytes); }
-  unsigned char bytes[kHeaderSize];
-};
-
 bool SameFile(const FileIdentity& a, const FileIdentity& b) {
   return a.volume == b.volume && a.index == b.index;
 }
@@ -109,41 +100,10 @@ class InputFile {
   FileHandle handle_ = kNoFile;
 };
 
-bool WriteAll(FileServices& files, FileHandle file, const unsigned char* bytes, size_t size) {
-  size_t written = 0;
-  return files.Write(file, bytes, size, &written) && written == size;
-}
-
-bool CancelRequested(const JobProgress* progress) {
-  return progress != nullptr && progress->cancelRequested.load(std::memory_order_relaxed);
-}
-
-void CountDone(JobProgress* progress, uint64_t bytes) {
-  if (progress != nullptr) progress->bytesDone.fetch_add(bytes, std::memory_order_relaxed);
-}
-
 // status, which a call of files caused by failing; the reason the system gave goes with it.
 JobStatus Failed(EncodingJob& job, FileServices& files, JobStatus status) {
   job.systemError = files.LastError();
   return status;
-}
-
-// Ok, or why the record refuses the passphrase: a record that was written but cannot be read, or
-// copies that disagree, mean a damaged file; a valid one that the passphrase fits nowhere, a
-// wrong passphrase.
-JobStatus CheckRecord(RecordState state, const HeaderRecord& record, const char* passphrase,
-                      size_t length) {
-  if (state == RecordState::None) return JobStatus::Ok;
-  if (state == RecordState::Broken) return JobStatus::Damaged;
-  switch (PassphraseFits(record, passphrase, length)) {
-    case Fit::Every:
-      return JobStatus::Ok;
-    case Fit::None:
-      return JobStatus::HeaderMismatch;
-    case Fit::Some:
-      break;
-  }
-  return JobStatus::Damaged;
 }
 
 // Judged on what a link at the end of output leads to, which is also what the result replaces, as
@@ -165,12 +125,6 @@ JobStatus CheckOutput(FileServices& files, const char* output, std::string* fina
   // A link that leads nowhere would have the result take the place of the link itself.
   return files.ResolveLinks(output, final) ? JobStatus::Ok : JobStatus::LinkUnresolved;
 }
-
-// What the header's free bytes are made of; drawn before the long work, which it must not fail.
-struct HeaderRandom {
-  ~HeaderRandom() { Wipe(bytes, sizeof bytes); }
-  unsigned char bytes[kHeaderRandomSize];
-};
 
 // Which side of the stream holds the plain content, the side the content's hash takes.
 enum class PlainSide { Read, Written };

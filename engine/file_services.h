@@ -63,7 +63,20 @@ class FileServices {
   // where the system can, set to vanish if the process ends before a Move; NameTaken when an
   // entry already has the name, NameTooLong when the system refuses the name.
   virtual CreateResult CreateNew(const char* path, FileHandle* file) = 0;
-  // Reads up to size bytes; false on an error. *bytesRead is 0 at the end of the file.
+  // Creates a file for reading and writing, readable by its owner alone, in the system's folder
+  // for temporary files, without a name or with one it loses when closed, also when the process
+  // ends before; kNoFile on failure.
+  virtual FileHandle CreateScratch() = 0;
+  // The process's standard input and output; nothing closes them.
+  virtual FileHandle StandardInput() = 0;
+  virtual FileHandle StandardOutput() = 0;
+  // Where the next read of a disk file starts; false for anything that cannot go back to it (a
+  // pipe, a terminal, a device).
+  virtual bool Tell(FileHandle file, uint64_t* offset) = 0;
+  // Makes the next read start at offset.
+  virtual bool Seek(FileHandle file, uint64_t offset) = 0;
+  // Reads up to size bytes; false on an error. *bytesRead is 0 at the end of the file, and of a
+  // pipe whose writers are gone.
   virtual bool Read(FileHandle file, void* buffer, size_t size, size_t* bytesRead) = 0;
   // Writes size bytes; false on an error. *bytesWritten may fall short of size.
   virtual bool Write(FileHandle file, const void* buffer, size_t size, size_t* bytesWritten) = 0;

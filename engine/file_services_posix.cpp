@@ -195,6 +195,45 @@ class PosixFileServices : public FileServices {
     return Created(fd < 0 ? -1 : 0);
   }
 
+  // Where the system makes no unnamed files, a name removed at once.
+  FileHandle CreateScratch() override {
+    const char* folder = std::getenv("TMPDIR");
+    if (folder == nullptr || folder[0] == '\0') folder = "/tmp";
+#ifdef O_TMPFILE
+    int unnamed = open(folder, O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (unnamed >= 0) return unnamed;
+#endif
+    std::string path = std::string(folder) + "/karvel-XXXXXX";
+    int fd = mkostemp(&path[0], O_CLOEXEC);
+    if (fd < 0) {
+      Failed();
+      return kNoFile;
+    }
+    unlink(path.c_str());
+    return fd;
+  }
+
+  FileHandle StandardInput() override { return STDIN_FILENO; }
+
+  FileHandle StandardOutput() override { return STDOUT_FILENO; }
+
+  bool Tell(FileHandle file, uint64_t* offset) override {
+    struct stat status;
+    if (fstat(Descriptor(file), &status) != 0) return Failed();
+    if (!S_ISREG(status.st_mode)) {
+      lastError = kErrorNotAFile;
+      return false;
+    }
+    off_t at = lseek(Descriptor(file), 0, SEEK_CUR);
+    if (at < 0) return Failed();
+    *offset = static_cast<uint64_t>(at);
+    return true;
+  }
+
+  bool Seek(FileHandle file, uint64_t offset) override {
+    return lseek(Descriptor(file), static_cast<off_t>(offset), SEEK_SET) >= 0 || Failed();
+  }
+
   bool Read(FileHandle file, void* buffer, size_t size, size_t* bytesRead) override {
     char* bytes = static_cast<char*>(buffer);
     *bytesRead = 0;

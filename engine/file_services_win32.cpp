@@ -368,6 +368,54 @@ class Win32FileServices : public FileServices {
     return tooLong ? CreateResult::NameTooLong : CreateResult::Failed;
   }
 
+  // Named from random bytes, so that no other process can take or guess the name first.
+  FileHandle CreateScratch() override {
+    wchar_t folder[MAX_PATH + 1];
+    DWORD length = GetTempPathW(MAX_PATH + 1, folder);
+    if (length == 0 || length > MAX_PATH) {
+      Failed();
+      return kNoFile;
+    }
+    unsigned char random[8];
+    if (!FillRandom(random, sizeof random)) return kNoFile;
+    std::wstring path(folder, length);
+    path += L"karvel-";
+    for (unsigned char byte : random) {
+      path += L"0123456789abcdef"[byte >> 4];
+      path += L"0123456789abcdef"[byte & 0xF];
+    }
+    path += L".tmp";
+    OwnerOnly security;
+    HANDLE created =
+        CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, security.Attributes(),
+                    CREATE_NEW, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (created == INVALID_HANDLE_VALUE) Failed();
+    return ToFileHandle(created);
+  }
+
+  FileHandle StandardInput() override { return ToFileHandle(GetStdHandle(STD_INPUT_HANDLE)); }
+
+  FileHandle StandardOutput() override { return ToFileHandle(GetStdHandle(STD_OUTPUT_HANDLE)); }
+
+  bool Tell(FileHandle file, uint64_t* offset) override {
+    if (GetFileType(Win32Handle(file)) != FILE_TYPE_DISK) {
+      lastError = kErrorNotAFile;
+      return false;
+    }
+    LARGE_INTEGER at = {};
+    LARGE_INTEGER none = {};
+    if (!SetFilePointerEx(Win32Handle(file), none, &at, FILE_CURRENT)) return Failed();
+    *offset = static_cast<uint64_t>(at.QuadPart);
+    return true;
+  }
+
+  bool Seek(FileHandle file, uint64_t offset) override {
+    LARGE_INTEGER at = {};
+    at.QuadPart = static_cast<LONGLONG>(offset);
+    return SetFilePointerEx(Win32Handle(file), at, nullptr, FILE_BEGIN) || Failed();
+  }
+
+  // A pipe whose writers are gone ends with an error of its own.
   bool Read(FileHandle file, void* buffer, size_t size, size_t* bytesRead) override {
     char* bytes = static_cast<char*>(buffer);
     *bytesRead = 0;
@@ -375,6 +423,7 @@ class Win32FileServices : public FileServices {
       DWORD part = 0;
       if (!ReadFile(Win32Handle(file), bytes + *bytesRead, TransferSize(size - *bytesRead), &part,
                     nullptr)) {
+        if (GetLastError() == ERROR_BROKEN_PIPE) break;
         return Failed();
       }
       if (part == 0) break;

@@ -22,13 +22,20 @@ bool HeaderMatches(const unsigned char* header, const char* signature) {
   return std::memcmp(header, signature, kSignatureCheckSize) == 0;
 }
 
-bool WriteHeader(FileServices& files, FileHandle file, const char* signature,
-                 const char* passphrase, size_t length, const unsigned char* random,
-                 uint64_t contentLength, const ContentHash& contentHash) {
-  unsigned char header[kHeaderSize] = {};
+void MakeHeader(unsigned char* header, const char* signature, const char* passphrase, size_t length,
+                const unsigned char* random, uint64_t contentLength,
+                const ContentHash& contentHash) {
+  std::memset(header, 0, kHeaderSize);
   std::memcpy(header, signature, kSignatureCheckSize);
   Scrambler(passphrase, length, kHeaderSeed).Apply(header, kHeaderSize);
   WriteRecord(header, random, passphrase, length, contentLength, contentHash);
+}
+
+bool WriteHeader(FileServices& files, FileHandle file, const char* signature,
+                 const char* passphrase, size_t length, const unsigned char* random,
+                 uint64_t contentLength, const ContentHash& contentHash) {
+  unsigned char header[kHeaderSize];
+  MakeHeader(header, signature, passphrase, length, random, contentLength, contentHash);
   bool written = files.WriteAt(file, 0, header, kHeaderSize);
   Wipe(header, sizeof header);
   return written;

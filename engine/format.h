@@ -35,8 +35,14 @@ bool ReadHeader(FileServices& files, FileHandle file, const char* passphrase, si
 // True when the unscrambled header starts with signature and its terminator.
 bool HeaderMatches(const unsigned char* header, const char* signature);
 
-// Writes the header block at the start of file: signature, scrambled under passphrase, and a
-// record of the content's length and hash made from random (kHeaderRandomSize bytes).
+// Fills header (kHeaderSize bytes) with the header block as stored: signature, scrambled under
+// passphrase, and a record of the content's length and hash made from random (kHeaderRandomSize
+// bytes).
+void MakeHeader(unsigned char* header, const char* signature, const char* passphrase, size_t length,
+                const unsigned char* random, uint64_t contentLength,
+                const ContentHash& contentHash);
+
+// Writes the header block of MakeHeader at the start of file.
 bool WriteHeader(FileServices& files, FileHandle file, const char* signature,
                  const char* passphrase, size_t length, const unsigned char* random,
                  uint64_t contentLength, const ContentHash& contentHash);

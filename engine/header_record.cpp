@@ -281,6 +281,21 @@ Fit PassphraseFits(const HeaderRecord& record, const char* passphrase, size_t le
   return fitting == 0 ? Fit::None : Fit::Some;
 }
 
+JobStatus CheckRecord(RecordState state, const HeaderRecord& record, const char* passphrase,
+                      size_t length) {
+  if (state == RecordState::None) return JobStatus::Ok;
+  if (state == RecordState::Broken) return JobStatus::Damaged;
+  switch (PassphraseFits(record, passphrase, length)) {
+    case Fit::Every:
+      return JobStatus::Ok;
+    case Fit::None:
+      return JobStatus::HeaderMismatch;
+    case Fit::Some:
+      break;
+  }
+  return JobStatus::Damaged;
+}
+
 bool ContentFits(const HeaderRecord& record, uint64_t contentLength, const ContentHash& hash) {
   const uint64_t digest = hash.Digest();
   for (size_t i = 0; i < record.copies; ++i) {

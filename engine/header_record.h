@@ -57,6 +57,7 @@
 #include <cstdint>
 
 #include "engine/format.h"
+#include "engine/job_status.h"
 
 namespace karvel {
 
@@ -118,6 +119,12 @@ RecordState ReadRecord(const unsigned char* header, HeaderRecord* record);
 // scramble every byte alike and fit as well. Some only where the copies disagree.
 enum class Fit { Every, None, Some };
 Fit PassphraseFits(const HeaderRecord& record, const char* passphrase, size_t length);
+
+// Ok, or why the record refuses passphrase: a record that was written but cannot be read, or
+// copies that disagree, mean a damaged file (Damaged); a valid one that the passphrase fits
+// nowhere, a wrong passphrase (HeaderMismatch).
+JobStatus CheckRecord(RecordState state, const HeaderRecord& record, const char* passphrase,
+                      size_t length);
 
 // True when every copy that checks records content of this length that hash has taken.
 bool ContentFits(const HeaderRecord& record, uint64_t contentLength, const ContentHash& hash);

@@ -13,9 +13,11 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <regex>
 #include <string>
 #include <thread>
@@ -91,11 +93,28 @@ std::string ReadText(const fs::path& path) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// A pipe whose read end becomes descriptor target of the program, holding text.
+// A pipe whose read end becomes descriptor target of the program, holding text; or a file.
 struct Feed {
   int target;
   std::string text;
+  bool file = false;  // a disk file that holds text, opened for reading, instead of a pipe
 };
+
+// Writes text to fd and closes it; a reader that has gone ends the write early, without the
+// signal that would end the test.
+void WriteAndClose(int fd, const std::string& text) {
+  sigset_t pipeSignal;
+  sigemptyset(&pipeSignal);
+  sigaddset(&pipeSignal, SIGPIPE);
+  pthread_sigmask(SIG_BLOCK, &pipeSignal, nullptr);
+  size_t done = 0;
+  while (done < text.size()) {
+    ssize_t written = write(fd, text.data() + done, text.size() - done);
+    if (written <= 0) break;
+    done += static_cast<size_t>(written);
+  }
+  close(fd);
+}
 
 // karvel-cli in a session of its own, so without a terminal, as from cron or a service.
 class Process {
@@ -107,14 +126,19 @@ class Process {
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
     std::vector<int> readEnds;
+    std::vector<std::pair<int, std::string>> writes;  // fed once the program runs
     for (const Feed& feed : feeds) {
+      if (feed.file) {
+        const fs::path held = logs / ("feed" + std::to_string(feed.target));
+        WriteBytes(held.string(), Bytes(feed.text.begin(), feed.text.end()));
+        posix_spawn_file_actions_addopen(&actions, feed.target, held.c_str(), O_RDONLY, 0);
+        continue;
+      }
       int ends[2];
       EXPECT_EQ(pipe2(ends, O_CLOEXEC), 0);
-      EXPECT_EQ(write(ends[1], feed.text.data(), feed.text.size()),
-                static_cast<ssize_t>(feed.text.size()));
-      close(ends[1]);
       posix_spawn_file_actions_adddup2(&actions, ends[0], feed.target);
       readEnds.push_back(ends[0]);
+      writes.emplace_back(ends[1], feed.text);
     }
     if (feeds.empty() || feeds[0].target != 0) {
       posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
@@ -131,6 +155,9 @@ class Process {
     posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     for (int end : readEnds) close(end);
+    feeder_ = std::thread([writes] {
+      for (const auto& [fd, text] : writes) WriteAndClose(fd, text);
+    });
   }
 
   ~Process() {
@@ -138,6 +165,7 @@ class Process {
       kill(pid_, SIGKILL);
       waitpid(pid_, nullptr, 0);
     }
+    if (feeder_.joinable()) feeder_.join();
   }
 
   pid_t Pid() const { return pid_; }
@@ -145,6 +173,7 @@ class Process {
   Outcome Wait() {
     int status = Reaped(pid_);
     pid_ = -1;
+    feeder_.join();
     Outcome outcome = Ended(status);
     outcome.out = ReadText(logs_ / "out");
     outcome.err = ReadText(logs_ / "err");
@@ -154,6 +183,7 @@ class Process {
  private:
   fs::path logs_;
   pid_t pid_ = -1;
+  std::thread feeder_;
 };
 
 // karvel-cli in a pseudo-terminal of its own: what it shows there, keys typed into it.
@@ -256,7 +286,8 @@ TEST_F(CliTest, HelpNamesEveryCommandOptionAndExitCodeAndVersionIsTheWindows) {
   EXPECT_EQ(help.exitCode, 0);
   for (const char* word : {"encode", "decode", "-o,--output OUTPUT", "--passphrase-file FILE",
                            "--passphrase-fd N", "--code-page N", "--version",
-                           "Exit codes:", "  3    invalid key", "  4    a FILE is damaged"}) {
+                           "Exit codes:", "  3    invalid key", "  4    a FILE is damaged",
+                           "verify", "tar c dir | karvel-cli encode --passphrase-file key - >"}) {
     EXPECT_NE(help.out.find(word), std::string::npos) << word;
   }
   Outcome version = Run({"--version"});
@@ -295,6 +326,10 @@ TEST_F(CliTest, UsageErrorsSayWhyAndTouchNothing) {
       {{"encode", file, "a.txt"}, std::string(128, 'k'), "encoding key too long"},
       {{"encode", file, "--code-page", "1252", "a.txt"}, "\xff", "encoding key is not UTF-8 text"},
       {{"encode", file, "a.txt"}, std::string("zero\0byte", 9), "encoding key is not UTF-8 text"},
+      {{"encode", "--passphrase-fd", "0", "-"}, "", "--passphrase-fd 0 is standard input"},
+      {{"decode", file, "a.txt", "-"}, "x", "FILE - (standard input) must be the only FILE"},
+      {{"decode", file, "-", "-o", "a.txt"}, "x", "FILE - writes standard output"},
+      {{"verify", file, "-o", "-", "a.txt"}, "x", "verify writes nothing"},
   };
   WriteBytes(folder_["a.txt"], Plain(1));
   WriteBytes(folder_["b.txt"], Plain(2));
@@ -643,6 +678,161 @@ TEST_F(CliTest, CodePageGivesTheWindowsBytesOrRefuses) {
                                  std::to_string(test.codePage) + " cannot use\n");
     }
   }
+}
+
+Bytes Part(const Bytes& bytes, size_t from, size_t to = std::string::npos) {
+  return Bytes(bytes.begin() + from, bytes.begin() + std::min(to, bytes.size()));
+}
+
+// The bytes of a file as a feed for standard input: through a pipe, or as a file on it.
+Feed Input(const Bytes& bytes, bool file) {
+  return {0, std::string(bytes.begin(), bytes.end()), file};
+}
+
+struct PipeCase {
+  const char* name;
+  std::vector<std::string> arguments;  // the passphrase's option added
+  bool fromInput;                      // the input on standard input, else in.bin
+  bool seekable;                       // standard input a disk file, else a pipe
+};
+
+// Beyond a chunk and beyond a pipe's buffer, both ways, standard input a pipe or a file: what
+// goes to standard output is what a FILE's transform writes, and each decodes the other's;
+// nothing is left in the temporary folder.
+TEST_F(CliTest, PipesCarryLargeContentBothWaysAsFilesDo) {
+  const Bytes plain = Pattern(3 << 20, 8);
+  WriteBytes(folder_["encoded.bin"], plain);
+  ASSERT_EQ(Run({"encode", "--passphrase-file", PassphraseFile(), "encoded.bin"}).exitCode, 0);
+  const Bytes encoded = ReadBytes(folder_["encoded.bin"]);
+  ScratchFolder temporary;
+  const char* savedTemporary = std::getenv("TMPDIR");
+  const std::string saved = savedTemporary == nullptr ? "" : savedTemporary;
+  setenv("TMPDIR", temporary.Path().c_str(), 1);
+  const PipeCase cases[] = {
+      {"encode from a pipe", {"encode", "-"}, true, false},
+      {"encode from a file on standard input", {"encode", "-"}, true, true},
+      {"encode a FILE to standard output", {"encode", "in.bin", "-o", "-"}, false, false},
+      {"decode from a pipe", {"decode", "-"}, true, false},
+      {"decode from a file on standard input", {"decode", "-"}, true, true},
+      {"decode a FILE to standard output", {"decode", "in.bin", "-o", "-"}, false, false},
+  };
+  for (const PipeCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    const bool encoding = c.arguments[0] == "encode";
+    const Bytes& input = encoding ? plain : encoded;
+    WriteBytes(folder_["in.bin"], input);
+    std::vector<std::string> arguments = c.arguments;
+    arguments.insert(arguments.begin() + 1, {"--passphrase-file", PassphraseFile()});
+    std::vector<Feed> feeds;
+    if (c.fromInput) feeds.push_back(Input(input, c.seekable));
+    Outcome outcome = Run(arguments, feeds);
+    EXPECT_EQ(outcome.exitCode, 0);
+    EXPECT_EQ(outcome.err, std::string(c.fromInput ? "-" : "in.bin") + ": done\nkarvel-cli: " +
+                               (encoding ? "encoded" : "decoded") + " 1 of 1 file\n");
+    const Bytes out(outcome.out.begin(), outcome.out.end());
+    if (encoding) {
+      ASSERT_EQ(out.size(), encoded.size());
+      EXPECT_TRUE(Part(out, kFreeHeaderEnd) == Part(encoded, kFreeHeaderEnd));
+      WriteBytes(folder_["out.bin"], out);
+      ASSERT_EQ(Run({"decode", "--passphrase-file", PassphraseFile(), "out.bin"}).exitCode, 0);
+      EXPECT_TRUE(ReadBytes(folder_["out.bin"]) == plain);
+      fs::remove(folder_["out.bin"]);
+    } else {
+      EXPECT_TRUE(out == plain);
+    }
+    EXPECT_TRUE(ReadBytes(folder_["in.bin"]) == input);
+    EXPECT_EQ(folder_.Names(), (std::vector<std::string>{"encoded.bin", "in.bin"}));
+    EXPECT_TRUE(temporary.Names().empty());
+  }
+  if (savedTemporary == nullptr) {
+    unsetenv("TMPDIR");
+  } else {
+    setenv("TMPDIR", saved.c_str(), 1);
+  }
+}
+
+// A wrong passphrase is known from the header, before anything is written; a cut stream only at
+// its end, after what came has been written, as a decompressor's bad check is.
+TEST_F(CliTest, ADecodedStreamIsRefusedForAWrongKeyAtOnceAndForDamageAtItsEnd) {
+  const Bytes plain = Pattern(3 << 20, 9);
+  WriteBytes(folder_["a.bin"], plain);
+  ASSERT_EQ(Run({"encode", "--passphrase-file", PassphraseFile(), "a.bin"}).exitCode, 0);
+  const Bytes encoded = ReadBytes(folder_["a.bin"]);
+  const size_t kept = kChunkSize * 2 + 5;
+  WriteBytes(logs_["other"], Bytes{'o', 't', 'h', 'e', 'r'});
+
+  Outcome wrong =
+      Run({"decode", "--passphrase-file", logs_["other"], "-"}, {Input(encoded, false)});
+  EXPECT_EQ(wrong.exitCode, 3);
+  EXPECT_EQ(wrong.err,
+            "-: invalid key: the file was encoded under another passphrase\n"
+            "karvel-cli: decoded 0 of 1 file\n");
+  EXPECT_TRUE(wrong.out.empty());
+
+  Outcome cut = Run({"decode", "--passphrase-file", PassphraseFile(), "-"},
+                    {Input(Part(encoded, 0, kFreeHeaderEnd + kept), false)});
+  EXPECT_EQ(cut.exitCode, 4);
+  EXPECT_EQ(cut.err, "-: file is damaged: its content ends after " + std::to_string(kept) + " of " +
+                         std::to_string(plain.size()) +
+                         " bytes\nkarvel-cli: decoded 0 of 1 file\n");
+  EXPECT_TRUE(Bytes(cut.out.begin(), cut.out.end()) == Part(plain, 0, kept));
+}
+
+struct VerifyCase {
+  const char* name;
+  int exitCode;
+  std::string line;  // after "name: "
+};
+
+// verify reads each FILE, writes nothing anywhere and changes no file, and says what it could
+// check: an older file's content, which no record describes, cannot be.
+TEST_F(CliTest, VerifyChecksEachFileAndWritesNothing) {
+  const Bytes plain = Pattern(kChunkSize + 3000, 10);
+  WriteBytes(folder_["whole.bin"], plain);
+  WriteBytes(folder_["other.bin"], plain);
+  ASSERT_EQ(Run({"encode", "--passphrase-file", PassphraseFile(), "whole.bin"}).exitCode, 0);
+  ASSERT_EQ(Run({"encode", "--passphrase-fd=0", "other.bin"}, {{0, "other words\n"}}).exitCode, 0);
+  const Bytes whole = ReadBytes(folder_["whole.bin"]);
+  WriteBytes(folder_["cut.bin"], Part(whole, 0, whole.size() - 10));
+  Bytes changed = whole;
+  changed[kFreeHeaderEnd + kChunkSize + 1] ^= 0x40;
+  WriteBytes(folder_["changed.bin"], changed);
+  WriteBytes(folder_["older.bin"], ReferenceEncode(kPassphrase, plain));
+  const std::string size = std::to_string(plain.size());
+  const VerifyCase cases[] = {
+      {"whole.bin", 0, "passphrase and content checked"},
+      {"cut.bin", 4,
+       "file is damaged: its content ends after " + std::to_string(plain.size() - 10) + " of " +
+           size + " bytes"},
+      {"changed.bin", 4, "file is damaged: its content is not the one that was encoded"},
+      {"other.bin", 3, "invalid key: the file was encoded under another passphrase"},
+      {"older.bin", 0,
+       "header checked; an older file without a record: its content cannot be checked"},
+  };
+  std::map<std::string, fs::file_time_type> times;
+  for (const VerifyCase& c : cases) times[c.name] = fs::last_write_time(folder_[c.name]);
+  const auto before = Snapshot(folder_.Path());
+  std::vector<std::string> all = {"verify", "--passphrase-file", PassphraseFile()};
+  std::string lines;
+  for (const VerifyCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    Outcome one = Run({"verify", "--passphrase-file", PassphraseFile(), c.name});
+    EXPECT_EQ(one.exitCode, c.exitCode);
+    EXPECT_EQ(one.err, std::string(c.name) + ": " + c.line + "\nkarvel-cli: verified " +
+                           (c.exitCode == 0 ? "1" : "0") + " of 1 file\n");
+    EXPECT_TRUE(one.out.empty());
+    Outcome piped = Run({"verify", "--passphrase-file", PassphraseFile(), "-"},
+                        {Input(ReadBytes(folder_[c.name]), false)});
+    EXPECT_EQ(piped.exitCode, c.exitCode);
+    EXPECT_EQ(piped.err.substr(0, piped.err.find('\n')), "-: " + c.line);
+    all.push_back(c.name);
+    lines += std::string(c.name) + ": " + c.line + "\n";
+  }
+  Outcome together = Run(all);
+  EXPECT_EQ(together.exitCode, 4);
+  EXPECT_EQ(together.err, lines + "karvel-cli: verified 2 of 5 files\n");
+  EXPECT_EQ(Snapshot(folder_.Path()), before);
+  for (const VerifyCase& c : cases) EXPECT_EQ(fs::last_write_time(folder_[c.name]), times[c.name]);
 }
 
 class LongTransformTest : public CliTest {

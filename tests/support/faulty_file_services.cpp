@@ -197,6 +197,24 @@ bool FaultyFileServices::MoveToTrash(const char* path) {
   return !Strike(Call::MoveToTrash) && Passed(system_.MoveToTrash(path));
 }
 
+FileHandle FaultyFileServices::CreateScratch() {
+  FileHandle file = system_.CreateScratch();
+  Passed(file != kNoFile);
+  return file;
+}
+
+FileHandle FaultyFileServices::StandardInput() { return system_.StandardInput(); }
+
+FileHandle FaultyFileServices::StandardOutput() { return system_.StandardOutput(); }
+
+bool FaultyFileServices::Tell(FileHandle file, uint64_t* offset) {
+  return Passed(system_.Tell(file, offset));
+}
+
+bool FaultyFileServices::Seek(FileHandle file, uint64_t offset) {
+  return Passed(system_.Seek(file, offset));
+}
+
 bool FaultyFileServices::FillRandom(void* buffer, size_t size) {
   return !Strike(Call::FillRandom) && Passed(system_.FillRandom(buffer, size));
 }

@@ -61,6 +61,11 @@ class FaultyFileServices : public FileServices {
   CreateResult CreateUnnamed(const char* folder, FileHandle* file) override;
   CreateResult Name(FileHandle file, const char* path) override;
   CreateResult CreateNew(const char* path, FileHandle* file) override;
+  FileHandle CreateScratch() override;
+  FileHandle StandardInput() override;
+  FileHandle StandardOutput() override;
+  bool Tell(FileHandle file, uint64_t* offset) override;
+  bool Seek(FileHandle file, uint64_t offset) override;
   bool Read(FileHandle file, void* buffer, size_t size, size_t* bytesRead) override;
   bool Write(FileHandle file, const void* buffer, size_t size, size_t* bytesWritten) override;
   bool WriteAt(FileHandle file, uint64_t offset, const void* buffer, size_t size) override;
