@@ -304,6 +304,9 @@ TEST_F(CliTest, UsageErrorsSayWhyAndTouchNothing) {
       {{"encode", file, "--passphrase-fd", "0", "a.txt"},
        "x",
        "--passphrase-file and --passphrase-fd exclude each other"},
+      {{"--passphrase-fd", "0", "decode", file, "a.txt"},
+       "x",
+       "--passphrase-file and --passphrase-fd exclude each other"},
       {{"encode", "a.txt"}, "", "no terminal to ask for the encoding key: give"},
       {{"encode", "--passphrase-file", "absent", "a.txt"},
        "",
@@ -451,7 +454,7 @@ TEST_F(CliTest, AnEndlessPassphraseSourceIsRefusedAtOnce) {
 
 struct ForceCase {
   const char* name;
-  std::vector<std::string> arguments;  // the passphrase's option added
+  std::vector<std::string> arguments;  // after the passphrase's option
   int exitCode;
   const char* err;
   const char* encoded;  // the file that holds the result; nullptr for none
@@ -500,8 +503,9 @@ TEST_F(CliTest, OutputThatExistsIsReplacedOnlyWithForce) {
     SCOPED_TRACE(c.name);
     WriteBytes(folder_["plain.bin"], plain);
     WriteBytes(folder_["other.bin"], other);
-    std::vector<std::string> arguments = c.arguments;
-    arguments.push_back("--passphrase-file=" + PassphraseFile());
+    // Before the subcommand, as the program takes it too.
+    std::vector<std::string> arguments = {"--passphrase-file=" + PassphraseFile()};
+    arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
     Outcome outcome = Run(arguments);
     EXPECT_EQ(outcome.exitCode, c.exitCode);
     EXPECT_EQ(outcome.err, c.err);
