@@ -14,6 +14,7 @@
 #include "cli/progress_line.h"
 #include "cli/system.h"
 #include "engine/encoding_job.h"
+#include "engine/file_services.h"
 #include "engine/operations.h"
 #include "engine/stream_transform.h"
 #include "engine/wipe.h"
@@ -76,6 +77,14 @@ const Command kCommands[] = {
     {"encode", "Encode each FILE under the passphrase", "encoded", &kEncode},
     {"decode", "Decode each FILE under the passphrase", "decoded", &kDecode},
     {"verify", "Check each FILE's passphrase and content; write nothing", "verified", nullptr},
+};
+
+// What the options say; each subcommand takes them, and so does the program before it.
+struct Settings {
+  std::string output;
+  bool force = false;
+  std::string passphraseFile;
+  PassphraseSource source;
 };
 
 struct Passphrase {
@@ -168,10 +177,30 @@ std::string Cause(JobStatus status, bool recordFound, int systemError) {
   return std::string(": ") + text;
 }
 
+// True when output names a file other than target, through links too: one that -o would replace.
+// Left to the transform where either cannot be told, or output is no file it could replace.
+bool ReplacesAnother(const std::string& target, const std::string& output) {
+  FileServices& files = SystemFileServices();
+  std::string final;
+  FileIdentity read;
+  FileIdentity replaced;
+  if (!files.ResolveLinks(output.c_str(), &final) ||
+      files.Inspect(final.c_str()) != PathKind::File ||
+      !files.IdentifyPath(final.c_str(), &replaced) || !files.IdentifyPath(target.c_str(), &read)) {
+    return false;
+  }
+  return read.volume != replaced.volume || read.index != replaced.index;
+}
+
 // Checks and transforms one FILE as the window does, and says how it went; returns its exit code,
 // or kCancelled.
-int RunFile(const Command& command, const std::string& target, const std::string& output,
+int RunFile(const Command& command, const std::string& target, const Settings& settings,
             const char* passphrase) {
+  const std::string& output = settings.output;
+  if (!output.empty() && !settings.force && ReplacesAnother(target, output)) {
+    Say(Shown(target) + ": " + Shown(output) + " exists: give --force to replace it");
+    return kExitFileFailed;
+  }
   auto job = std::make_unique<EncodingJob>();  // three path fields of 96 KiB each
   JobStatus status = job->SetTargetPath(target.c_str());
   if (status == JobStatus::Ok) status = job->SetPassphrase(passphrase);
@@ -262,6 +291,48 @@ std::string StreamRefusal(const Command& command, const std::vector<std::string>
   return "";
 }
 
+// The options every subcommand takes, added to app.
+void AddOptions(CLI::App* app, Settings& settings) {
+  app->add_option("-o,--output", settings.output,
+                  "Write the result to OUTPUT (one FILE only), - for\n"
+                  "standard output; a new file unless --force; through\n"
+                  "a link there, to the file it leads to, kept a link")
+      ->type_name("OUTPUT");
+  app->add_flag("--force", settings.force, "Replace an OUTPUT that exists");
+  app->add_option("--passphrase-file", settings.passphraseFile, "Passphrase: FILE's first line")
+      ->type_name("FILE");
+  app->add_option("--passphrase-fd", settings.source.descriptor,
+                  "Passphrase: the first line of descriptor N")
+      ->type_name("N")
+      ->check(CLI::NonNegativeNumber.description(""));
+  app->add_option("--code-page", settings.source.codePage,
+                  "The passphrase's bytes beyond ASCII: those of the\n"
+                  "Windows ANSI code page N that opens the file in the\n"
+                  "window (874, 932, 936, 949, 950, 1250-1258, 65001)")
+      ->type_name("N")
+      ->check(CLI::IsMember(std::vector<int>(std::begin(kCodePages), std::end(kCodePages)))
+                  .description(""));
+}
+
+// How often option was given, before the subcommand and after it.
+size_t Given(const CLI::App& app, const Command& command, const char* option) {
+  return app.count(option) + app.get_subcommand(command.name)->count(option);
+}
+
+// A first word that names no subcommand is taken for a mistyped one; "" when there is none.
+std::string UnknownSubcommand(const CLI::App& app) {
+  if (!app.get_subcommands().empty()) return "";
+  for (const std::string& word : app.remaining()) {
+    if (word.empty() || word[0] == '-') continue;
+    std::string names;
+    for (const Command& command : kCommands) {
+      names += std::string(names.empty() ? "" : ", ") + command.name;
+    }
+    return "karvel-cli: unknown subcommand '" + Shown(word) + "'; the subcommands are " + names;
+  }
+  return "";
+}
+
 int Run(std::vector<std::string> arguments) {
   CLI::App app(
       "Encodes and decodes files under a passphrase as the karvel window does, each FILE\n"
@@ -276,30 +347,11 @@ int Run(std::vector<std::string> arguments) {
   });
 
   std::vector<std::string> files;
-  std::string output;
-  std::string passphraseFile;
-  PassphraseSource source;
-  app.add_option("-o,--output", output,
-                 "Write the result to OUTPUT (one FILE only), - for\n"
-                 "standard output; through a link there, to the file\n"
-                 "it leads to, kept a link")
-      ->type_name("OUTPUT");
-  CLI::Option* fromFile =
-      app.add_option("--passphrase-file", passphraseFile, "Passphrase: FILE's first line")
-          ->type_name("FILE");
-  CLI::Option* fromDescriptor = app.add_option("--passphrase-fd", source.descriptor,
-                                               "Passphrase: the first line of descriptor N")
-                                    ->type_name("N")
-                                    ->check(CLI::NonNegativeNumber.description(""));
-  app.add_option("--code-page", source.codePage,
-                 "The passphrase's bytes beyond ASCII: those of the\n"
-                 "Windows ANSI code page N that opens the file in the\n"
-                 "window (874, 932, 936, 949, 950, 1250-1258, 65001)")
-      ->type_name("N")
-      ->check(CLI::IsMember(std::vector<int>(std::begin(kCodePages), std::end(kCodePages)))
-                  .description(""));
+  Settings settings;
+  AddOptions(&app, settings);
   for (const Command& command : kCommands) {
     CLI::App* subcommand = app.add_subcommand(command.name, command.help);
+    AddOptions(subcommand, settings);
     subcommand->add_option("FILE", files, "The files, each on its own; - for standard input")
         ->type_name("")
         ->required();
@@ -311,21 +363,26 @@ int Run(std::vector<std::string> arguments) {
   try {
     app.parse(reversed);
   } catch (const CLI::ParseError& error) {
-    return app.exit(error) == 0 ? kExitDone : kExitUsage;
+    const std::string unknown = error.get_exit_code() == 0 ? "" : UnknownSubcommand(app);
+    if (unknown.empty()) return app.exit(error) == 0 ? kExitDone : kExitUsage;
+    Say(unknown);
+    return kExitUsage;
   }
   const Command* command = &kCommands[0];
   for (const Command& each : kCommands) {
     if (app.got_subcommand(each.name)) command = &each;
   }
-  if (fromFile->count() > 0 && fromDescriptor->count() > 0) {
+  const bool fromFile = Given(app, *command, "--passphrase-file") > 0;
+  if (fromFile && Given(app, *command, "--passphrase-fd") > 0) {
     Say("karvel-cli: --passphrase-file and --passphrase-fd exclude each other");
     return kExitUsage;
   }
-  if (!output.empty() && files.size() != 1) {
+  if (!settings.output.empty() && files.size() != 1) {
     Say("karvel-cli: -o takes one FILE");
     return kExitUsage;
   }
-  const std::string streamRefusal = StreamRefusal(*command, files, output, source.descriptor);
+  const std::string streamRefusal =
+      StreamRefusal(*command, files, settings.output, settings.source.descriptor);
   if (!streamRefusal.empty()) {
     Say("karvel-cli: " + streamRefusal);
     return kExitUsage;
@@ -333,7 +390,8 @@ int Run(std::vector<std::string> arguments) {
 
   CatchInterrupts();
   Passphrase passphrase;
-  if (fromFile->count() > 0) source.file = passphraseFile.c_str();
+  PassphraseSource& source = settings.source;
+  if (fromFile) source.file = settings.passphraseFile.c_str();
   source.confirm = command->operation != nullptr && command->operation->confirmsPassphrase;
   std::string refusal = ReadPassphrase(source, passphrase.bytes);
   if (Interrupted()) EndAsInterrupted();
@@ -348,11 +406,11 @@ int Run(std::vector<std::string> arguments) {
   size_t done = 0;
   bool cancelled = false;
   for (const std::string& file : files) {
-    const bool stream =
-        command->operation == nullptr || file == kStandardStream || output == kStandardStream;
+    const bool stream = command->operation == nullptr || file == kStandardStream ||
+                        settings.output == kStandardStream;
     int code = Interrupted() ? kCancelled
                : stream      ? RunStream(*command, file, passphrase.bytes)
-                             : RunFile(*command, file, output, passphrase.bytes);
+                             : RunFile(*command, file, settings, passphrase.bytes);
     cancelled = code == kCancelled;
     if (cancelled) break;
     if (code == kExitDone) ++done;

@@ -4,6 +4,8 @@
 
 namespace karvel::cli {
 
+// A source that never ends a line, as /dev/zero or an endless pipe, is refused as soon as it has
+// given more than the longest text and a CR: nothing more is read from it.
 LineResult ReadLine(int fd, char (&text)[kTextSize]) {
   size_t length = 0;  // every byte before the line end, kept or not
   bool zero = false;
@@ -15,6 +17,7 @@ LineResult ReadLine(int fd, char (&text)[kTextSize]) {
     zero = zero || byte == '\0';
     last = byte;
     ++length;
+    if (length > kMaxTextLength + 1 || (length > kMaxTextLength && byte != '\r')) break;
   }
   if (last == '\r') --length;
   byte = 0;

@@ -47,7 +47,8 @@ bool UseDescriptor(int fd);
 int ReadByte(int fd, char* byte);
 void CloseDescriptor(int fd);
 // Reads the first line of descriptor fd a byte at a time, so that nothing after it is
-// consumed; the text without its line end (LF or CR LF). text is wiped on refusal.
+// consumed; the text without its line end (LF or CR LF). TooLong as soon as the line
+// passes kMaxTextLength bytes, nothing after them read. text is wiped on refusal.
 LineResult ReadLine(int fd, char (&text)[kTextSize]);
 
 // The ANSI code page karvel.exe uses on this system; 0 where there is none.

@@ -108,7 +108,8 @@ LineResult AskHidden(const char* prompt, char (&text)[kTextSize]) {
   tcsetattr(terminal, TCSAFLUSH, &hidden);
   WriteAll(terminal, prompt, std::strlen(prompt));
   LineResult result = ReadLine(terminal, text);
-  tcsetattr(terminal, TCSADRAIN, &saved);
+  // The rest of a line too long is dropped, so that it never reaches the shell as a command.
+  tcsetattr(terminal, result == LineResult::TooLong ? TCSAFLUSH : TCSADRAIN, &saved);
   if (result == LineResult::Interrupted) WriteAll(terminal, "\n", 1);
   close(terminal);
   return result;

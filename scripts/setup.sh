@@ -8,7 +8,7 @@ packages=(
   g++-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64
   wine wine64 fonts-wine xvfb xauth x11-utils xdotool openbox imagemagick fonts-horai-umefont locales
   libbenchmark-dev openssl gnupg age zip libxxhash-dev libacl1-dev acl
-  libcli11-dev expect dpkg-dev
+  libcli11-dev expect dpkg-dev lintian
 )
 
 missing=()

@@ -281,14 +281,31 @@ class CliTest : public ::testing::Test {
   ScratchFolder logs_;
 };
 
+struct HelpCase {
+  std::vector<std::string> arguments;
+  std::vector<const char*> words;  // beside the options every subcommand takes
+};
+
+// Each subcommand's help lists the options it takes, as the program's own does.
 TEST_F(CliTest, HelpNamesEveryCommandOptionAndExitCodeAndVersionIsTheWindows) {
-  Outcome help = Run({"--help"});
-  EXPECT_EQ(help.exitCode, 0);
-  for (const char* word : {"encode", "decode", "-o,--output OUTPUT", "--passphrase-file FILE",
-                           "--passphrase-fd N", "--code-page N", "--version",
-                           "Exit codes:", "  3    invalid key", "  4    a FILE is damaged",
-                           "verify", "tar c dir | karvel-cli encode --passphrase-file key - >"}) {
-    EXPECT_NE(help.out.find(word), std::string::npos) << word;
+  const HelpCase cases[] = {
+      {{"--help"},
+       {"encode", "decode", "--version", "Exit codes:", "  3    invalid key",
+        "  4    a FILE is damaged"}},
+      {{"encode", "--help"}, {"Usage: karvel-cli encode [OPTIONS] FILE..."}},
+      {{"decode", "-h"}, {"Usage: karvel-cli decode [OPTIONS] FILE..."}},
+      {{"verify", "--help"}, {"Usage: karvel-cli verify [OPTIONS] FILE..."}},
+  };
+  for (const HelpCase& c : cases) {
+    Outcome help = Run(c.arguments);
+    SCOPED_TRACE(help.out);
+    EXPECT_EQ(help.exitCode, 0);
+    std::vector<const char*> words = {"-o,--output OUTPUT", "--force", "--passphrase-file FILE",
+                                      "--passphrase-fd N", "--code-page N"};
+    words.insert(words.end(), c.words.begin(), c.words.end());
+    for (const char* word : words) {
+      EXPECT_NE(help.out.find(word), std::string::npos) << word;
+    }
   }
   Outcome version = Run({"--version"});
   EXPECT_EQ(version.exitCode, 0);
@@ -306,13 +323,19 @@ TEST_F(CliTest, UsageErrorsSayWhyAndTouchNothing) {
   const UsageCase cases[] = {
       {{}, "", "A subcommand is required"},
       {{"encode"}, "", "FILE is required"},
-      {{"scramble", "a.txt"}, "", "A subcommand is required"},
+      {{"scramble", "a.txt"},
+       "",
+       "unknown subcommand 'scramble'; the subcommands are encode, decode"},
+      {{"--passphrase-fd", "0", "encdoe", "a.txt"}, "", "unknown subcommand 'encdoe'"},
       {{"encode", "--passphrase", kPassphrase, "a.txt"},
        "",
        "The following argument was not expected: --passphrase"},
       {{"encode", "-o", "out", "a.txt", "b.txt", file}, "x", "-o takes one FILE"},
       {{"encode", "--code-page", "437", "a.txt", file}, "x", "--code-page: 437 not in"},
       {{"encode", file, "--passphrase-fd", "0", "a.txt"},
+       "x",
+       "--passphrase-file and --passphrase-fd exclude each other"},
+      {{"--passphrase-fd", "0", "decode", file, "a.txt"},
        "x",
        "--passphrase-file and --passphrase-fd exclude each other"},
       {{"encode", "a.txt"}, "", "no terminal to ask for the encoding key: give"},
@@ -330,6 +353,13 @@ TEST_F(CliTest, UsageErrorsSayWhyAndTouchNothing) {
       {{"decode", file, "a.txt", "-"}, "x", "FILE - (standard input) must be the only FILE"},
       {{"decode", file, "-", "-o", "a.txt"}, "x", "FILE - writes standard output"},
       {{"verify", file, "-o", "-", "a.txt"}, "x", "verify writes nothing"},
+      // The longest line read, 3 × 127 bytes, is read to its line end; one byte more is not.
+      {{"encode", file, "a.txt"},
+       std::string(380, 'k') + std::string(1, '\0') + "\r\nrest",
+       "encoding key is not UTF-8 text"},
+      {{"encode", file, "a.txt"},
+       std::string(381, 'k') + std::string(1, '\0') + "\r\nrest",
+       "encoding key too long"},
   };
   WriteBytes(folder_["a.txt"], Plain(1));
   WriteBytes(folder_["b.txt"], Plain(2));
@@ -428,6 +458,103 @@ TEST_F(CliTest, SeveralFilesEachOnItsOwn) {
   EXPECT_EQ(ReadBytes(folder_["b.txt"]), b);
   EXPECT_EQ(ReadBytes(folder_["c.txt"]), c);
   EXPECT_EQ(folder_.Names(), (std::vector<std::string>{"a.txt", "b.txt", "c.txt"}));
+}
+
+// A source that never ends its first line is refused once it has given more than any passphrase
+// could take, not read to its end.
+TEST_F(CliTest, AnEndlessPassphraseSourceIsRefusedAtOnce) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> options;
+    Launcher launcher;
+  };
+  const Case cases[] = {
+      {"/dev/zero", {"--passphrase-file", "/dev/zero"}, {}},
+      {"an endless pipe",
+       {"--passphrase-fd", "0"},
+       {"/bin/sh", "-c", "yes a | tr -d '\\n' | \"$0\" \"$@\""}},
+  };
+  WriteBytes(folder_["a.txt"], Plain(1));
+  const auto before = Snapshot(folder_.Path());
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> arguments = {"encode", "a.txt"};
+    arguments.insert(arguments.end(), c.options.begin(), c.options.end());
+    Outcome outcome = Process(folder_.Path(), arguments, {}, logs_.Path(), c.launcher).Wait();
+    EXPECT_EQ(outcome.exitCode, 2);
+    EXPECT_EQ(outcome.err, "karvel-cli: encoding key too long\n");
+    EXPECT_EQ(Snapshot(folder_.Path()), before);
+  }
+}
+
+struct ForceCase {
+  const char* name;
+  std::vector<std::string> arguments;  // after the passphrase's option
+  int exitCode;
+  const char* err;
+  const char* encoded;  // the file that holds the result; nullptr for none
+};
+
+// -o replaces a file that exists only with --force, unless it is the target itself, by whatever
+// path; then the target is transformed in place.
+TEST_F(CliTest, OutputThatExistsIsReplacedOnlyWithForce) {
+  const std::string refused =
+      "plain.bin: other.bin exists: give --force to replace it\nkarvel-cli: encoded 0 of 1 file\n";
+  const std::string done = "plain.bin: done\nkarvel-cli: encoded 1 of 1 file\n";
+  const ForceCase cases[] = {
+      {"another file", {"encode", "-o", "other.bin", "plain.bin"}, 1, refused.c_str(), nullptr},
+      {"a link to another file",
+       {"encode", "-o", "other.lnk", "plain.bin"},
+       1,
+       "plain.bin: other.lnk exists: give --force to replace it\n"
+       "karvel-cli: encoded 0 of 1 file\n",
+       nullptr},
+      {"--force",
+       {"encode", "--force", "-o", "other.bin", "plain.bin"},
+       0,
+       done.c_str(),
+       "other.bin"},
+      {"--force before the subcommand",
+       {"--force", "encode", "-o", "other.bin", "plain.bin"},
+       0,
+       done.c_str(),
+       "other.bin"},
+      {"the target by another path",
+       {"encode", "-o", "./plain.bin", "plain.bin"},
+       0,
+       done.c_str(),
+       "plain.bin"},
+      {"the target through a link",
+       {"encode", "-o", "plain.lnk", "plain.bin"},
+       0,
+       done.c_str(),
+       "plain.bin"},
+  };
+  const Bytes plain = Plain(6);
+  const Bytes other = Pattern(100, 7);
+  fs::create_symlink("other.bin", folder_["other.lnk"]);
+  fs::create_symlink("plain.bin", folder_["plain.lnk"]);
+  for (const ForceCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    WriteBytes(folder_["plain.bin"], plain);
+    WriteBytes(folder_["other.bin"], other);
+    // Before the subcommand, as the program takes it too.
+    std::vector<std::string> arguments = {"--passphrase-file=" + PassphraseFile()};
+    arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
+    Outcome outcome = Run(arguments);
+    EXPECT_EQ(outcome.exitCode, c.exitCode);
+    EXPECT_EQ(outcome.err, c.err);
+    for (const char* name : {"plain.bin", "other.bin"}) {
+      const Bytes& was = std::string(name) == "plain.bin" ? plain : other;
+      if (c.encoded != nullptr && std::string(name) == c.encoded) {
+        ExpectEncodingOf(ReadBytes(folder_[name]), plain, kPassphrase);
+      } else {
+        EXPECT_EQ(ReadBytes(folder_[name]), was) << name;
+      }
+    }
+    EXPECT_EQ(folder_.Names(),
+              (std::vector<std::string>{"other.bin", "other.lnk", "plain.bin", "plain.lnk"}));
+  }
 }
 
 struct CauseCase {
@@ -617,6 +744,7 @@ TEST_F(CliTest, AnOlderFileDecodedInPlaceSaysWhereItsOriginalIs) {
 
 struct LinkCase {
   const char* leadsTo;  // in the folder, or absolute
+  bool force;
   int exitCode;
   const char* said;
 };
@@ -624,9 +752,10 @@ struct LinkCase {
 // -o through a link writes what it leads to, as a redirection would, and keeps the link.
 TEST_F(CliTest, OutputThroughALinkWritesTheFileItLeadsTo) {
   const LinkCase cases[] = {
-      {"real.bin", 0, "plain.bin: done"},
-      {"/dev/null", 1, "plain.bin: output is not a file"},
-      {"absent.bin", 1, "plain.bin: file link cannot be followed"},
+      {"real.bin", true, 0, "plain.bin: done"},
+      {"real.bin", false, 1, "plain.bin: link.bin exists: give --force to replace it"},
+      {"/dev/null", false, 1, "plain.bin: output is not a file"},
+      {"absent.bin", false, 1, "plain.bin: file link cannot be followed"},
   };
   const Bytes plain = Plain(5);
   WriteBytes(folder_["plain.bin"], plain);
@@ -634,8 +763,10 @@ TEST_F(CliTest, OutputThroughALinkWritesTheFileItLeadsTo) {
     SCOPED_TRACE(link.leadsTo);
     WriteBytes(folder_["real.bin"], Pattern(100, 5));
     fs::create_symlink(link.leadsTo, folder_["link.bin"]);
-    Outcome encoded =
-        Run({"encode", "--passphrase-file", PassphraseFile(), "-o", "link.bin", "plain.bin"});
+    std::vector<std::string> arguments = {"encode", "--passphrase-file", PassphraseFile(),
+                                          "-o",     "link.bin",          "plain.bin"};
+    if (link.force) arguments.push_back("--force");
+    Outcome encoded = Run(arguments);
     EXPECT_EQ(encoded.exitCode, link.exitCode);
     EXPECT_NE(encoded.err.find(link.said), std::string::npos) << encoded.err;
     EXPECT_EQ(fs::read_symlink(folder_["link.bin"]), link.leadsTo);
