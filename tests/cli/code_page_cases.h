@@ -39,6 +39,9 @@ const CodePageCase kWindowsBytes[] = {
     {"Key กุญแจ", 874, "Key \xa1\xd8\xad\xe1\xa8"},
     {"é", 874, nullptr},
     {"Key 日本語", 932, "Key \x93\xfa\x96\x7b\x8c\xea"},
+    // Each has more than one form in the table; these are the ones Windows gives.
+    {"＂￤\uffe2", 932, "\xfa\x57\xfa\x55\x81\xca"},
+    {"¬", 932, nullptr},  // given the byte of "￢" only as a best fit
     {"한", 932, nullptr},
     {"Key 中文", 936, "Key \xd6\xd0\xce\xc4"},
     {"한", 936, nullptr},
