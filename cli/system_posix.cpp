@@ -80,48 +80,38 @@ bool Convert(const char* to, const char* from, const char* in, char* out, size_t
   return done;
 }
 
-// Code pages 1255 and 1258 hold combining marks, and iconv composes and decomposes around them: it
-// takes "ế" to "ê" and a mark, which Windows refuses, and "e" with a mark to "é", where Windows
-// keeps the two. Windows takes each character alone to the byte that stands for it, undefined
-// bytes standing for control or private-use characters. The upper halves, 0x80 to 0xFF, as it
-// maps them; the lower halves are ASCII.
-constexpr char16_t kHebrew[128] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,  // 0x80
-    0x02C6, 0x2030, 0x008A, 0x2039, 0x008C, 0x008D, 0x008E, 0x008F,
-    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,  // 0x90
-    0x02DC, 0x2122, 0x009A, 0x203A, 0x009C, 0x009D, 0x009E, 0x009F,
-    0x00A0, 0x00A1, 0x00A2, 0x00A3, 0x20AA, 0x00A5, 0x00A6, 0x00A7,  // 0xA0
-    0x00A8, 0x00A9, 0x00D7, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x00AF,
-    0x00B0, 0x00B1, 0x00B2, 0x00B3, 0x00B4, 0x00B5, 0x00B6, 0x00B7,  // 0xB0
-    0x00B8, 0x00B9, 0x00F7, 0x00BB, 0x00BC, 0x00BD, 0x00BE, 0x00BF,
-    0x05B0, 0x05B1, 0x05B2, 0x05B3, 0x05B4, 0x05B5, 0x05B6, 0x05B7,  // 0xC0
-    0x05B8, 0x05B9, 0x05BA, 0x05BB, 0x05BC, 0x05BD, 0x05BE, 0x05BF,
-    0x05C0, 0x05C1, 0x05C2, 0x05C3, 0x05F0, 0x05F1, 0x05F2, 0x05F3,  // 0xD0
-    0x05F4, 0xF88D, 0xF88E, 0xF88F, 0xF890, 0xF891, 0xF892, 0xF893,
-    0x05D0, 0x05D1, 0x05D2, 0x05D3, 0x05D4, 0x05D5, 0x05D6, 0x05D7,  // 0xE0
-    0x05D8, 0x05D9, 0x05DA, 0x05DB, 0x05DC, 0x05DD, 0x05DE, 0x05DF,
-    0x05E0, 0x05E1, 0x05E2, 0x05E3, 0x05E4, 0x05E5, 0x05E6, 0x05E7,  // 0xF0
-    0x05E8, 0x05E9, 0x05EA, 0xF894, 0xF895, 0x200E, 0x200F, 0xF896,
-};
+// Windows maps a single-byte code page a character at a time, by its table alone. iconv's
+// converters for 1255 and 1258 compose and decompose around combining marks instead: they take
+// "ế" to "ê" and a mark, which Windows refuses, and "e" with a mark to "é", where Windows keeps
+// the two. Read a byte at a time, where nothing composes, iconv gives Windows' table.
+bool SingleByte(int codePage) { return codePage == 874 || (codePage >= 1250 && codePage <= 1258); }
 
-constexpr char16_t kVietnamese[128] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,  // 0x80
-    0x02C6, 0x2030, 0x008A, 0x2039, 0x0152, 0x008D, 0x008E, 0x008F,
-    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,  // 0x90
-    0x02DC, 0x2122, 0x009A, 0x203A, 0x0153, 0x009D, 0x009E, 0x0178,
-    0x00A0, 0x00A1, 0x00A2, 0x00A3, 0x00A4, 0x00A5, 0x00A6, 0x00A7,  // 0xA0
-    0x00A8, 0x00A9, 0x00AA, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x00AF,
-    0x00B0, 0x00B1, 0x00B2, 0x00B3, 0x00B4, 0x00B5, 0x00B6, 0x00B7,  // 0xB0
-    0x00B8, 0x00B9, 0x00BA, 0x00BB, 0x00BC, 0x00BD, 0x00BE, 0x00BF,
-    0x00C0, 0x00C1, 0x00C2, 0x0102, 0x00C4, 0x00C5, 0x00C6, 0x00C7,  // 0xC0
-    0x00C8, 0x00C9, 0x00CA, 0x00CB, 0x0300, 0x00CD, 0x00CE, 0x00CF,
-    0x0110, 0x00D1, 0x0309, 0x00D3, 0x00D4, 0x01A0, 0x00D6, 0x00D7,  // 0xD0
-    0x00D8, 0x00D9, 0x00DA, 0x00DB, 0x00DC, 0x01AF, 0x0303, 0x00DF,
-    0x00E0, 0x00E1, 0x00E2, 0x0103, 0x00E4, 0x00E5, 0x00E6, 0x00E7,  // 0xE0
-    0x00E8, 0x00E9, 0x00EA, 0x00EB, 0x0301, 0x00ED, 0x00EE, 0x00EF,
-    0x0111, 0x00F1, 0x0323, 0x00F3, 0x00F4, 0x01A1, 0x00F6, 0x00F7,  // 0xF0
-    0x00F8, 0x00F9, 0x00FA, 0x00FB, 0x00FC, 0x01B0, 0x20AB, 0x00FF,
-};
+// The characters of bytes 0x80 to 0xFF in the single-byte code page named, as the window takes
+// them back; 0 for none. Windows gives a byte its table leaves undefined the control character of
+// the same value, and above 0x9F a private-use character that it takes back as invalid. Its 1255
+// has a point at 0xCA that iconv may lack.
+bool UpperHalf(const char* name, int codePage, char16_t (&upper)[128]) {
+  iconv_t converter = iconv_open("UTF-16LE", name);
+  if (converter == reinterpret_cast<iconv_t>(-1)) return false;
+  for (int i = 0; i < 128; ++i) {
+    char byte = static_cast<char>(0x80 + i);
+    char* input = &byte;
+    size_t inputLeft = 1;
+    unsigned char unit[4] = {};
+    char* output = reinterpret_cast<char*>(unit);
+    size_t outputLeft = sizeof unit;
+    iconv(converter, nullptr, nullptr, nullptr, nullptr);
+    // The second call gives what the converter holds back in case a mark follows.
+    bool defined =
+        iconv(converter, &input, &inputLeft, &output, &outputLeft) != static_cast<size_t>(-1) &&
+        iconv(converter, nullptr, nullptr, &output, &outputLeft) != static_cast<size_t>(-1) &&
+        outputLeft == sizeof unit - 2;
+    upper[i] = defined ? static_cast<char16_t>(unit[0] | unit[1] << 8) : i < 0x20 ? 0x80 + i : 0;
+  }
+  iconv_close(converter);
+  if (codePage == 1255 && upper[0xCA - 0x80] == 0) upper[0xCA - 0x80] = 0x05BA;
+  return true;
+}
 
 // The character that starts at *text, valid UTF-8; *text moves past it.
 char32_t NextCharacter(const unsigned char** text) {
@@ -133,9 +123,9 @@ char32_t NextCharacter(const unsigned char** text) {
   return code;
 }
 
-// The bytes of utf8 in the single-byte code page whose upper half is upper. As with Windows, which
-// puts a default character in the place of one without a byte and counts one for each half of a
-// character beyond U+FFFF, a text too long is refused as such first.
+// The bytes of utf8 in the single-byte code page whose upper half is upper; the lower is ASCII. As
+// with Windows, which puts a default character in the place of one without a byte and counts one
+// for each half of a character beyond U+FFFF, a text too long is refused as such first.
 Conversion FromTable(const char* utf8, const char16_t (&upper)[128],
                      char (&bytes)[kPassphraseFieldSize]) {
   const auto* text = reinterpret_cast<const unsigned char*>(utf8);
@@ -217,17 +207,20 @@ void CloseDescriptor(int fd) { close(fd); }
 
 int SystemCodePage() { return 0; }
 
-// iconv alone is not enough: it takes some characters to the bytes of look-alikes
-// (code page 932's "〜" to the bytes of "～"), which Windows gives only as a best fit. The
-// bytes must give back the very text.
+// For the double-byte code pages iconv alone is not enough: it takes some characters to the
+// bytes of look-alikes (code page 932's "〜" to the bytes of "～"), which Windows gives only as a
+// best fit. The bytes must give back the very text.
 Conversion ToCodePage(const char* utf8, int codePage, char (&bytes)[kPassphraseFieldSize]) {
-  if (codePage == 1255) return FromTable(utf8, kHebrew, bytes);
-  if (codePage == 1258) return FromTable(utf8, kVietnamese, bytes);
   char name[16];
   if (codePage == 65001) {
     std::snprintf(name, sizeof name, "UTF-8");
   } else {
     std::snprintf(name, sizeof name, "CP%d", codePage);
+  }
+  if (SingleByte(codePage)) {
+    char16_t upper[128];
+    return UpperHalf(name, codePage, upper) ? FromTable(utf8, upper, bytes)
+                                            : Conversion::NoCodePage;
   }
   Conversion result = Conversion::Ok;
   char back[kTextSize];

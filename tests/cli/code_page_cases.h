@@ -9,8 +9,6 @@ struct CodePageCase {
   const char* typed;
   int codePage;       // 0: no --code-page
   const char* bytes;  // nullptr: refused
-  // Wine refuses it where Windows converts it: the Wine run expects the refusal.
-  bool wineRefuses = false;
 };
 
 // "ソ" and "表" end in the byte of "\" in Shift-JIS. "〜" (WAVE DASH) has the
@@ -55,6 +53,7 @@ const CodePageCase kWindowsBytes[] = {
     {"ä", 1251, nullptr},
     {"Key ßÿ€", 1252, "Key \xdf\xff\x80"},
     {"Ā", 1252, nullptr},
+    {"\xc2\x81", 1252, "\x81"},  // U+0081, Windows' character for its undefined byte
     {"Key Κλειδί", 1253, "Key \xca\xeb\xe5\xe9\xe4\xdf"},
     {"ä", 1253, nullptr},
     {"Key ğışĞİŞ", 1254, "Key \xf0\xfd\xfe\xd0\xdd\xde"},
@@ -67,8 +66,9 @@ const CodePageCase kWindowsBytes[] = {
     {"₪", 1255, "\xa4"},
     {"¤", 1255, nullptr},  // given the byte of "₪" only as a best fit
     {"é", 1255, nullptr},
-    // Windows' stand-in for its undefined byte 0xD9, which Wine refuses.
-    {"\uf88d", 1255, "\xd9", true},
+    {"\u05ba", 1255, "\xca"},
+    // Windows gives its undefined byte 0xD9, then takes that byte back as invalid.
+    {"\uf88d", 1255, nullptr},
     {"Key مفتاح", 1256, "Key \xe3\xdd\xca\xc7\xcd"},
     {"ä", 1256, nullptr},
     {"Key Ķēdeš", 1257, "Key \xcd\xe7\x64\x65\xf0"},
@@ -80,7 +80,7 @@ const CodePageCase kWindowsBytes[] = {
     {"\u0301", 1258, "\xec"},
     {"ế", 1258, nullptr},
     {"Ã", 1258, nullptr},
-    {"\xc2\x81", 1258, "\x81"},  // U+0081, Windows' stand-in for its undefined byte
+    {"\xc2\x81", 1258, "\x81"},
     {"Key 한국어😀", 65001, "Key 한국어😀"},
 };
 
