@@ -66,7 +66,7 @@ const CodePageCase kWindowsBytes[] = {
     {"₪", 1255, "\xa4"},
     {"¤", 1255, nullptr},  // given the byte of "₪" only as a best fit
     {"é", 1255, nullptr},
-    {"\u05ba", 1255, "\xca"},
+    {"\u05ba", 1255, "\xca"},  // holam haser for vav, a point only Windows' own table has
     // Windows gives its undefined byte 0xD9, then takes that byte back as invalid.
     {"\uf88d", 1255, nullptr},
     {"Key مفتاح", 1256, "Key \xe3\xdd\xca\xc7\xcd"},
