@@ -80,6 +80,78 @@ bool Convert(const char* to, const char* from, const char* in, char* out, size_t
   return done;
 }
 
+// Windows maps a single-byte code page a character at a time, by its table alone. iconv's
+// converters for 1255 and 1258 compose and decompose around combining marks instead: they take
+// "ế" to "ê" and a mark, which Windows refuses, and "e" with a mark to "é", where Windows keeps
+// the two. Read a byte at a time, where nothing composes, iconv gives Windows' table.
+bool SingleByte(int codePage) { return codePage == 874 || (codePage >= 1250 && codePage <= 1258); }
+
+// The characters of bytes 0x80 to 0xFF in the single-byte code page named, as the window takes
+// them back; 0 for none. Windows gives a byte its table leaves undefined the control character of
+// the same value, and above 0x9F a private-use character that it takes back as invalid. Its 1255
+// has a point at 0xCA that iconv may lack.
+bool UpperHalf(const char* name, int codePage, char16_t (&upper)[128]) {
+  iconv_t converter = iconv_open("UTF-16LE", name);
+  if (converter == reinterpret_cast<iconv_t>(-1)) return false;
+  for (int i = 0; i < 128; ++i) {
+    char byte = static_cast<char>(0x80 + i);
+    char* input = &byte;
+    size_t inputLeft = 1;
+    unsigned char unit[4] = {};
+    char* output = reinterpret_cast<char*>(unit);
+    size_t outputLeft = sizeof unit;
+    iconv(converter, nullptr, nullptr, nullptr, nullptr);
+    // The second call gives what the converter holds back in case a mark follows.
+    bool defined =
+        iconv(converter, &input, &inputLeft, &output, &outputLeft) != static_cast<size_t>(-1) &&
+        iconv(converter, nullptr, nullptr, &output, &outputLeft) != static_cast<size_t>(-1) &&
+        outputLeft == sizeof unit - 2;
+    upper[i] = defined ? static_cast<char16_t>(unit[0] | unit[1] << 8) : i < 0x20 ? 0x80 + i : 0;
+  }
+  iconv_close(converter);
+  if (codePage == 1255 && upper[0xCA - 0x80] == 0) upper[0xCA - 0x80] = 0x05BA;
+  return true;
+}
+
+// The character that starts at *text, valid UTF-8; *text moves past it.
+char32_t NextCharacter(const unsigned char** text) {
+  const unsigned char* byte = *text;
+  int following = *byte < 0x80 ? 0 : *byte < 0xE0 ? 1 : *byte < 0xF0 ? 2 : 3;
+  char32_t code = *byte++ & (0x7Fu >> following);
+  for (int i = 0; i < following; ++i) code = code << 6 | (*byte++ & 0x3Fu);
+  *text = byte;
+  return code;
+}
+
+// The bytes of utf8 in the single-byte code page whose upper half is upper; the lower is ASCII. As
+// with Windows, which puts a default character in the place of one without a byte and counts one
+// for each half of a character beyond U+FFFF, a text too long is refused as such first.
+Conversion FromTable(const char* utf8, const char16_t (&upper)[128],
+                     char (&bytes)[kPassphraseFieldSize]) {
+  const auto* text = reinterpret_cast<const unsigned char*>(utf8);
+  size_t length = 0;
+  bool usable = true;
+  while (*text != 0) {
+    char32_t code = NextCharacter(&text);
+    int byte = code < 0x80 ? static_cast<int>(code) : -1;
+    for (int i = 0; i < 128 && byte < 0; ++i) {
+      if (upper[i] == code) byte = 0x80 + i;
+    }
+    usable = usable && byte >= 0;
+    if (length < kMaxPassphraseLength) bytes[length] = static_cast<char>(byte);
+    length += code > 0xFFFF ? 2 : 1;
+  }
+  Conversion result = length > kMaxPassphraseLength ? Conversion::TooLong
+                      : usable                      ? Conversion::Ok
+                                                    : Conversion::Unusable;
+  if (result == Conversion::Ok) {
+    bytes[length] = '\0';
+  } else {
+    Wipe(bytes, sizeof bytes);
+  }
+  return result;
+}
+
 }  // namespace
 
 std::vector<std::string> Arguments(int argc, char** argv) {
@@ -136,15 +208,20 @@ void CloseDescriptor(int fd) { close(fd); }
 
 int SystemCodePage() { return 0; }
 
-// iconv alone is not enough: it takes some characters to the bytes of look-alikes
-// (code page 932's "〜" to the bytes of "～"), which Windows gives only as a best fit. The
-// bytes must give back the very text.
+// For the double-byte code pages iconv alone is not enough: it takes some characters to the
+// bytes of look-alikes (code page 932's "〜" to the bytes of "～"), which Windows gives only as a
+// best fit. The bytes must give back the very text.
 Conversion ToCodePage(const char* utf8, int codePage, char (&bytes)[kPassphraseFieldSize]) {
   char name[16];
   if (codePage == 65001) {
     std::snprintf(name, sizeof name, "UTF-8");
   } else {
     std::snprintf(name, sizeof name, "CP%d", codePage);
+  }
+  if (SingleByte(codePage)) {
+    char16_t upper[128];
+    return UpperHalf(name, codePage, upper) ? FromTable(utf8, upper, bytes)
+                                            : Conversion::NoCodePage;
   }
   Conversion result = Conversion::Ok;
   char back[kTextSize];
