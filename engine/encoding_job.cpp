@@ -233,20 +233,22 @@ class Transformation {
   }
 
   // Copies the rest of the target to the result until a read comes up short, scrambling on the
-  // way and hashing the plain side. The first write carries head cleared bytes ahead of the
-  // content (room for a header written last), so that every later write starts on a chunk
-  // boundary of the result. A cancel request is honoured between chunks.
-  JobStatus Stream(size_t head, uint8_t hashVersion, PlainSide plain) {
+  // way and hashing the plain side. The result's content lies carry bytes further into its file
+  // than the target's (the room for a header written last, when encoding), so the last carry
+  // bytes of a full chunk wait at the front of the buffer for the next write: every read of the
+  // target and every write of the result then starts on a chunk boundary of its file. A cancel
+  // request is honoured between chunks.
+  JobStatus Stream(size_t carry, uint8_t hashVersion, PlainSide plain) {
     hash_.emplace(hashVersion, job_.passphrase, length_);
     Scrambler scrambler(job_.passphrase, length_, kBodySeed);
-    std::memset(work_->bytes, 0, head);
+    unsigned char* content = work_->bytes + kHeaderSize;
+    unsigned char* front = content - carry;
+    std::memset(front, 0, carry);
     bool full = false;
     do {
       if (CancelRequested(progress_)) return JobStatus::Cancelled;
-      size_t wanted = kChunkSize - head;
       size_t chunk = 0;
-      unsigned char* content = work_->bytes + head;
-      if (!files_.Read(target_.Handle(), content, wanted, &chunk)) {
+      if (!files_.Read(target_.Handle(), content, kChunkSize, &chunk)) {
         return Failed(JobStatus::ReadFailed);
       }
       bytesRead_ += chunk;
@@ -254,11 +256,11 @@ class Transformation {
       if (plain == PlainSide::Read) hash_->Update(content, chunk);
       scrambler.Apply(content, chunk);
       if (plain == PlainSide::Written) hash_->Update(content, chunk);
-      if (!WriteAll(files_, result_.Handle(), work_->bytes, head + chunk)) {
-        return Failed(JobStatus::WriteFailed);
-      }
-      full = chunk == wanted;
-      head = 0;
+      full = chunk == kChunkSize;
+      const size_t ready = carry + chunk;
+      const size_t now = full ? kChunkSize : ready;
+      if (!WriteAll(files_, result_.Handle(), front, now)) return Failed(JobStatus::WriteFailed);
+      std::memmove(front, front + now, ready - now);
     } while (full);
     return bytesRead_ == read_.size ? JobStatus::Ok : JobStatus::ReadFailed;
   }

@@ -5,6 +5,7 @@
 #define XXH_INLINE_ALL
 #include <xxhash.h>
 
+#include "engine/content_hash_avx2.h"
 #include "engine/format.h"
 #include "engine/key_stream.h"
 #include "engine/scrambler.h"
@@ -228,6 +229,17 @@ ContentHash::~ContentHash() {
 }
 
 void ContentHash::Update(const unsigned char* bytes, size_t size) {
+#if defined(KARVEL_HASH_AVX2)
+  // Asked of the processor and the system (which must save the wide registers) once.
+  static const bool avx2 = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") != 0;
+  }();
+  if (avx2) {
+    HashUpdateAvx2(state_, bytes, size);
+    return;
+  }
+#endif
   XXH3_64bits_update(reinterpret_cast<XXH3_state_t*>(state_), bytes, size);
 }
 

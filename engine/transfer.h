@@ -14,9 +14,10 @@
 
 namespace karvel {
 
+// A chunk, and room before it for bytes that a write carries over from the chunk before.
 struct WorkBuffer {
   ~WorkBuffer() { Wipe(bytes, sizeof bytes); }
-  unsigned char bytes[kChunkSize];
+  unsigned char bytes[kHeaderSize + kChunkSize];
 };
 
 struct HeaderBuffer {

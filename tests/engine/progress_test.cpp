@@ -33,8 +33,14 @@ class WatchingFileServices : public FaultyFileServices {
     return read;
   }
 
+  bool Write(FileHandle file, const void* buffer, size_t size, size_t* bytesWritten) override {
+    writeSizes.push_back(size);
+    return FaultyFileServices::Write(file, buffer, size, bytesWritten);
+  }
+
   std::vector<uint64_t> doneBeforeRead;
   std::vector<uint64_t> totalBeforeRead;
+  std::vector<size_t> writeSizes;
 
  private:
   JobProgress& progress_;
@@ -78,11 +84,9 @@ std::vector<uint64_t> ReadStarts(Transform transform, uint64_t targetSize) {
     starts.push_back(0);
     at = kHeaderSize;
   }
-  // Encode reads its first chunk short of the header, which goes out with it.
-  uint64_t wanted = transform == &EncodingJob::Encode ? kChunkSize - kHeaderSize : kChunkSize;
-  for (;; at += wanted, wanted = kChunkSize) {
+  for (;; at += kChunkSize) {
     starts.push_back(at);
-    if (targetSize - at < wanted) break;
+    if (targetSize - at < kChunkSize) break;
   }
   return starts;
 }
@@ -103,6 +107,10 @@ TEST(Progress, TotalIsTheTargetSizeAndDoneAdvancesByEachChunk) {
       EXPECT_EQ(files.totalBeforeRead,
                 std::vector<uint64_t>(files.doneBeforeRead.size(), targetSize))
           << "the total is known before the first read";
+      // Whole chunks, so that every write of the result starts on a chunk boundary.
+      ASSERT_FALSE(files.writeSizes.empty());
+      files.writeSizes.pop_back();
+      EXPECT_EQ(files.writeSizes, std::vector<size_t>(files.writeSizes.size(), kChunkSize));
       EXPECT_TRUE(SameEncoding(ReadBytes(scene.folder["out"]),
                                t.transform == &EncodingJob::Decode
                                    ? scene.plain
