@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <stdexcept>
 #include <string>
 #include <thread>
 
@@ -156,22 +157,34 @@ TEST_F(StreamTest, ADiskFileIsEncodedFromWhereItStands) {
 }
 
 // Between the read for the record and the read that is written, another program writes the file.
+// Windows holds a file it reads against writers, so there the change itself is refused.
 TEST_F(StreamTest, ADiskFileChangedBetweenItsTwoReadsIsRefused) {
   const Bytes plain = Pattern(1000, 4);
   WriteBytes(folder_["in"], plain);
+  bool changed = false;
   FaultyFileServices files({{Call::Read, 2, Fault::Interject, [&] {
-                               Bytes changed = plain;
-                               changed[500] ^= 1;
-                               WriteBytes(folder_["in"], changed);
+                               Bytes other = plain;
+                               other[500] ^= 1;
+                               try {
+                                 WriteBytes(folder_["in"], other);
+                                 changed = true;
+                               } catch (const std::exception&) {
+                               }
                              }}});
   FileHandle input = files.OpenForReading(folder_["in"].c_str());
   FileHandle output = CreateForWriting(folder_["out"]);
   StreamOutcome outcome;
-  EXPECT_EQ(EncodeStream(files, input, output, kPassphrase, nullptr, &outcome),
-            JobStatus::TargetChanged);
+  const JobStatus status = EncodeStream(files, input, output, kPassphrase, nullptr, &outcome);
   EXPECT_TRUE(files.AllStruck());
   files.Close(input);
   files.Close(output);
+#ifdef _WIN32
+  EXPECT_FALSE(changed);
+  EXPECT_EQ(status, JobStatus::Ok);
+#else
+  EXPECT_TRUE(changed);
+  EXPECT_EQ(status, JobStatus::TargetChanged);
+#endif
 }
 
 struct DecodeCase {
