@@ -2,9 +2,9 @@
 # Builds the benchmarks natively (Release, in build/bench) and prints every
 # figure beside its baseline measured in the same run: scrambling one work
 # buffer against memcpy; encoding and decoding a 1 GiB file against a plain
-# copy loop, cp, karvel-cli and the tools a user might pick instead; encoding to another
-# volume (/dev/shm) against cp to it; the peak memory of encoding a small and
-# a large file.
+# copy loop, cp, karvel-cli and the tools a user might pick instead, from file to
+# file and in a pipeline; encoding to another volume (/dev/shm) against cp to
+# it; the peak memory of encoding a small and a large file.
 set -euo pipefail
 shopt -s inherit_errexit
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -18,8 +18,9 @@ runs=3
 passphrase="correct horse battery staple"
 large_size=$((1024 * 1024 * 1024))
 small_size=$((64 * 1024 * 1024))
-# The large file, its four encrypted forms and one output at a time, with room to spare.
-needed_kib=$((7 * 1024 * 1024))
+# The large file, its five encrypted forms, one output at a time and the temporary file of an
+# encoding from a pipe, with room to spare.
+needed_kib=$((9 * 1024 * 1024))
 
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKARVEL_BENCH=ON \
   -DBUILD_TESTING=OFF >/dev/null
@@ -111,13 +112,32 @@ gpg_encrypt() {
 gpg_decrypt() { gpg_with_passphrase --decrypt -o "$1" "$data/encrypted.gpg" && sync "$1"; }
 age_encrypt() { age -R "$data/age-recipient" -o "$1" "$plain" && sync "$1"; }
 age_decrypt() { age -d -i "$data/age-key" -o "$1" "$data/encrypted.age" && sync "$1"; }
+# In a pipeline, as `tar c dir | TOOL > FILE` runs them: the content comes through a pipe and
+# goes out through standard output into the file. age -p asks for its passphrase on the terminal
+# only, twice to encrypt; expect answers it there.
+cli_pipe_encode() {
+  cat "$plain" | "$cli" encode --passphrase-file "$passphrase_file" - 2>/dev/null >"$1" && sync "$1"
+}
+cli_pipe_decode() {
+  cat "$data/encrypted.karvel" | "$cli" decode --passphrase-file "$passphrase_file" - 2>/dev/null \
+    >"$1" && sync "$1"
+}
+gpg_pipe_encrypt() {
+  cat "$plain" | gpg_with_passphrase --compress-algo none --symmetric >"$1" && sync "$1"
+}
+gpg_pipe_decrypt() { cat "$data/encrypted.gpg" | gpg_with_passphrase --decrypt >"$1" && sync "$1"; }
+age_passphrase() { expect "$root/bench/age_passphrase.exp" "$passphrase" "$1"; }
+age_pipe_encrypt() { age_passphrase "cat '$plain' | age -p > '$1'" && sync "$1"; }
+age_pipe_decrypt() { age_passphrase "cat '$data/encrypted.age-p' | age -d > '$1'" && sync "$1"; }
 
 # The inputs of the decrypting commands, made once; each decrypts to the plain file.
 encode "$data/encrypted.karvel" >/dev/null
 openssl_encrypt "$data/encrypted.openssl"
 gpg_encrypt "$data/encrypted.gpg"
 age_encrypt "$data/encrypted.age"
-for decrypt in decode cli_decode openssl_decrypt gpg_decrypt age_decrypt; do
+age_pipe_encrypt "$data/encrypted.age-p"
+for decrypt in decode cli_decode openssl_decrypt gpg_decrypt age_decrypt cli_pipe_decode \
+  gpg_pipe_decrypt age_pipe_decrypt; do
   "$decrypt" "$out" >/dev/null
   cmp -s "$out" "$plain" || { echo "bench: $decrypt did not give back the plain file" >&2; exit 1; }
   rm -f "$out"
@@ -132,7 +152,8 @@ done
 # alternately, the copy loop and Decode came out up to three times slower).
 commands=(copy_loop cp_synced cp_unflushed encode encode_progress decode cp_other_volume
   encode_other_volume cli_encode cli_decode openssl_encrypt openssl_decrypt gpg_encrypt gpg_decrypt age_encrypt
-  age_decrypt)
+  age_decrypt cli_pipe_encode cli_pipe_decode gpg_pipe_encrypt gpg_pipe_decrypt age_pipe_encrypt
+  age_pipe_decrypt)
 declare -A times
 for ((pass = 0; pass < passes; pass++)); do
   for command in "${commands[@]}"; do
@@ -152,7 +173,7 @@ copy_us="$(median copy_loop)"
 
 echo
 echo "2. A 1 GiB file in the page cache, result flushed to disk (fsync)"
-echo "   (sections 2 and 3: median of $((passes * runs)) runs: $passes passes, each with"
+echo "   (sections 2 to 5: median of $((passes * runs)) runs: $passes passes, each with"
 echo "   an untimed run of each command and then $runs timed runs in a row)"
 columns
 row "copy loop, 256 KiB read/write + fsync (baseline)" "$copy_us" "$copy_us"
@@ -175,14 +196,26 @@ row "age -R recipient-file, encrypt" "$(median age_encrypt)" "$copy_us"
 row "age -d -i key-file, decrypt" "$(median age_decrypt)" "$copy_us"
 
 echo
-echo "4. The same file encoded to another volume (/dev/shm), result flushed; ratio to cp there"
+echo "4. The same file in a pipeline, cat FILE | TOOL > OUTPUT, output flushed; ratio to the copy loop"
+echo "   (encoding from a pipe, karvel-cli keeps the scrambled content in a temporary file until"
+echo "   its header, which records the content's hash, is written first)"
+columns
+row "cat | karvel-cli encode --passphrase-file -" "$(median cli_pipe_encode)" "$copy_us"
+row "cat | karvel-cli decode --passphrase-file -" "$(median cli_pipe_decode)" "$copy_us"
+row "cat | gpg --symmetric --compress-algo none" "$(median gpg_pipe_encrypt)" "$copy_us"
+row "cat | gpg --decrypt" "$(median gpg_pipe_decrypt)" "$copy_us"
+row "cat | age -p (scrypt passphrase)" "$(median age_pipe_encrypt)" "$copy_us"
+row "cat | age -d (scrypt passphrase)" "$(median age_pipe_decrypt)" "$copy_us"
+
+echo
+echo "5. The same file encoded to another volume (/dev/shm), result flushed; ratio to cp there"
 columns
 cp_other_us="$(median cp_other_volume)"
 row "cp + sync FILE to the other volume (baseline)" "$cp_other_us" "$cp_other_us"
 row "Encode to the other volume" "$(median encode_other_volume)" "$cp_other_us"
 
 echo
-echo "5. Peak resident memory of one Encode, each in a fresh process"
+echo "6. Peak resident memory of one Encode, each in a fresh process"
 small_kib="$("$file_bench" encode "$data/plain-64m" "$out" "$passphrase")"
 rm -f "$out"
 large_kib="$("$file_bench" encode "$plain" "$out" "$passphrase")"
