@@ -53,7 +53,8 @@ using ChildId = pid_t;
 
 class ChildProcess {
  public:
-  // Starts the program; a start that fails is a test failure and leaves Started() false.
+  // Starts the program; a start that fails is a test failure and leaves Started() false. Wine
+  // gives no handle for a Linux program: it runs, Started() false, its end unseen.
   explicit ChildProcess(const ChildStart& start);
   ~ChildProcess();  // kills the program if it still runs
   ChildProcess(const ChildProcess&) = delete;
