@@ -3,22 +3,24 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "engine/encoding_job.h"
 #include "engine/file_services.h"
-#include "engine/windows_text.h"
 #include "tests/cli/code_page_cases.h"
 #include "tests/faults/fault_disks.h"
+#include "tests/support/child_process.h"
 #include "tests/support/reference_encoder.h"
 #include "tests/support/test_files.h"
 
 namespace karvel {
 namespace {
 
-constexpr DWORD kPatienceMs = 30000;
+constexpr auto kPatience = std::chrono::seconds(30);
 constexpr char kPassphrase[] = "s3cret words";
 
 struct Outcome {
@@ -26,64 +28,20 @@ struct Outcome {
   std::string err;  // standard error's bytes
 };
 
-std::wstring Wide(const std::string& text) {
-  std::wstring wide;
-  EXPECT_TRUE(ToWide(text.c_str(), &wide)) << text;
-  return wide;
-}
-
-std::wstring Quoted(const std::wstring& argument) {
-  std::wstring quoted = L"\"";
-  for (wchar_t unit : argument) {
-    if (unit == L'"') quoted += L'\\';
-    quoted += unit;
-  }
-  return quoted + L"\"";
-}
-
-HANDLE Inheritable(HANDLE handle) {
-  SetHandleInformation(handle, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
-  return handle;
-}
-
-// Runs karvel-cli in folder with arguments, input as its standard input; its standard error
-// goes to errPath.
+// Runs karvel-cli in folder with arguments, input as its standard input; its standard output and
+// error go to errPath.
 Outcome Run(const std::filesystem::path& folder, const std::vector<std::string>& arguments,
             const std::string& input, const std::string& errPath) {
-  const std::wstring program = Wide(KARVEL_CLI);
-  std::wstring commandLine = Quoted(program);
-  for (const std::string& argument : arguments) commandLine += L" " + Quoted(Wide(argument));
-
-  HANDLE readEnd = nullptr;
-  HANDLE writeEnd = nullptr;
-  EXPECT_TRUE(CreatePipe(&readEnd, &writeEnd, nullptr, 0));
-  DWORD written = 0;
-  EXPECT_TRUE(
-      WriteFile(writeEnd, input.data(), static_cast<DWORD>(input.size()), &written, nullptr));
-  CloseHandle(writeEnd);
-  HANDLE err = CreateFileW(Wide(errPath).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                           CREATE_ALWAYS, 0, nullptr);
-  EXPECT_NE(err, INVALID_HANDLE_VALUE);
-
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = Inheritable(readEnd);
-  startup.hStdOutput = Inheritable(err);
-  startup.hStdError = err;
-  PROCESS_INFORMATION process = {};
+  ChildStart start;
+  start.command = {KARVEL_CLI};
+  start.command.insert(start.command.end(), arguments.begin(), arguments.end());
+  start.folder = folder.u8string();
+  start.inputs = {{0, input, ""}};
+  start.out = errPath;
+  start.err = errPath;
+  start.noWindow = true;
   Outcome outcome;
-  if (CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
-                     nullptr, folder.wstring().c_str(), &startup, &process)) {
-    EXPECT_EQ(WaitForSingleObject(process.hProcess, kPatienceMs), WAIT_OBJECT_0);
-    GetExitCodeProcess(process.hProcess, &outcome.exitCode);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-  } else {
-    ADD_FAILURE() << "karvel-cli does not start: error " << GetLastError();
-  }
-  CloseHandle(readEnd);
-  CloseHandle(err);
+  outcome.exitCode = ChildProcess(start).Wait(kPatience).exitCode;
   Bytes bytes = ReadBytes(errPath);
   outcome.err.assign(bytes.begin(), bytes.end());
   return outcome;

@@ -3,9 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
-#include <pty.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/ptrace.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -15,6 +13,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -27,11 +26,10 @@
 #include "res/version.h"
 #include "tests/cli/code_page_cases.h"
 #include "tests/faults/fault_disks.h"
+#include "tests/support/child_process.h"
 #include "tests/support/reference_encoder.h"
 #include "tests/support/situations.h"
 #include "tests/support/test_files.h"
-
-extern char** environ;
 
 namespace karvel {
 namespace {
@@ -49,43 +47,24 @@ struct Outcome {
   std::string err;    // standard error, or everything the terminal showed
 };
 
-Outcome Ended(int status) {
+Outcome Ended(const ChildEnd& end) {
   Outcome outcome;
-  if (WIFEXITED(status)) outcome.exitCode = WEXITSTATUS(status);
-  if (WIFSIGNALED(status)) {
-    outcome.signal = WTERMSIG(status);
-    outcome.core = WCOREDUMP(status);
-  }
+  if (end.exited) outcome.exitCode = static_cast<int>(end.exitCode);
+  outcome.signal = end.signal;
+  outcome.core = end.core;
   return outcome;
-}
-
-// The status the program ends with; one that has not ended within kPatience is killed.
-int Reaped(pid_t pid) {
-  auto deadline = std::chrono::steady_clock::now() + kPatience;
-  int status = 0;
-  while (waitpid(pid, &status, WNOHANG) == 0) {
-    if (std::chrono::steady_clock::now() > deadline) {
-      ADD_FAILURE() << "karvel-cli still runs after " << kPatience.count() << " s";
-      kill(pid, SIGKILL);
-      waitpid(pid, &status, 0);
-      break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return status;
 }
 
 // The program that starts karvel-cli, with its arguments before karvel-cli's path; none for
 // karvel-cli itself.
 using Launcher = std::vector<std::string>;
 
-std::vector<char*> Argv(const std::vector<std::string>& arguments, const Launcher& launcher = {}) {
-  std::vector<char*> argv;
-  for (const std::string& word : launcher) argv.push_back(const_cast<char*>(word.c_str()));
-  argv.push_back(const_cast<char*>(KARVEL_CLI));
-  for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
-  argv.push_back(nullptr);
-  return argv;
+std::vector<std::string> Command(const std::vector<std::string>& arguments,
+                                 const Launcher& launcher = {}) {
+  std::vector<std::string> command = launcher;
+  command.push_back(KARVEL_CLI);
+  command.insert(command.end(), arguments.begin(), arguments.end());
+  return command;
 }
 
 std::string ReadText(const fs::path& path) {
@@ -100,81 +79,42 @@ struct Feed {
   bool file = false;  // a disk file that holds text, opened for reading, instead of a pipe
 };
 
-// Writes text to fd and closes it; a reader that has gone ends the write early, without the
-// signal that would end the test.
-void WriteAndClose(int fd, const std::string& text) {
-  sigset_t pipeSignal;
-  sigemptyset(&pipeSignal);
-  sigaddset(&pipeSignal, SIGPIPE);
-  pthread_sigmask(SIG_BLOCK, &pipeSignal, nullptr);
-  size_t done = 0;
-  while (done < text.size()) {
-    ssize_t written = write(fd, text.data() + done, text.size() - done);
-    if (written <= 0) break;
-    done += static_cast<size_t>(written);
+// karvel-cli in folder, in a session of its own, so without a terminal, as from cron or a
+// service; its output in files in logs.
+ChildStart WithoutTerminal(const fs::path& folder, const std::vector<std::string>& arguments,
+                           const std::vector<Feed>& feeds, const fs::path& logs,
+                           const Launcher& launcher, bool asNobody) {
+  ChildStart start;
+  start.command = Command(arguments, launcher);
+  start.folder = folder.string();
+  for (const Feed& feed : feeds) {
+    if (!feed.file) {
+      start.inputs.push_back({feed.target, feed.text, ""});
+      continue;
+    }
+    const fs::path held = logs / ("feed" + std::to_string(feed.target));
+    WriteBytes(held.string(), Bytes(feed.text.begin(), feed.text.end()));
+    start.inputs.push_back({feed.target, "", held.string()});
   }
-  close(fd);
+  start.out = (logs / "out").string();
+  start.err = (logs / "err").string();
+  start.newSession = true;
+  start.asNobody = asNobody;
+  return start;
 }
 
-// karvel-cli in a session of its own, so without a terminal, as from cron or a service.
 class Process {
  public:
+  // asNobody: as user nobody, who may not read every file as root does.
   Process(const fs::path& folder, const std::vector<std::string>& arguments,
-          const std::vector<Feed>& feeds, const fs::path& logs, const Launcher& launcher = {})
-      : logs_(logs) {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
-    std::vector<int> readEnds;
-    std::vector<std::pair<int, std::string>> writes;  // fed once the program runs
-    for (const Feed& feed : feeds) {
-      if (feed.file) {
-        const fs::path held = logs / ("feed" + std::to_string(feed.target));
-        WriteBytes(held.string(), Bytes(feed.text.begin(), feed.text.end()));
-        posix_spawn_file_actions_addopen(&actions, feed.target, held.c_str(), O_RDONLY, 0);
-        continue;
-      }
-      int ends[2];
-      EXPECT_EQ(pipe2(ends, O_CLOEXEC), 0);
-      posix_spawn_file_actions_adddup2(&actions, ends[0], feed.target);
-      readEnds.push_back(ends[0]);
-      writes.emplace_back(ends[1], feed.text);
-    }
-    if (feeds.empty() || feeds[0].target != 0) {
-      posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    }
-    posix_spawn_file_actions_addopen(&actions, 1, (logs / "out").c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, (logs / "err").c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
-    std::vector<char*> argv = Argv(arguments, launcher);
-    EXPECT_EQ(posix_spawn(&pid_, argv[0], &actions, &attributes, argv.data(), environ), 0);
-    posix_spawnattr_destroy(&attributes);
-    posix_spawn_file_actions_destroy(&actions);
-    for (int end : readEnds) close(end);
-    feeder_ = std::thread([writes] {
-      for (const auto& [fd, text] : writes) WriteAndClose(fd, text);
-    });
-  }
+          const std::vector<Feed>& feeds, const fs::path& logs, const Launcher& launcher = {},
+          bool asNobody = false)
+      : logs_(logs), child_(WithoutTerminal(folder, arguments, feeds, logs, launcher, asNobody)) {}
 
-  ~Process() {
-    if (pid_ > 0) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-    if (feeder_.joinable()) feeder_.join();
-  }
-
-  pid_t Pid() const { return pid_; }
+  pid_t Pid() const { return child_.Id(); }
 
   Outcome Wait() {
-    int status = Reaped(pid_);
-    pid_ = -1;
-    feeder_.join();
-    Outcome outcome = Ended(status);
+    Outcome outcome = Ended(child_.Wait(kPatience));
     outcome.out = ReadText(logs_ / "out");
     outcome.err = ReadText(logs_ / "err");
     return outcome;
@@ -182,32 +122,40 @@ class Process {
 
  private:
   fs::path logs_;
-  pid_t pid_ = -1;
-  std::thread feeder_;
+  ChildProcess child_;
 };
+
+// A new pseudo-terminal's device; its master side is *master.
+std::string NewTerminal(int* master) {
+  *master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  EXPECT_GE(*master, 0);
+  EXPECT_EQ(grantpt(*master), 0);
+  EXPECT_EQ(unlockpt(*master), 0);
+  const char* device = ptsname(*master);
+  return device == nullptr ? "" : device;
+}
+
+ChildStart InTerminal(const fs::path& folder, const std::vector<std::string>& arguments,
+                      const std::string& terminal) {
+  ChildStart start;
+  start.command = Command(arguments);
+  start.folder = folder.string();
+  start.terminal = terminal;
+  return start;
+}
 
 // karvel-cli in a pseudo-terminal of its own: what it shows there, keys typed into it.
 class Terminal {
  public:
-  Terminal(const fs::path& folder, const std::vector<std::string>& arguments) {
-    std::vector<char*> argv = Argv(arguments);
-    pid_ = forkpty(&master_, nullptr, nullptr, nullptr);
-    if (pid_ == 0) {
-      if (chdir(folder.c_str()) == 0) execv(KARVEL_CLI, argv.data());
-      _exit(127);
-    }
-    EXPECT_GT(pid_, 0);
-  }
+  Terminal(const fs::path& folder, const std::vector<std::string>& arguments)
+      : child_(InTerminal(folder, arguments, NewTerminal(&master_))) {}
 
   ~Terminal() {
-    if (pid_ > 0) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
+    child_.Kill();
     close(master_);
   }
 
-  pid_t Pid() const { return pid_; }
+  pid_t Pid() const { return child_.Id(); }
   int Master() const { return master_; }
   const std::string& Shown() const { return shown_; }
 
@@ -232,11 +180,9 @@ class Terminal {
   }
 
   Outcome Wait() {
-    int status = Reaped(pid_);
-    pid_ = -1;
+    Outcome outcome = Ended(child_.Wait(kPatience));
     while (ReadSome(0)) {
     }
-    Outcome outcome = Ended(status);
     outcome.err = shown_;
     return outcome;
   }
@@ -253,8 +199,8 @@ class Terminal {
     return true;
   }
 
-  pid_t pid_ = -1;
-  int master_ = -1;
+  int master_ = -1;  // before child_, which is started on it
+  ChildProcess child_;
   std::string shown_;
   size_t matched_ = 0;
 };
@@ -596,10 +542,6 @@ TEST_F(CliTest, FailuresSayWhy) {
       {"decode", "older.bin", 3, unknown},
       {"decode", "plain.bin", 3, unknown},
   };
-  // Root reads every file: the program runs as user nobody, who may not.
-  const Launcher asUser = geteuid() == 0 ? Launcher{"/usr/bin/setpriv", "--reuid=65534",
-                                                    "--regid=65534", "--clear-groups"}
-                                         : Launcher{};
   const auto before = Snapshot(folder_.Path());
   for (const CauseCase& c : cases) {
     SCOPED_TRACE(c.target);
@@ -612,9 +554,10 @@ TEST_F(CliTest, FailuresSayWhy) {
     }
     std::vector<std::string> arguments = {c.command, "--passphrase-fd=0", c.target};
     if (!c.output.empty()) arguments.insert(arguments.end(), {"-o", c.output});
-    const bool unreadable = c.target == "unreadable.bin";
+    // Root reads every file: the program runs as user nobody, who may not.
+    const bool asNobody = c.target == "unreadable.bin" && geteuid() == 0;
     Outcome outcome = Process(folder_.Path(), arguments, {{0, std::string(kPassphrase) + "\n"}},
-                              logs_.Path(), unreadable ? asUser : Launcher{})
+                              logs_.Path(), {}, asNobody)
                           .Wait();
     EXPECT_EQ(outcome.exitCode, c.exitCode);
     EXPECT_EQ(outcome.err,

@@ -4,11 +4,7 @@
 #include <string>
 #include <vector>
 
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <sys/types.h>
-#endif
+#include "tests/support/child_process.h"
 
 namespace karvel {
 
@@ -19,27 +15,16 @@ class ToolProcess {
  public:
   // Starts the tool; asNobody runs it as user and group 65534 with no other groups (POSIX only).
   explicit ToolProcess(const ToolArguments& arguments, bool asNobody = false);
-  ~ToolProcess();  // kills the tool if it still runs
-  ToolProcess(const ToolProcess&) = delete;
-  ToolProcess& operator=(const ToolProcess&) = delete;
 
-  bool Started() const;
-  bool Running();
+  bool Started() const { return process_.Started(); }
+  bool Running() { return process_.Running(); }
   // Waits for the end; the JobStatus number the tool printed, or -1 when it printed none.
   int Status();
   // Ends the tool at once, as a power cut or the task manager would (SIGKILL, TerminateProcess).
-  void Kill();
+  void Kill() { process_.Kill(); }
 
  private:
-  std::string output_;
-  bool ended_ = false;
-#ifdef _WIN32
-  PROCESS_INFORMATION process_ = {};
-  HANDLE output_pipe_ = nullptr;
-#else
-  pid_t pid_ = -1;
-  int output_pipe_ = -1;
-#endif
+  ChildProcess process_;  // killed with this if it still runs
 };
 
 // Runs the tool to its end and returns the status it printed.

@@ -6,9 +6,11 @@
 #include <shlobj.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 
 #include "engine/encoding_job.h"
+#include "engine/windows_text.h"
 #include "res/resource.h"
 #include "res/version.h"
 #include "tests/support/reference_encoder.h"
@@ -272,24 +274,6 @@ LARGE_INTEGER Now() {
   return now;
 }
 
-bool Launch(const wchar_t* program, std::wstring commandLine, const wchar_t* folder,
-            PROCESS_INFORMATION* started) {
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof startup;
-  return CreateProcessW(program, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, folder,
-                        &startup, started);
-}
-
-bool RunProgram(std::wstring commandLine, bool* ended) {
-  PROCESS_INFORMATION process = {};
-  if (!Launch(nullptr, std::move(commandLine), nullptr, &process)) return false;
-  DWORD waited = WaitForSingleObject(process.hProcess, kPatienceMs);
-  if (ended != nullptr) *ended = waited == WAIT_OBJECT_0;
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
-  return true;
-}
-
 HWND FindProcessWindow(DWORD processId, const char* className, const char* caption,
                        bool needsMessageText) {
   WindowSearch search = {processId, className, caption, needsMessageText, nullptr};
@@ -387,24 +371,20 @@ void KarvelTest::TearDown() {
 }
 
 void KarvelTest::StartKarvel(const std::string& exe) {
-  ASSERT_TRUE(Launch(Wide(exe).c_str(), L"karvel.exe", Wide(folder_).c_str(), &process_))
-      << exe << ": error " << GetLastError();
+  ChildStart start;
+  start.command = {exe};
+  start.folder = folder_;
+  process_ = std::make_unique<ChildProcess>(start);
+  ASSERT_TRUE(process_->Started()) << exe;
   ASSERT_TRUE(WaitUntil([&] {
-    main_ = FindProcessWindow(process_.dwProcessId, kMainClass, KARVEL_CAPTION);
+    main_ = FindProcessWindow(process_->Id(), kMainClass, KARVEL_CAPTION);
     return main_ != nullptr;
   })) << "no main window";
   Sync();
 }
 
 void KarvelTest::StopKarvel() {
-  if (process_.hProcess == nullptr) return;
-  if (WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT) {
-    TerminateProcess(process_.hProcess, 99);
-    WaitForSingleObject(process_.hProcess, kPatienceMs);
-  }
-  CloseHandle(process_.hThread);
-  CloseHandle(process_.hProcess);
-  process_ = {};
+  process_.reset();
   main_ = nullptr;
 }
 
@@ -415,15 +395,10 @@ void KarvelTest::Sync() {
 }
 
 DWORD KarvelTest::WaitForExit() {
-  EXPECT_EQ(WaitForSingleObject(process_.hProcess, kPatienceMs), WAIT_OBJECT_0);
-  DWORD code = 12345;
-  GetExitCodeProcess(process_.hProcess, &code);
-  return code;
+  return process_->Wait(std::chrono::milliseconds(kPatienceMs)).exitCode;
 }
 
-bool KarvelTest::Running() const {
-  return WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT;
-}
+bool KarvelTest::Running() const { return process_ != nullptr && process_->Running(); }
 
 void KarvelTest::SetBox(int id, const std::string& text) {
   DWORD_PTR result;
@@ -515,7 +490,7 @@ void KarvelTest::Command(WORD id) {
 void KarvelTest::ConfirmIfAsked(const std::wstring& passphrase) {
   HWND shown = nullptr;
   WaitUntil([&] {
-    shown = FindProcessWindow(process_.dwProcessId, kMessageBoxClass, nullptr);
+    shown = FindProcessWindow(process_->Id(), kMessageBoxClass, nullptr);
     return shown != nullptr;
   });
   char caption[64] = "";
@@ -546,7 +521,7 @@ void KarvelTest::RoundTripInPlace(const std::string& target, const std::string& 
 HWND KarvelTest::WaitForWindow(const char* className, const char* caption, bool needsMessageText) {
   HWND window = nullptr;
   WaitUntil([&] {
-    window = FindProcessWindow(process_.dwProcessId, className, caption, needsMessageText);
+    window = FindProcessWindow(process_->Id(), className, caption, needsMessageText);
     return window != nullptr;
   });
   return window;
@@ -575,7 +550,7 @@ MessageSeen KarvelTest::DismissMessage() {
 }
 
 bool KarvelTest::MessageShown() {
-  return FindProcessWindow(process_.dwProcessId, kMessageBoxClass, nullptr, true) != nullptr;
+  return FindProcessWindow(process_->Id(), kMessageBoxClass, nullptr, true) != nullptr;
 }
 
 // The dialogs karvel shows, its message boxes included.
@@ -583,7 +558,7 @@ int KarvelTest::ProcessDialogs() {
   struct Count {
     DWORD processId;
     int dialogs;
-  } count = {process_.dwProcessId, 0};
+  } count = {process_->Id(), 0};
   EnumWindows(
       [](HWND window, LPARAM parameter) {
         auto* count = reinterpret_cast<Count*>(parameter);
@@ -612,10 +587,10 @@ void KarvelTest::PostDrop(const std::string& path) {
               reinterpret_cast<unsigned char*>(&header + 1));
   block.insert(block.end(), path.begin(), path.end());
   block.insert(block.end(), 2, 0);  // the path's terminator and the list's
-  void* remote = VirtualAllocEx(process_.hProcess, nullptr, block.size(), MEM_COMMIT | MEM_RESERVE,
+  void* remote = VirtualAllocEx(process_->Handle(), nullptr, block.size(), MEM_COMMIT | MEM_RESERVE,
                                 PAGE_READWRITE);
   ASSERT_NE(remote, nullptr);
-  ASSERT_TRUE(WriteProcessMemory(process_.hProcess, remote, block.data(), block.size(), nullptr));
+  ASSERT_TRUE(WriteProcessMemory(process_->Handle(), remote, block.data(), block.size(), nullptr));
   ASSERT_TRUE(PostMessageA(main_, WM_DROPFILES, reinterpret_cast<WPARAM>(remote), 0));
 }
 
@@ -646,13 +621,13 @@ HWND LongTransformTest::EncodeUntilProgressShows() {
   HWND dialog = nullptr;
   while (dialog == nullptr && MsSince(start) < kPatienceMs) {
     TimeAnswer();
-    dialog = FindProcessWindow(process_.dwProcessId, kMessageBoxClass, kProgressCaption);
+    dialog = FindProcessWindow(process_->Id(), kMessageBoxClass, kProgressCaption);
   }
   progressDelayMs_ = MsSince(start);
   return dialog;
 }
 
-void DesktopTest::Xdo(const std::wstring& arguments) {
+void DesktopTest::Xdo(const std::vector<std::wstring>& arguments) {
   // Wine gives no handle to wait on for a Linux program: a shell marks xdotool's end with a file
   // of this process's own, which is waited for instead.
   static int runs = 0;
@@ -662,14 +637,18 @@ void DesktopTest::Xdo(const std::wstring& arguments) {
   for (wchar_t& c : markerWindows) {
     if (c == L'/') c = L'\\';
   }
-  ASSERT_TRUE(RunProgram(
-      L"Z:\\bin\\sh -c \"/usr/bin/xdotool \\\"$@\\\" && : > " + marker + L"\" sh " + arguments,
-      nullptr))
-      << "xdotool";
+  ChildStart start;
+  start.command = {"Z:\\bin\\sh", "-c", "/usr/bin/xdotool \"$@\" && : > " + Narrow(marker), "sh"};
+  std::string said;
+  for (const std::wstring& argument : arguments) {
+    start.command.push_back(Narrow(argument));
+    said += " " + start.command.back();
+  }
+  ChildProcess xdotool(start);
   ASSERT_TRUE(WaitUntil([&] {
     return GetFileAttributesW(markerWindows.c_str()) != INVALID_FILE_ATTRIBUTES;
-  })) << "xdotool did not end: "
-      << arguments;
+  })) << "xdotool did not end:"
+      << said;
   DeleteFileW(markerWindows.c_str());
   // Its X events reach karvel's queue through Wine's X11 driver a while later.
   for (int settle = 0; settle < 3; ++settle) {
@@ -678,11 +657,20 @@ void DesktopTest::Xdo(const std::wstring& arguments) {
   }
 }
 
+void DesktopTest::Keys(const std::wstring& keys) {
+  std::vector<std::wstring> arguments = {L"key", L"--delay", L"60"};
+  for (size_t from = 0, to = 0; from <= keys.size(); from = to + 1) {
+    to = std::min(keys.find(L' ', from), keys.size());
+    arguments.push_back(keys.substr(from, to - from));
+  }
+  Xdo(arguments);
+}
+
 void DesktopTest::ClickIntoWindow() {
   RECT box;
   GetWindowRect(GetDlgItem(main_, IDC_TARGET_FILE), &box);
-  Xdo(L"mousemove " + std::to_wstring(box.right - 10) + L" " + std::to_wstring(box.top - 6) +
-      L" click 1");
+  Xdo({L"mousemove", std::to_wstring(box.right - 10), std::to_wstring(box.top - 6), L"click",
+       L"1"});
   // The window manager activates the window on the click; keys sent before would go elsewhere.
   EXPECT_TRUE(WaitUntil([&] { return GetForegroundWindow() == main_; })) << "not activated";
 }

@@ -7,12 +7,14 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "res/resource.h"
 #include "res/version.h"
+#include "tests/support/child_process.h"
 
 namespace karvel::window {
 
@@ -65,15 +67,6 @@ uint64_t FreeBytes(const std::string& folder);
 LARGE_INTEGER Now();
 // Milliseconds since a Now() reading.
 double MsSince(LARGE_INTEGER start);
-
-// Starts commandLine in a process of its own, program (may be null: the command line's first
-// word) in folder (null: ours); false when it does not start.
-bool Launch(const wchar_t* program, std::wstring commandLine, const wchar_t* folder,
-            PROCESS_INFORMATION* started);
-// Starts commandLine and waits at most kPatienceMs for its end; false when it does not start.
-// ended (may be null) tells whether it ended; Wine gives no handle to wait on for a Linux
-// program, which is never seen to end.
-bool RunProgram(std::wstring commandLine, bool* ended);
 
 // The process's visible window of that class and caption (nullptr: any); needsMessageText asks
 // for a message box's text. nullptr when there is none.
@@ -176,7 +169,7 @@ class KarvelTest : public ::testing::Test {
   void PostDrop(const std::string& path);
 
   std::string folder_;
-  PROCESS_INFORMATION process_ = {};
+  std::unique_ptr<ChildProcess> process_;  // karvel.exe, once started
   HWND main_ = nullptr;
 };
 
@@ -202,9 +195,9 @@ class LongTransformTest : public KarvelTest {
 // A user at the keyboard: xdotool sends real X input to the window that has the focus.
 class DesktopTest : public KarvelTest {
  protected:
-  void Xdo(const std::wstring& arguments);
-  void Keys(const std::wstring& keys) { Xdo(L"key --delay 60 " + keys); }
-  void Type(const std::wstring& text) { Xdo(L"type --delay 60 \"" + text + L"\""); }
+  void Xdo(const std::vector<std::wstring>& arguments);
+  void Keys(const std::wstring& keys);  // key names, a space between two
+  void Type(const std::wstring& text) { Xdo({L"type", L"--delay", L"60", text}); }
   // Clicks above the target box, right of its label, where no control is.
   void ClickIntoWindow();
   // Reads the message box and closes it with the Enter key, as a user would.

@@ -7,8 +7,11 @@
 #include <tlhelp32.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "res/resource.h"
@@ -117,14 +120,14 @@ TEST_F(KarvelTest, ShortTransformShowsNoProgressAndKeepsTheBoxesEnabled) {
   Command(IDC_ENCODE);
   HWND box = nullptr;
   ASSERT_TRUE(WaitUntil([&] {
-    EXPECT_EQ(FindProcessWindow(process_.dwProcessId, kMessageBoxClass, kProgressCaption), nullptr);
-    box = FindProcessWindow(process_.dwProcessId, kMessageBoxClass, nullptr, true);
+    EXPECT_EQ(FindProcessWindow(process_->Id(), kMessageBoxClass, kProgressCaption), nullptr);
+    box = FindProcessWindow(process_->Id(), kMessageBoxClass, nullptr, true);
     return box != nullptr;
   }));
   for (int id : kInputControls) EXPECT_TRUE(IsWindowEnabled(GetDlgItem(main_, id))) << id;
   EXPECT_EQ(DismissMessage().text, "done");
   Sleep(700);
-  EXPECT_EQ(FindProcessWindow(process_.dwProcessId, kMessageBoxClass, kProgressCaption), nullptr);
+  EXPECT_EQ(FindProcessWindow(process_->Id(), kMessageBoxClass, kProgressCaption), nullptr);
 }
 
 // ---- The busy state: what the window still takes while a transform runs.
@@ -189,7 +192,7 @@ TEST_F(LongTransformTest, WhileATransformRunsTheMenuIsGrayedAndDropOpenAndAboutA
   bool dialogShown = false;
   WaitUntil([&] {
     early = PopupsEnabled(main_);
-    dialogShown = FindProcessWindow(process_.dwProcessId, kMessageBoxClass, kProgressCaption);
+    dialogShown = FindProcessWindow(process_->Id(), kMessageBoxClass, kProgressCaption);
     return early == kBusyMenu || dialogShown;
   });
   // When the dialog came up over the menu bar meanwhile, it is read beside the dialog below.
@@ -208,7 +211,7 @@ TEST_F(LongTransformTest, WhileATransformRunsTheMenuIsGrayedAndDropOpenAndAboutA
   Sync();
   Sleep(300);  // a dialog that did open has shown by now
   EXPECT_EQ(ProcessDialogs(), 1) << "only the progress dialog";
-  EXPECT_EQ(FindProcessWindow(process_.dwProcessId, kMessageBoxClass, "About Karvel"), nullptr);
+  EXPECT_EQ(FindProcessWindow(process_->Id(), kMessageBoxClass, "About Karvel"), nullptr);
   ExpectBoxes(target_, "secret", "");
 
   PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
@@ -221,9 +224,11 @@ TEST_F(LongTransformTest, WhileATransformRunsTheMenuIsGrayedAndDropOpenAndAboutA
 
 // As logging off does: every program is asked, then told the session ends.
 void EndSession() {
-  bool ended = false;
-  ASSERT_TRUE(RunProgram(L"wineboot.exe --end-session", &ended));
-  EXPECT_TRUE(ended);
+  ChildStart start;
+  start.command = {"wineboot.exe", "--end-session"};
+  ChildProcess wineboot(start);
+  ASSERT_TRUE(wineboot.Started());
+  EXPECT_TRUE(wineboot.Wait(std::chrono::milliseconds(kPatienceMs)).exited);
 }
 
 TEST_F(LongTransformTest, EndingTheSessionStopsTheTransformAndKeepsTheTarget) {
@@ -264,10 +269,10 @@ TEST_F(LongTransformTest, EndingTheSessionReturnsOnlyOnceTheWorkerHasStopped) {
   constexpr UINT kEndedBySystem = 0x5E55;
   const auto before = Digest(target_);
   StartKarvel();
-  const std::vector<DWORD> idle = ThreadsOf(process_.dwProcessId);
+  const std::vector<DWORD> idle = ThreadsOf(process_->Id());
   ASSERT_NE(EncodeUntilProgressShows(), nullptr);
   std::vector<HANDLE> started;
-  for (DWORD id : ThreadsOf(process_.dwProcessId)) {
+  for (DWORD id : ThreadsOf(process_->Id())) {
     if (std::find(idle.begin(), idle.end(), id) != idle.end()) continue;
     HANDLE thread = OpenThread(SYNCHRONIZE | THREAD_QUERY_LIMITED_INFORMATION, FALSE, id);
     if (thread != nullptr) started.push_back(thread);
@@ -280,8 +285,8 @@ TEST_F(LongTransformTest, EndingTheSessionReturnsOnlyOnceTheWorkerHasStopped) {
   EXPECT_TRUE(result) << "the session may end";
   ASSERT_TRUE(
       SendMessageTimeoutA(main_, WM_ENDSESSION, TRUE, 0, SMTO_NORMAL, kPatienceMs, &result));
-  ASSERT_TRUE(TerminateProcess(process_.hProcess, kEndedBySystem));
-  ASSERT_EQ(WaitForSingleObject(process_.hProcess, kPatienceMs), WAIT_OBJECT_0);
+  ASSERT_TRUE(TerminateProcess(process_->Handle(), kEndedBySystem));
+  ASSERT_EQ(WaitForSingleObject(process_->Handle(), kPatienceMs), WAIT_OBJECT_0);
 
   for (HANDLE thread : started) {
     EXPECT_EQ(WaitForSingleObject(thread, kPatienceMs), WAIT_OBJECT_0);
@@ -301,20 +306,22 @@ TEST_F(LongTransformTest, EndingTheSessionReturnsOnlyOnceTheWorkerHasStopped) {
 TEST_F(LongTransformTest, TwoWindowsOnOneFileLeaveOneResultAndSayWhich) {
   const auto before = Digest(target_);
   const char* passphrases[] = {"aaaa", "bbbb"};
-  PROCESS_INFORMATION processes[2];
+  std::unique_ptr<ChildProcess> processes[2];
   HWND windows[2];
   for (int i = 0; i < 2; ++i) {
     StartKarvel();
     SetBoxes(target_, passphrases[i], "");
     Command(IDC_ENCODE);
-    processes[i] = process_;
+    processes[i] = std::move(process_);
     windows[i] = main_;
-    process_ = {};
     if (i == 0) Sleep(1000);
   }
+  int used = -1;  // the window whose process is process_
   auto use = [&](int i) {
-    process_ = processes[i];
+    if (used >= 0) processes[used] = std::move(process_);
+    process_ = std::move(processes[i]);
     main_ = windows[i];
+    used = i;
   };
   std::string said[2];
   for (int i = 0; i < 2; ++i) {
