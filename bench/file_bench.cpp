@@ -22,18 +22,17 @@ constexpr char kTemporarySuffix[] = ".tmp";
 
 bool Copy(const char* source, const char* output) {
   karvel::FileServices& files = karvel::SystemFileServices();
-  char temporary[karvel::kPathFieldSize + sizeof kTemporarySuffix];
-  if (std::snprintf(temporary, sizeof temporary, "%s%s", source, kTemporarySuffix) >=
-      static_cast<int>(sizeof temporary)) {
+  karvel::SystemPath from, to, temporary;
+  if (files.Prepare(source, &from) != karvel::PathForm::Ok ||
+      files.Prepare(output, &to) != karvel::PathForm::Ok ||
+      !files.Beside(from, kTemporarySuffix, false, &temporary)) {
     return false;
   }
-  std::string folder = source;
-  folder.erase(folder.rfind('/') + 1);
-  karvel::FileHandle in = files.OpenForReading(source);
+  karvel::FileHandle in = files.OpenForReading(from);
   if (in == karvel::kNoFile) return false;
   // The same kind of temporary file as the transforms make.
   karvel::FileHandle out = karvel::kNoFile;
-  bool unnamed = files.CreateUnnamed(folder.c_str(), &out) == karvel::CreateResult::Created;
+  bool unnamed = files.CreateUnnamed(from, &out) == karvel::CreateResult::Created;
   if (!unnamed && files.CreateNew(temporary, &out) != karvel::CreateResult::Created) {
     files.Close(in);
     return false;
@@ -49,7 +48,7 @@ bool Copy(const char* source, const char* output) {
   ok = files.Flush(out) && ok;
   ok = ok && (!unnamed || files.Name(out, temporary) == karvel::CreateResult::Created) &&
        files.Move(
-           out, temporary, output, [] { return true; }, karvel::kNoFile);
+           out, temporary, to, [] { return true; }, karvel::kNoFile);
   files.Close(in);
   return files.Close(out) && ok;
 }

@@ -181,12 +181,13 @@ std::string Cause(JobStatus status, bool recordFound, int systemError) {
 // Left to the transform where either cannot be told, or output is no file it could replace.
 bool ReplacesAnother(const std::string& target, const std::string& output) {
   FileServices& files = SystemFileServices();
-  std::string final;
+  SystemPath targetPath, outputPath, final;
   FileIdentity read;
   FileIdentity replaced;
-  if (!files.ResolveLinks(output.c_str(), &final) ||
-      files.Inspect(final.c_str()) != PathKind::File ||
-      !files.IdentifyPath(final.c_str(), &replaced) || !files.IdentifyPath(target.c_str(), &read)) {
+  if (files.Prepare(target.c_str(), &targetPath) != PathForm::Ok ||
+      files.Prepare(output.c_str(), &outputPath) != PathForm::Ok ||
+      !files.ResolveLinks(outputPath, &final) || files.Inspect(final) != PathKind::File ||
+      !files.IdentifyPath(final, &replaced) || !files.IdentifyPath(targetPath, &read)) {
     return false;
   }
   return read.volume != replaced.volume || read.index != replaced.index;
@@ -248,7 +249,13 @@ int RunStream(const Command& command, const std::string& target, const char* pas
   const std::string name = Shown(target);
   StreamOutcome outcome;
   JobStatus status = JobStatus::Ok;
-  FileHandle input = fromInput ? files.StandardInput() : files.OpenForReading(target.c_str());
+  SystemPath path;
+  FileHandle input = kNoFile;
+  if (fromInput) {
+    input = files.StandardInput();
+  } else if (files.Prepare(target.c_str(), &path) == PathForm::Ok) {
+    input = files.OpenForReading(path);
+  }
   if (input == kNoFile) {
     status = JobStatus::OpenFailed;
     outcome.systemError = files.LastError();

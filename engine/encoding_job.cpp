@@ -5,7 +5,6 @@
 #include <memory>
 #include <new>
 #include <optional>
-#include <string>
 
 #include "engine/file_services.h"
 #include "engine/format.h"
@@ -42,7 +41,7 @@ JobStatus CopyField(char* field, size_t fieldSize, size_t maxLength, const char*
 }
 
 // The fields may have been filled directly, so none is trusted to hold a terminator.
-JobStatus CheckFields(const EncodingJob& job, FileServices& files) {
+JobStatus CheckFields(const EncodingJob& job) {
   if (job.passphrase[0] == '\0') return JobStatus::NoPassphrase;
   if (job.targetPath[0] == '\0') return JobStatus::NoTargetPath;
   if (BoundedLength(job.passphrase, kPassphraseFieldSize) > kMaxPassphraseLength) {
@@ -52,10 +51,34 @@ JobStatus CheckFields(const EncodingJob& job, FileServices& files) {
       BoundedLength(job.outputPath, kPathFieldSize) > kMaxPathLength) {
     return JobStatus::PathTooLong;
   }
-  if (!files.Fits(job.targetPath) || (job.outputPath[0] != '\0' && !files.Fits(job.outputPath))) {
+  return JobStatus::Ok;
+}
+
+// A job's target and output (the target when none is given) in the system's form, made once for
+// every call of a transform.
+struct JobPaths {
+  SystemPath target;
+  SystemPath output;
+  PathForm outputForm = PathForm::Ok;  // one that cannot be prepared is refused as output
+};
+
+// Ok, or PathTooLong when either is too long for the system; a target the system cannot name
+// cannot be opened.
+JobStatus PreparePaths(EncodingJob& job, FileServices& files, JobPaths* paths) {
+  PathForm targetForm = files.Prepare(job.targetPath, &paths->target);
+  int targetError = files.LastError();
+  if (job.outputPath[0] == '\0') {
+    paths->output = paths->target;
+    paths->outputForm = targetForm;
+  } else {
+    paths->outputForm = files.Prepare(job.outputPath, &paths->output);
+  }
+  if (targetForm == PathForm::TooLong || paths->outputForm == PathForm::TooLong) {
     return JobStatus::PathTooLong;
   }
-  return JobStatus::Ok;
+  if (targetForm == PathForm::Ok) return JobStatus::Ok;
+  job.systemError = targetError;
+  return JobStatus::OpenFailed;
 }
 
 bool SameFile(const FileIdentity& a, const FileIdentity& b) {
@@ -78,7 +101,7 @@ class InputFile {
   InputFile(const InputFile&) = delete;
   InputFile& operator=(const InputFile&) = delete;
 
-  bool Open(const char* path) {
+  bool Open(const SystemPath& path) {
     handle_ = files_.OpenForReading(path);
     return handle_ != kNoFile;
   }
@@ -108,7 +131,10 @@ JobStatus Failed(EncodingJob& job, FileServices& files, JobStatus status) {
 
 // Judged on what a link at the end of output leads to, which is also what the result replaces, as
 // a copy or a redirection would write it: the link stays. *final names that file.
-JobStatus CheckOutput(FileServices& files, const char* output, std::string* final) {
+JobStatus CheckOutput(FileServices& files, PathForm form, const SystemPath& output,
+                      SystemPath* final) {
+  // No file of the system's is named by it.
+  if (form != PathForm::Ok) return JobStatus::OutputFolderMissing;
   switch (files.Inspect(output)) {
     case PathKind::Directory:
       return JobStatus::OutputIsFolder;
@@ -167,17 +193,19 @@ class Transformation {
     job_.originalPath[0] = '\0';
     job_.systemError = 0;
     job_.recordFound = false;
-    JobStatus status = CheckFields(job_, files_);
-    if (status != JobStatus::Ok) return status;
-    if (job_.outputPath[0] == '\0') {
+    JobStatus status = CheckFields(job_);
+    if (status == JobStatus::Ok) status = PreparePaths(job_, files_, &paths_);
+    // The output is the target when none is given, also for a target that cannot be opened.
+    if ((status == JobStatus::Ok || status == JobStatus::OpenFailed) &&
+        job_.outputPath[0] == '\0') {
       std::memcpy(job_.outputPath, job_.targetPath, std::strlen(job_.targetPath) + 1);
     }
     length_ = std::strlen(job_.passphrase);
-    return JobStatus::Ok;
+    return status;
   }
 
   JobStatus OpenTarget() {
-    if (!target_.Open(job_.targetPath)) return Failed(JobStatus::OpenFailed);
+    if (!target_.Open(paths_.target)) return Failed(JobStatus::OpenFailed);
     if (!files_.Identify(target_.Handle(), &read_)) return Failed(JobStatus::ReadFailed);
     if (progress_ != nullptr) progress_->bytesTotal.store(read_.size, std::memory_order_relaxed);
     // On the heap, so that a worker thread's default stack holds the whole transform.
@@ -207,15 +235,15 @@ class Transformation {
 
   // Checked before anything exists to replace it: a move would replace a read-only file silently.
   JobStatus ResolveOutput() {
-    JobStatus status = CheckOutput(files_, job_.outputPath, &output_);
+    JobStatus status = CheckOutput(files_, paths_.outputForm, paths_.output, &output_);
     if (status != JobStatus::Ok) return status;
     FileIdentity replaced;
-    outputExists_ = files_.IdentifyPath(output_.c_str(), &replaced);
+    outputExists_ = files_.IdentifyPath(output_, &replaced);
     inPlace_ = outputExists_ && SameFile(read_, replaced);
     // Replacing one name of a file would leave its old content under the others.
     if (inPlace_ && read_.links > 1) return JobStatus::TargetHasOtherNames;
     // In place, the file itself is replaced, not a link that leads to it.
-    if (inPlace_ && !files_.FinalPath(target_.Handle(), job_.targetPath, &output_)) {
+    if (inPlace_ && !files_.FinalPath(target_.Handle(), paths_.target, &output_)) {
       return JobStatus::LinkUnresolved;
     }
     return JobStatus::Ok;
@@ -286,7 +314,7 @@ class Transformation {
   JobStatus Settle() {
     if (!result_.Flush()) return Failed(JobStatus::WriteFailed);
     if (!StillValid()) return changed_ ? JobStatus::TargetChanged : JobStatus::Cancelled;
-    if (!files_.CopyProtection(outputExists_ ? output_.c_str() : job_.targetPath, result_.Handle(),
+    if (!files_.CopyProtection(outputExists_ ? output_ : paths_.target, result_.Handle(),
                                outputExists_)) {
       return Failed(JobStatus::WriteFailed);
     }
@@ -298,7 +326,7 @@ class Transformation {
   // so this is also the last chance to stop.
   bool StillValid() {
     FileIdentity now;
-    changed_ = !files_.IdentifyPath(job_.targetPath, &now) || !Unchanged(read_, now);
+    changed_ = !files_.IdentifyPath(paths_.target, &now) || !Unchanged(read_, now);
     return !changed_ && !CancelRequested(progress_);
   }
 
@@ -326,10 +354,10 @@ class Transformation {
   // folder.
   JobStatus PublishKeepingOriginal() {
     target_.Close();
-    std::string aside;
-    CreateResult moved = AtFreeName(output_, kOriginalSuffix, &aside, [&](const char* path) {
-      return files_.Rename(output_.c_str(), path);
-    });
+    SystemPath aside;
+    CreateResult moved =
+        AtFreeName(files_, output_, kOriginalSuffix, &aside,
+                   [&](const SystemPath& path) { return files_.Rename(output_, path); });
     if (moved != CreateResult::Created) {
       // Closed, the original may have been removed or replaced meanwhile (Windows removes a file
       // whose removal waited for our handle only now).
@@ -338,23 +366,24 @@ class Transformation {
                                                 : Failed(JobStatus::ReplaceFailed);
     }
     job_.originalPlace = OriginalPlace::Beside;
-    std::memcpy(job_.originalPath, aside.c_str(), aside.size() + 1);  // within kMaxPathLength
+    // The user's own form, within kMaxPathLength.
+    std::memcpy(job_.originalPath, aside.text.c_str(), aside.text.size() + 1);
     // The name it left must still be free, or the move would replace a file that another program
     // just saved there.
     MoveCheck stillAside = [&] {
       FileIdentity now;
-      changed_ = !files_.IdentifyPath(aside.c_str(), &now) || !SameContent(read_, now) ||
-                 files_.Exists(output_.c_str());
+      changed_ =
+          !files_.IdentifyPath(aside, &now) || !SameContent(read_, now) || files_.Exists(output_);
       return !changed_ && !CancelRequested(progress_);
     };
     if (!result_.Publish(stillAside, kNoFile)) {
-      if (files_.Rename(aside.c_str(), output_.c_str()) == CreateResult::Created) {
+      if (files_.Rename(aside, output_) == CreateResult::Created) {
         job_.originalPlace = OriginalPlace::None;
         job_.originalPath[0] = '\0';
       }
       return MoveRefused();
     }
-    if (files_.MoveToTrash(aside.c_str())) {
+    if (files_.MoveToTrash(aside)) {
       job_.originalPlace = OriginalPlace::Trash;
       job_.originalPath[0] = '\0';
     }
@@ -367,13 +396,14 @@ class Transformation {
   FileServices& files_;
   JobProgress* progress_;
   size_t length_ = 0;  // the passphrase's
+  JobPaths paths_;
   InputFile target_;
   FileIdentity read_{};  // the target as it was opened
   std::unique_ptr<WorkBuffer> work_;
   uint64_t bytesRead_ = 0;  // of the target, its header included
   HeaderRecord record_{};
   RecordState recordState_ = RecordState::None;
-  std::string output_;  // the file the result replaces or becomes
+  SystemPath output_;  // the file the result replaces or becomes
   bool outputExists_ = false;
   bool inPlace_ = false;  // the output is the target itself
   HeaderRandom random_;
@@ -414,10 +444,12 @@ JobStatus EncodingJob::SetOutputPath(const char* text) {
 JobStatus EncodingJob::Probe(FileServices& files) {
   systemError = 0;
   recordFound = false;
-  JobStatus status = CheckFields(*this, files);
+  JobStatus status = CheckFields(*this);
+  JobPaths paths;
+  if (status == JobStatus::Ok) status = PreparePaths(*this, files, &paths);
   if (status != JobStatus::Ok) return status;
   InputFile target(files);
-  if (!target.Open(targetPath)) return Failed(*this, files, JobStatus::OpenFailed);
+  if (!target.Open(paths.target)) return Failed(*this, files, JobStatus::OpenFailed);
   HeaderBuffer header;
   size_t headerRead = 0;
   size_t length = std::strlen(passphrase);
@@ -438,8 +470,10 @@ JobStatus EncodingJob::Probe(FileServices& files) {
 }
 
 JobStatus EncodingJob::OutputStatus(FileServices& files) const {
-  std::string output;
-  return CheckOutput(files, outputPath[0] != '\0' ? outputPath : targetPath, &output);
+  SystemPath output;
+  PathForm form = files.Prepare(outputPath[0] != '\0' ? outputPath : targetPath, &output);
+  SystemPath final;
+  return CheckOutput(files, form, output, &final);
 }
 
 JobStatus EncodingJob::Encode(FileServices& files, JobProgress* progress) {

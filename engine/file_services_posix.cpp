@@ -35,10 +35,11 @@ bool IsFolder(const char* path) {
 }
 
 // The path of the file path leads to, as the system names it; false when nothing is there.
-bool RealPath(const char* path, std::string* real) {
+bool RealPath(const char* path, SystemPath* real) {
   char* resolved = realpath(path, nullptr);
   if (resolved == nullptr) return false;
-  *real = resolved;
+  real->units = resolved;
+  real->text = resolved;
   free(resolved);
   return true;
 }
@@ -113,13 +114,29 @@ bool SetModeOnly(mode_t mode, int fd) {
 
 class PosixFileServices : public FileServices {
  public:
-  bool Fits(const char* path) override { return std::strlen(path) < PATH_MAX; }
+  // The kernel resolves the path at each call.
+  PathForm Prepare(const char* text, SystemPath* path) override {
+    path->units = text;
+    path->text = text;
+    if (path->units.size() < PATH_MAX) return PathForm::Ok;
+    lastError = ENAMETOOLONG;
+    return PathForm::TooLong;
+  }
+
+  bool Beside(const SystemPath& path, const char* tail, bool replaceName,
+              SystemPath* name) override {
+    name->units =
+        path.units.substr(0, replaceName ? FolderLength(path.units.c_str()) : std::string::npos);
+    name->units += tail;
+    name->text = name->units;
+    return true;
+  }
 
   // POSIX has no share modes: others can still write the target while it is read, which the
   // transform notices before it replaces anything. Opened without blocking, so that a FIFO
   // with no writer is refused at once instead of hanging.
-  FileHandle OpenForReading(const char* path) override {
-    int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  FileHandle OpenForReading(const SystemPath& path) override {
+    int fd = open(path.units.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
       Failed();
       return kNoFile;
@@ -139,30 +156,30 @@ class PosixFileServices : public FileServices {
   }
 
   // Only a link at the end of path would be replaced instead of the file it leads to.
-  bool FinalPath(FileHandle file, const char* path, std::string* final) override {
+  bool FinalPath(FileHandle file, const SystemPath& path, SystemPath* final) override {
     struct stat status;
-    if (lstat(path, &status) == 0 && !S_ISLNK(status.st_mode)) {
+    if (lstat(path.units.c_str(), &status) == 0 && !S_ISLNK(status.st_mode)) {
       *final = path;
       return true;
     }
-    if (!RealPath(path, final)) return false;
+    if (!RealPath(path.units.c_str(), final)) return false;
     // The name must still lead to the file that was opened.
     FileIdentity opened, named;
-    return Identify(file, &opened) && IdentifyPath(final->c_str(), &named) &&
+    return Identify(file, &opened) && IdentifyPath(*final, &named) &&
            opened.volume == named.volume && opened.index == named.index;
   }
 
-  bool ResolveLinks(const char* path, std::string* final) override {
-    if (!IsLink(path)) {
+  bool ResolveLinks(const SystemPath& path, SystemPath* final) override {
+    if (!IsLink(path.units.c_str())) {
       *final = path;
       return true;
     }
-    return RealPath(path, final);
+    return RealPath(path.units.c_str(), final);
   }
 
   // Linux makes a file that has no name until linkat gives it one, and that vanishes with the
   // process otherwise; other systems, and file systems that refuse it, make none.
-  CreateResult CreateUnnamed(const char* folder, FileHandle* file) override {
+  CreateResult CreateUnnamed(const SystemPath& beside, FileHandle* file) override {
     *file = kNoFile;
 #ifdef O_TMPFILE
     // Name reaches the file through /proc, which a container may lack.
@@ -170,7 +187,8 @@ class PosixFileServices : public FileServices {
       Failed();
       return CreateResult::Failed;
     }
-    int fd = open(folder[0] == '\0' ? "." : folder, O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    int fd =
+        open(ParentFolder(beside.units.c_str()).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
     if (fd < 0) {
       Failed();
       return CreateResult::Failed;
@@ -178,19 +196,19 @@ class PosixFileServices : public FileServices {
     *file = fd;
     return CreateResult::Created;
 #else
-    (void)folder;
+    (void)beside;
     return CreateResult::Failed;
 #endif
   }
 
-  CreateResult Name(FileHandle file, const char* path) override {
+  CreateResult Name(FileHandle file, const SystemPath& path) override {
     char link[64];
     std::snprintf(link, sizeof link, "/proc/self/fd/%d", Descriptor(file));
-    return Created(linkat(AT_FDCWD, link, AT_FDCWD, path, AT_SYMLINK_FOLLOW));
+    return Created(linkat(AT_FDCWD, link, AT_FDCWD, path.units.c_str(), AT_SYMLINK_FOLLOW));
   }
 
-  CreateResult CreateNew(const char* path, FileHandle* file) override {
-    int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  CreateResult CreateNew(const SystemPath& path, FileHandle* file) override {
+    int fd = open(path.units.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     *file = fd < 0 ? kNoFile : fd;
     return Created(fd < 0 ? -1 : 0);
   }
@@ -287,9 +305,9 @@ class PosixFileServices : public FileServices {
     return (fstat(Descriptor(file), &status) == 0 || Failed()) && Identity(status, identity);
   }
 
-  bool IdentifyPath(const char* path, FileIdentity* identity) override {
+  bool IdentifyPath(const SystemPath& path, FileIdentity* identity) override {
     struct stat status;
-    return (stat(path, &status) == 0 || Failed()) && Identity(status, identity);
+    return (stat(path.units.c_str(), &status) == 0 || Failed()) && Identity(status, identity);
   }
 
   bool Flush(FileHandle file) override { return fsync(Descriptor(file)) == 0 || Failed(); }
@@ -300,42 +318,45 @@ class PosixFileServices : public FileServices {
   // user is in). Where the group or the access list cannot be kept, the group's and others' bits
   // go, and every named entry with them, the ones the file inherited from its folder included:
   // the result may then grant fewer rights than from, never more.
-  bool CopyProtection(const char* from, FileHandle to, bool) override {
+  bool CopyProtection(const SystemPath& from, FileHandle to, bool) override {
     int fd = Descriptor(to);
     struct stat status;
-    if (stat(from, &status) != 0) return Failed();
+    if (stat(from.units.c_str(), &status) != 0) return Failed();
     bool groupKept = fchown(fd, status.st_uid, status.st_gid) == 0 ||
                      fchown(fd, static_cast<uid_t>(-1), status.st_gid) == 0;
     mode_t mode = status.st_mode & 07777;
-    if (groupKept && fchmod(fd, mode) == 0 && CopyAccessList(from, mode, fd)) return true;
+    if (groupKept && fchmod(fd, mode) == 0 && CopyAccessList(from.units.c_str(), mode, fd))
+      return true;
     return SetModeOnly(mode & ~static_cast<mode_t>(077), fd) || Failed();
   }
 
   // A second name, then the first one gone, where the file system cannot rename without
   // replacing; a file system without second names leaves the file where it is.
-  CreateResult Rename(const char* from, const char* to) override {
+  CreateResult Rename(const SystemPath& from, const SystemPath& to) override {
 #ifdef RENAME_NOREPLACE
-    if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0)
+    if (renameat2(AT_FDCWD, from.units.c_str(), AT_FDCWD, to.units.c_str(), RENAME_NOREPLACE) == 0)
       return CreateResult::Created;
     if (errno != EINVAL && errno != ENOSYS) return Created(-1);
 #endif
-    if (link(from, to) != 0) return Created(-1);
-    if (unlink(from) == 0) return CreateResult::Created;
+    if (link(from.units.c_str(), to.units.c_str()) != 0) return Created(-1);
+    if (unlink(from.units.c_str()) == 0) return CreateResult::Created;
     Failed();
-    unlink(to);
+    unlink(to.units.c_str());
     return CreateResult::Failed;
   }
 
-  bool Remove(const char* path) override { return unlink(path) == 0 || Failed(); }
+  bool Remove(const SystemPath& path) override {
+    return unlink(path.units.c_str()) == 0 || Failed();
+  }
 
   // Holding the replaced file open keeps no writer out here, so it is closed right away.
-  bool Move(FileHandle, const char* from, const char* to, const MoveCheck& check,
+  bool Move(FileHandle, const SystemPath& from, const SystemPath& to, const MoveCheck& check,
             FileHandle held) override {
     if (held != kNoFile) Close(held);
     if (!check()) return false;
-    if (std::rename(from, to) != 0) return Failed();
+    if (std::rename(from.units.c_str(), to.units.c_str()) != 0) return Failed();
     // The new name is only durable once its folder is; the file is in place either way.
-    int fd = open(ParentFolder(to).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int fd = open(ParentFolder(to.units.c_str()).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd >= 0) {
       fsync(fd);
       close(fd);
@@ -343,12 +364,13 @@ class PosixFileServices : public FileServices {
     return true;
   }
 
-  PathKind Inspect(const char* path) override {
+  PathKind Inspect(const SystemPath& path) override {
     struct stat status;
-    if (stat(path, &status) != 0) {
+    if (stat(path.units.c_str(), &status) != 0) {
       if (errno == ENOTDIR) return PathKind::FolderMissing;
       if (errno != ENOENT) return PathKind::Absent;
-      return IsFolder(ParentFolder(path).c_str()) ? PathKind::Absent : PathKind::FolderMissing;
+      return IsFolder(ParentFolder(path.units.c_str()).c_str()) ? PathKind::Absent
+                                                                : PathKind::FolderMissing;
     }
     if (S_ISDIR(status.st_mode)) return PathKind::Directory;
     if (!S_ISREG(status.st_mode)) return PathKind::NotAFile;
@@ -357,12 +379,12 @@ class PosixFileServices : public FileServices {
     return PathKind::File;
   }
 
-  bool Exists(const char* path) override {
+  bool Exists(const SystemPath& path) override {
     struct stat status;
-    return lstat(path, &status) == 0;
+    return lstat(path.units.c_str(), &status) == 0;
   }
 
-  bool MoveToTrash(const char* path) override { return karvel::MoveToTrash(path); }
+  bool MoveToTrash(const SystemPath& path) override { return karvel::MoveToTrash(path); }
 
   bool FillRandom(void* buffer, size_t size) override {
 #ifdef __linux__

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "engine/file_services.h"
+#include "engine/paths.h"
 #include "engine/trash.h"
 #include "engine/windows_text.h"
 
@@ -37,27 +38,6 @@ thread_local int lastError = 0;
 bool Failed() {
   lastError = static_cast<int>(GetLastError());
   return false;
-}
-
-// A path that could not be named to the system is no text it takes.
-bool Unnamed() {
-  lastError = ERROR_INVALID_NAME;
-  return false;
-}
-
-// The wide form of a name a file is to take: Created, or why the system could not take it.
-CreateResult WideName(const char* path, std::wstring* wide) {
-  switch (ToWidePath(path, wide)) {
-    case WidePath::Ok:
-      return CreateResult::Created;
-    case WidePath::TooLong:
-      lastError = ERROR_FILENAME_EXCED_RANGE;
-      return CreateResult::NameTooLong;
-    case WidePath::NotText:
-      break;
-  }
-  Unnamed();
-  return CreateResult::Failed;
 }
 
 // A disk file takes no bytes at all only when its disk has no room for them.
@@ -101,15 +81,16 @@ HANDLE OpenMetadata(const std::wstring& path, DWORD access) {
 
 // The path of the file open as file, where every link on the way to it led; false when the system
 // cannot say.
-bool PathOf(HANDLE file, std::string* path) {
+bool PathOf(HANDLE file, SystemPath* path) {
   DWORD size = GetFinalPathNameByHandleW(file, nullptr, 0, FILE_NAME_NORMALIZED);
   if (size == 0) return false;
   std::wstring resolved(size, L'\0');
   DWORD length = GetFinalPathNameByHandleW(file, &resolved[0], size, FILE_NAME_NORMALIZED);
   if (length == 0 || length >= size) return false;
   resolved.resize(length);
-  *path = Narrow(resolved);
-  return !path->empty();
+  path->text = Narrow(resolved);
+  path->units = resolved;
+  return !path->text.empty();
 }
 
 bool Transient(DWORD error) {
@@ -255,24 +236,39 @@ bool PutInPlace(HANDLE file, const std::wstring& path, bool whileOpen) {
 
 class Win32FileServices : public FileServices {
  public:
-  bool Fits(const char* path) override {
-    std::wstring wide;
-    return ToWidePath(path, &wide) != WidePath::TooLong;
+  PathForm Prepare(const char* text, SystemPath* path) override {
+    path->text = text;
+    switch (ToWidePath(text, &path->units)) {
+      case WidePath::Ok:
+        return PathForm::Ok;
+      case WidePath::TooLong:
+        lastError = ERROR_FILENAME_EXCED_RANGE;
+        return PathForm::TooLong;
+      case WidePath::NotText:
+        break;
+    }
+    lastError = ERROR_INVALID_NAME;  // no text the system takes
+    return PathForm::NotText;
+  }
+
+  // Split where the text was, as every path prepared here is full already. A name grown past the
+  // classic limit takes the \\?\ form.
+  bool Beside(const SystemPath& path, const char* tail, bool replaceName,
+              SystemPath* name) override {
+    std::wstring units = path.units;
+    name->text = path.text;
+    if (replaceName) {
+      units.resize(units.find_last_of(L"\\/:") + 1);  // npos + 1 is 0
+      name->text.resize(FolderLength(path.text.c_str()));
+    }
+    for (const char* c = tail; *c != '\0'; ++c) units += static_cast<wchar_t>(*c);
+    name->text += tail;
+    return WholeForm(units, false, &name->units) == WidePath::Ok;
   }
 
   // A pipe, console or other device is refused before anything is read from it.
-  FileHandle OpenForReading(const char* path) override {
-    std::wstring wide;
-    switch (ToWidePath(path, &wide)) {
-      case WidePath::Ok:
-        break;
-      case WidePath::TooLong:
-        lastError = ERROR_FILENAME_EXCED_RANGE;
-        return kNoFile;
-      case WidePath::NotText:
-        Unnamed();
-        return kNoFile;
-    }
+  FileHandle OpenForReading(const SystemPath& path) override {
+    const std::wstring& wide = path.units;
     // Shared for deletion so that the result can replace it while it is still held; a rename or
     // removal meanwhile is seen by the check before the move.
     HANDLE file =
@@ -297,10 +293,8 @@ class Win32FileServices : public FileServices {
 
   // Only a link at the end of path would be replaced instead of the file it leads to. Opening
   // followed every link; the handle knows where it ended.
-  bool FinalPath(FileHandle file, const char* path, std::string* final) override {
-    std::wstring wide;
-    if (ToWidePath(path, &wide) != WidePath::Ok) return false;
-    DWORD attributes = GetFileAttributesW(wide.c_str());
+  bool FinalPath(FileHandle file, const SystemPath& path, SystemPath* final) override {
+    DWORD attributes = GetFileAttributesW(path.units.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
       *final = path;
       return true;
@@ -310,15 +304,13 @@ class Win32FileServices : public FileServices {
 
   // Opening what path names follows its links; the handle knows where they led. A link that
   // leads nowhere cannot be opened.
-  bool ResolveLinks(const char* path, std::string* final) override {
-    std::wstring wide;
-    if (ToWidePath(path, &wide) != WidePath::Ok) return false;
-    DWORD attributes = GetFileAttributesW(wide.c_str());
+  bool ResolveLinks(const SystemPath& path, SystemPath* final) override {
+    DWORD attributes = GetFileAttributesW(path.units.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
       *final = path;
       return true;
     }
-    HANDLE file = OpenMetadata(wide, 0);
+    HANDLE file = OpenMetadata(path.units, 0);
     if (file == INVALID_HANDLE_VALUE) return false;
     bool named = PathOf(file, final);
     CloseHandle(file);
@@ -326,20 +318,18 @@ class Win32FileServices : public FileServices {
   }
 
   // Windows names every file: CreateNew's delete disposition does what an unnamed file would.
-  CreateResult CreateUnnamed(const char*, FileHandle* file) override {
+  CreateResult CreateUnnamed(const SystemPath&, FileHandle* file) override {
     *file = kNoFile;
     return CreateResult::Failed;
   }
 
-  CreateResult Name(FileHandle, const char*) override { return CreateResult::Failed; }
+  CreateResult Name(FileHandle, const SystemPath&) override { return CreateResult::Failed; }
 
   // The delete disposition, set at once, makes the system remove the file with its last handle,
   // however the process ends, until Move clears it.
-  CreateResult CreateNew(const char* path, FileHandle* file) override {
+  CreateResult CreateNew(const SystemPath& path, FileHandle* file) override {
     *file = kNoFile;
-    std::wstring wide;
-    CreateResult named = WideName(path, &wide);
-    if (named != CreateResult::Created) return named;
+    const std::wstring& wide = path.units;
     OwnerOnly security;
     HANDLE created =
         CreateFileW(wide.c_str(), GENERIC_WRITE | DELETE | READ_CONTROL | WRITE_DAC | WRITE_OWNER,
@@ -469,10 +459,8 @@ class Win32FileServices : public FileServices {
     return Identity(Win32Handle(file), identity) || Failed();
   }
 
-  bool IdentifyPath(const char* path, FileIdentity* identity) override {
-    std::wstring wide;
-    if (ToWidePath(path, &wide) != WidePath::Ok) return Unnamed();
-    HANDLE file = OpenMetadata(wide, 0);
+  bool IdentifyPath(const SystemPath& path, FileIdentity* identity) override {
+    HANDLE file = OpenMetadata(path.units, 0);
     if (file == INVALID_HANDLE_VALUE) return Failed();
     bool identified = Identity(file, identity) || Failed();
     CloseHandle(file);
@@ -487,10 +475,8 @@ class Win32FileServices : public FileServices {
     return CloseHandle(Win32Handle(file)) != FALSE || Failed();
   }
 
-  bool CopyProtection(const char* from, FileHandle to, bool replacing) override {
-    std::wstring wideFrom;
-    if (ToWidePath(from, &wideFrom) != WidePath::Ok) return Unnamed();
-    HANDLE source = OpenMetadata(wideFrom, READ_CONTROL);
+  bool CopyProtection(const SystemPath& from, FileHandle to, bool replacing) override {
+    HANDLE source = OpenMetadata(from.units, READ_CONTROL);
     if (source == INVALID_HANDLE_VALUE) return Failed();
     CopySecurity(source, Win32Handle(to), replacing);
     BY_HANDLE_FILE_INFORMATION information;
@@ -510,15 +496,8 @@ class Win32FileServices : public FileServices {
   }
 
   // Never copies: a move to another volume fails instead.
-  CreateResult Rename(const char* from, const char* to) override {
-    std::wstring wideFrom, wideTo;
-    if (ToWidePath(from, &wideFrom) != WidePath::Ok) {
-      Unnamed();
-      return CreateResult::Failed;
-    }
-    CreateResult named = WideName(to, &wideTo);
-    if (named != CreateResult::Created) return named;
-    if (WithRetry([&] { return MoveFileExW(wideFrom.c_str(), wideTo.c_str(), 0) != FALSE; })) {
+  CreateResult Rename(const SystemPath& from, const SystemPath& to) override {
+    if (WithRetry([&] { return MoveFileExW(from.units.c_str(), to.units.c_str(), 0) != FALSE; })) {
       return CreateResult::Created;
     }
     Failed();
@@ -529,10 +508,8 @@ class Win32FileServices : public FileServices {
                : CreateResult::Failed;
   }
 
-  bool Remove(const char* path) override {
-    std::wstring wide;
-    if (ToWidePath(path, &wide) != WidePath::Ok) return Unnamed();
-    return WithRetry([&] { return DeleteFileW(wide.c_str()) != FALSE; }) || Failed();
+  bool Remove(const SystemPath& path) override {
+    return WithRetry([&] { return DeleteFileW(path.units.c_str()) != FALSE; }) || Failed();
   }
 
   // The temporary file lies beside the output, so the move never needs to copy. It is renamed
@@ -540,13 +517,9 @@ class Win32FileServices : public FileServices {
   // the replaced file is still held, shared for reading and deletion only, so that no other
   // program can have opened it for writing between the check and the move; where the system
   // cannot replace a held file, it is let go and the move is tried as a plain rename.
-  bool Move(FileHandle file, const char*, const char* to, const MoveCheck& check,
+  bool Move(FileHandle file, const SystemPath&, const SystemPath& to, const MoveCheck& check,
             FileHandle held) override {
-    std::wstring wideTo;
-    if (ToWidePath(to, &wideTo) != WidePath::Ok) {
-      if (held != kNoFile) Close(held);
-      return Unnamed();
-    }
+    const std::wstring& wideTo = to.units;
     HANDLE handle = Win32Handle(file);
     if (held != kNoFile) {
       bool moved = check() && PutInPlace(handle, wideTo, true);
@@ -566,9 +539,8 @@ class Win32FileServices : public FileServices {
     return Failed();
   }
 
-  PathKind Inspect(const char* path) override {
-    std::wstring wide;
-    if (ToWidePath(path, &wide) != WidePath::Ok) return PathKind::FolderMissing;
+  PathKind Inspect(const SystemPath& path) override {
+    const std::wstring& wide = path.units;
     DWORD attributes = GetFileAttributesW(wide.c_str());
     DWORD error = GetLastError();
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
@@ -588,17 +560,15 @@ class Win32FileServices : public FileServices {
     return PathKind::File;
   }
 
-  bool Exists(const char* path) override {
-    std::wstring wide;
-    if (ToWidePath(path, &wide) != WidePath::Ok) return false;
+  bool Exists(const SystemPath& path) override {
     WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW(wide.c_str(), &found);
+    HANDLE search = FindFirstFileW(path.units.c_str(), &found);
     if (search == INVALID_HANDLE_VALUE) return false;
     FindClose(search);
     return true;
   }
 
-  bool MoveToTrash(const char* path) override { return karvel::MoveToTrash(path); }
+  bool MoveToTrash(const SystemPath& path) override { return karvel::MoveToTrash(path); }
 
   bool FillRandom(void* buffer, size_t size) override {
     if (size <= ULONG_MAX && BCRYPT_SUCCESS(BCryptGenRandom(nullptr, static_cast<PUCHAR>(buffer),

@@ -21,23 +21,24 @@ size_t FolderLength(const char* path) {
   return folder;
 }
 
-CreateResult AtFreeName(const std::string& path, const char* suffix, std::string* name,
-                        const std::function<CreateResult(const char*)>& attempt) {
-  auto numbered = [&](size_t length, const char* base) {
+CreateResult AtFreeName(FileServices& files, const SystemPath& path, const char* suffix,
+                        SystemPath* name,
+                        const std::function<CreateResult(const SystemPath&)>& attempt) {
+  auto numbered = [&](bool replaceName) {
     CreateResult result = CreateResult::NameTaken;
     for (int number = 0; number <= kMaxFreeNameNumber && result == CreateResult::NameTaken;
          ++number) {
-      *name = path.substr(0, length) + base;
-      if (number > 0) *name += "." + std::to_string(number);
-      *name += suffix;
-      result = name->size() > kMaxPathLength ? CreateResult::NameTooLong : attempt(name->c_str());
+      std::string tail = replaceName ? kShortFreeName : "";
+      if (number > 0) tail += "." + std::to_string(number);
+      tail += suffix;
+      bool fits = files.Beside(path, tail.c_str(), replaceName, name) &&
+                  name->text.size() <= kMaxPathLength;
+      result = fits ? attempt(*name) : CreateResult::NameTooLong;
     }
     return result;
   };
-  CreateResult result = numbered(path.size(), "");
-  if (result == CreateResult::NameTooLong) {
-    result = numbered(FolderLength(path.c_str()), kShortFreeName);
-  }
+  CreateResult result = numbered(false);
+  if (result == CreateResult::NameTooLong) result = numbered(true);
   return result;
 }
 

@@ -1,5 +1,5 @@
-// How a UTF-8 path splits into its folder and its name on the system the
-// program runs on, and the free names made beside a path.
+// How a path splits into its folder and its name on the system the program
+// runs on, and the free names made beside a path.
 #pragma once
 
 #include <cstddef>
@@ -22,7 +22,8 @@ size_t FolderLength(const char* path);
 // Tries the names beside path in turn until attempt takes one: path, "." number (1 to 99) unless
 // the first, and suffix; where the system takes no name that long, the same from "karvel" in
 // path's folder. *name is the name last tried.
-CreateResult AtFreeName(const std::string& path, const char* suffix, std::string* name,
-                        const std::function<CreateResult(const char*)>& attempt);
+CreateResult AtFreeName(FileServices& files, const SystemPath& path, const char* suffix,
+                        SystemPath* name,
+                        const std::function<CreateResult(const SystemPath&)>& attempt);
 
 }  // namespace karvel

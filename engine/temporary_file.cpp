@@ -12,18 +12,15 @@ constexpr char kTemporarySuffix[] = ".tmp";
 
 TemporaryFile::~TemporaryFile() {
   if (handle_ != kNoFile) files_.Close(handle_);
-  if (named_) files_.Remove(path_.c_str());
+  if (named_) files_.Remove(path_);
 }
 
-JobStatus TemporaryFile::CreateFor(const std::string& output, bool inPlace) {
+JobStatus TemporaryFile::CreateFor(const SystemPath& output, bool inPlace) {
   output_ = output;
-  std::string folder = output.substr(0, FolderLength(output.c_str()));
-  if (files_.CreateUnnamed(folder.c_str(), &handle_) == CreateResult::Created) {
-    return JobStatus::Ok;
-  }
-  CreateResult created = AtFreeName(output, kTemporarySuffix, &path_, [this](const char* path) {
-    return files_.CreateNew(path, &handle_);
-  });
+  if (files_.CreateUnnamed(output, &handle_) == CreateResult::Created) return JobStatus::Ok;
+  CreateResult created =
+      AtFreeName(files_, output, kTemporarySuffix, &path_,
+                 [this](const SystemPath& path) { return files_.CreateNew(path, &handle_); });
   named_ = created == CreateResult::Created;
   switch (created) {
     case CreateResult::Created:
@@ -41,7 +38,7 @@ bool TemporaryFile::Flush() { return files_.Flush(handle_); }
 
 bool TemporaryFile::Publish(const MoveCheck& check, FileHandle held) {
   if (!named_) {
-    named_ = AtFreeName(output_, kTemporarySuffix, &path_, [this](const char* path) {
+    named_ = AtFreeName(files_, output_, kTemporarySuffix, &path_, [this](const SystemPath& path) {
                return files_.Name(handle_, path);
              }) == CreateResult::Created;
     if (!named_) {
@@ -49,7 +46,7 @@ bool TemporaryFile::Publish(const MoveCheck& check, FileHandle held) {
       return false;
     }
   }
-  if (!files_.Move(handle_, path_.c_str(), output_.c_str(), check, held)) return false;
+  if (!files_.Move(handle_, path_, output_, check, held)) return false;
   named_ = false;
   return true;
 }

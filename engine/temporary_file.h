@@ -2,8 +2,6 @@
 // again unless Publish puts it in place of the output.
 #pragma once
 
-#include <string>
-
 #include "engine/file_services.h"
 #include "engine/job_status.h"
 
@@ -23,7 +21,7 @@ class TemporaryFile {
   // file already there; when the system takes no name that long, "karvel.tmp" and so on in the
   // same folder. When none can be made, the output is what cannot be written: unless it is the
   // target itself, that is said as the output's failure.
-  JobStatus CreateFor(const std::string& output, bool inPlace);
+  JobStatus CreateFor(const SystemPath& output, bool inPlace);
 
   // Forces what was written to the disk.
   bool Flush();
@@ -37,8 +35,8 @@ class TemporaryFile {
 
  private:
   FileServices& files_;
-  std::string output_;
-  std::string path_;
+  SystemPath output_;
+  SystemPath path_;
   FileHandle handle_ = kNoFile;
   bool named_ = false;  // a name of ours that must go again
 };

@@ -149,9 +149,9 @@ bool MoveInto(const std::string& trash, const std::string& absolute, const std::
 
 }  // namespace
 
-bool MoveToTrash(const char* path) {
-  std::string given = path;
-  size_t length = FolderLength(path);
+bool MoveToTrash(const SystemPath& path) {
+  const std::string& given = path.units;
+  size_t length = FolderLength(given.c_str());
   std::string folder = length == 0 ? "." : length == 1 ? "/" : given.substr(0, length - 1);
   std::string name = given.substr(length);
   char* real = realpath(folder.c_str(), nullptr);

@@ -81,7 +81,12 @@ WidePath ToWidePath(const char* path, std::wstring* wide) {
   } else if (!FullPath(given, &full)) {
     return WidePath::NotText;
   }
-  if (!keepEnding && full.size() < MAX_PATH) {
+  return WholeForm(full, keepEnding, wide);
+}
+
+WidePath WholeForm(const std::wstring& full, bool literal, std::wstring* wide) {
+  if (StartsWith(full, kLongPrefix) || StartsWith(full, kDevicePrefix) ||
+      (!literal && full.size() < MAX_PATH)) {
     *wide = full;
   } else if (full.compare(0, 2, L"\\\\") == 0) {
     *wide = kLongSharePrefix + full.substr(1);

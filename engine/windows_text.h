@@ -24,6 +24,10 @@ std::string Narrow(const std::wstring& wide);
 // Puts the wide form of path into *wide; TooLong when it would exceed kMaxPathUnits.
 WidePath ToWidePath(const char* path, std::wstring* wide);
 
+// Puts into *wide the form of full, a full path, that Windows takes whole: as it stands when
+// already in a form taken as it is, or when short and not literal; the \\?\ form otherwise.
+WidePath WholeForm(const std::wstring& full, bool literal, std::wstring* wide);
+
 // The bytes of text in Windows code page codePage, each character in its own exact form (no
 // look-alike, no default character): PassphraseUnusable otherwise, PassphraseTooLong beyond
 // kMaxPassphraseLength bytes. bytes is wiped on refusal; the caller wipes it after use.

@@ -4,8 +4,10 @@
 #include <filesystem>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "engine/encoding_job.h"
+#include "tests/support/faulty_file_services.h"
 #include "tests/support/job_operation.h"
 #include "tests/support/run_job.h"
 #include "tests/support/test_files.h"
@@ -182,11 +184,91 @@ TEST_F(JobOnFiles, ExistingOutputIsReplaced) {
 
 TEST_F(JobOnFiles, ExistsFindsFilesAndFolders) {
   FileServices& files = SystemFileServices();
-  EXPECT_TRUE(files.Exists(folder_["plain"].c_str()));
-  EXPECT_TRUE(files.Exists(folder_.Path().u8string().c_str()));
-  EXPECT_FALSE(files.Exists(folder_["missing"].c_str()));
-  EXPECT_FALSE(files.Exists(folder_["missing/plain"].c_str()));
+  EXPECT_TRUE(files.Exists(Prepared(folder_["plain"])));
+  EXPECT_TRUE(files.Exists(Prepared(folder_.Path().u8string())));
+  EXPECT_FALSE(files.Exists(Prepared(folder_["missing"])));
+  EXPECT_FALSE(files.Exists(Prepared(folder_["missing/plain"])));
 }
+
+// Keeps the texts it is given to prepare.
+class PreparingFileServices : public FaultyFileServices {
+ public:
+  PreparingFileServices() : FaultyFileServices({}) {}
+  PathForm Prepare(const char* text, SystemPath* path) override {
+    prepared.emplace_back(text);
+    return FaultyFileServices::Prepare(text, path);
+  }
+  std::vector<std::string> prepared;
+};
+
+TEST_F(JobOnFiles, EachPathIsPreparedOncePerTransform) {
+  struct Case {
+    JobCall::Transform transform;
+    const char* target;
+    const char* output;  // "" for the target itself
+  };
+  const Case cases[] = {
+      {&EncodingJob::Encode, "plain", ""},
+      {&EncodingJob::Decode, "plain", ""},
+      {&EncodingJob::Encode, "plain", "encoded"},
+      {&EncodingJob::Decode, "encoded", "decoded"},
+  };
+  const Bytes plain = ReadBytes(folder_["plain"]);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.target) + " to '" + c.output + "'");
+    PreparingFileServices files;
+    const std::string target = folder_[c.target];
+    const std::string output = c.output[0] != '\0' ? folder_[c.output] : "";
+    ASSERT_EQ(RunJob(c.transform, "once", target, output, files), JobStatus::Ok);
+    const std::vector<std::string> expected = output.empty()
+                                                  ? std::vector<std::string>{target}
+                                                  : std::vector<std::string>{target, output};
+    EXPECT_EQ(files.prepared, expected);
+  }
+  EXPECT_EQ(ReadBytes(folder_["decoded"]), plain);
+  EXPECT_EQ(folder_.Names(), (std::vector<std::string>{"decoded", "encoded", "plain"}));
+}
+
+#ifdef _WIN32
+// Makes folder the current one while it lives.
+class InFolder {
+ public:
+  explicit InFolder(const std::filesystem::path& folder)
+      : before_(std::filesystem::current_path()) {
+    std::filesystem::current_path(folder);
+  }
+  ~InFolder() { std::filesystem::current_path(before_); }
+  InFolder(const InFolder&) = delete;
+  InFolder& operator=(const InFolder&) = delete;
+
+ private:
+  std::filesystem::path before_;
+};
+
+// A file dialog of the window's may change the current folder while a transform runs.
+TEST_F(JobOnFiles, ARelativePathNamesTheSameFileWhenTheCurrentFolderChangesMidway) {
+  ScratchFolder elsewhere;
+  const Bytes decoy = Pattern(1000, 2);
+  WriteBytes(elsewhere["plain"], decoy);
+  const Bytes plain = ReadBytes(folder_["plain"]);
+  InFolder here(folder_.Path());
+  for (JobCall::Transform transform : {&EncodingJob::Encode, &EncodingJob::Decode}) {
+    // Right after the target was opened.
+    FaultyFileServices files({{Call::Identify, 1, Fault::Interject,
+                               [&] { std::filesystem::current_path(elsewhere.Path()); }}});
+    const JobStatus status = RunJob(transform, "moved", "plain", "", files);
+    std::filesystem::current_path(folder_.Path());
+    ASSERT_TRUE(files.AllStruck());
+    ASSERT_EQ(status, JobStatus::Ok);
+    EXPECT_EQ(ReadBytes(folder_["plain"]).size(),
+              transform == &EncodingJob::Encode ? plain.size() + kHeaderSize : plain.size());
+    EXPECT_EQ(elsewhere.Names(), std::vector<std::string>{"plain"});
+    EXPECT_EQ(folder_.Names(), std::vector<std::string>{"plain"});
+  }
+  EXPECT_EQ(ReadBytes(folder_["plain"]), plain);
+  EXPECT_EQ(ReadBytes(elsewhere["plain"]), decoy);
+}
+#endif
 
 }  // namespace
 }  // namespace karvel

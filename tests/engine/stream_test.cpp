@@ -90,7 +90,7 @@ JobStatus Transformed(Transform transform, Source source, const Bytes& bytes, co
     status = transform(files, pipe.Read(), output, passphrase, nullptr, outcome);
   } else {
     WriteBytes(in, bytes);
-    FileHandle input = files.OpenForReading(in.c_str());
+    FileHandle input = files.OpenForReading(Prepared(in));
     EXPECT_NE(input, kNoFile);
     status = transform(files, input, output, passphrase, nullptr, outcome);
     files.Close(input);
@@ -145,7 +145,7 @@ TEST_F(StreamTest, ADiskFileIsEncodedFromWhereItStands) {
   const Bytes plain = Pattern(kChunkSize + 10, 3);
   WriteBytes(folder_["in"], plain);
   FileServices& files = SystemFileServices();
-  FileHandle input = files.OpenForReading(folder_["in"].c_str());
+  FileHandle input = files.OpenForReading(Prepared(folder_["in"]));
   ASSERT_TRUE(files.Seek(input, 5));
   FileHandle output = CreateForWriting(folder_["out"]);
   StreamOutcome outcome;
@@ -171,7 +171,7 @@ TEST_F(StreamTest, ADiskFileChangedBetweenItsTwoReadsIsRefused) {
                                } catch (const std::exception&) {
                                }
                              }}});
-  FileHandle input = files.OpenForReading(folder_["in"].c_str());
+  FileHandle input = files.OpenForReading(Prepared(folder_["in"]));
   FileHandle output = CreateForWriting(folder_["out"]);
   StreamOutcome outcome;
   const JobStatus status = EncodeStream(files, input, output, kPassphrase, nullptr, &outcome);
@@ -241,7 +241,7 @@ TEST_F(StreamTest, CheckingWithoutAnOutputReadsOnlyWhatItCanCheck) {
   FileServices& files = SystemFileServices();
   for (const char* name : {"older", "recorded"}) {
     SCOPED_TRACE(name);
-    FileHandle input = files.OpenForReading(folder_[name].c_str());
+    FileHandle input = files.OpenForReading(Prepared(folder_[name]));
     StreamOutcome outcome;
     EXPECT_EQ(DecodeStream(files, input, kNoFile, kPassphrase, nullptr, &outcome), JobStatus::Ok);
     EXPECT_EQ(outcome.contentLength, std::string(name) == "older" ? 0u : plain.size());

@@ -144,8 +144,8 @@ TEST(TransformFailure, OutputNamedLikeTheTargetsOldTemporaryFileIsAnOrdinaryOutp
 // True when the two folders lie on different volumes.
 bool OnOtherVolumes(const ScratchFolder& local, const ScratchFolder& remote) {
   FileIdentity here, there;
-  return SystemFileServices().IdentifyPath(local.Path().u8string().c_str(), &here) &&
-         SystemFileServices().IdentifyPath(remote.Path().u8string().c_str(), &there) &&
+  return SystemFileServices().IdentifyPath(Prepared(local.Path().u8string()), &here) &&
+         SystemFileServices().IdentifyPath(Prepared(remote.Path().u8string()), &there) &&
          here.volume != there.volume;
 }
 

@@ -71,7 +71,7 @@ void RoundTrip(const std::string& folder) {
   const std::string other = folder + kSeparator + "結果😀.enc";
   const Bytes plain = Pattern(300000, 1), encoded = ReferenceEncode(kPassphrase, plain);
   WriteBytes(target, plain);
-  EXPECT_TRUE(SystemFileServices().Exists(target.c_str()));
+  EXPECT_TRUE(SystemFileServices().Exists(Prepared(target)));
   EXPECT_EQ(Probe(target), JobStatus::HeaderMismatch);
 
   ASSERT_EQ(RunJob(&EncodingJob::Encode, kPassphrase, target, other), JobStatus::Ok);

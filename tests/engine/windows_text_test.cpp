@@ -108,6 +108,42 @@ TEST(WidePath, ALastPartEndingInADotOrASpaceKeepsItsEnding) {
   EXPECT_EQ(FormOf("C:\\data\\sub\\.."), L"C:\\data");
 }
 
+// A name beside a path is made from the path's full form, as the path was when prepared, and
+// takes the long form once it needs it; its text follows the path's own.
+TEST(WidePath, NamesBesideAPreparedPathKeepItsFullForm) {
+  struct Case {
+    std::string path;
+    const char* tail;
+    bool replaceName;
+    std::wstring units;
+    std::string text;
+  };
+  const std::wstring here = CurrentFolder();
+  const std::string nearLimit = "C:\\" + std::string(MAX_PATH - 8, 'a');  // 5 short of 260
+  const std::string share = "\\\\server\\share\\" + std::string(MAX_PATH - 18, 's');
+  const Case cases[] = {
+      {"C:\\data\\file", ".tmp", false, L"C:\\data\\file.tmp", "C:\\data\\file.tmp"},
+      {"C:\\data\\file", "karvel.1.tmp", true, L"C:\\data\\karvel.1.tmp", "C:\\data\\karvel.1.tmp"},
+      {"file", ".encoded", false, here + L"file.encoded", "file.encoded"},
+      {"file", "karvel.tmp", true, here + L"karvel.tmp", "karvel.tmp"},
+      {nearLimit, ".tmp", false, Wide(nearLimit) + L".tmp", nearLimit + ".tmp"},
+      {nearLimit, ".1.tmp", false, L"\\\\?\\" + Wide(nearLimit) + L".1.tmp", nearLimit + ".1.tmp"},
+      {share, ".tmp", false, L"\\\\?\\UNC" + Wide(share.substr(1)) + L".tmp", share + ".tmp"},
+      {"C:\\data\\trail.", ".tmp", false, L"\\\\?\\C:\\data\\trail..tmp", "C:\\data\\trail..tmp"},
+  };
+  FileServices& files = SystemFileServices();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path + " " + c.tail);
+    SystemPath name;
+    ASSERT_TRUE(files.Beside(Prepared(c.path), c.tail, c.replaceName, &name));
+    EXPECT_EQ(name.units, c.units);
+    EXPECT_EQ(name.text, c.text);
+  }
+  const std::string longest = "C:\\" + Kanji(kMaxPathUnits - 3 - 4);
+  SystemPath name;
+  EXPECT_FALSE(files.Beside(Prepared(longest), ".tmp", false, &name));
+}
+
 // Both names present: each reaches its own file.
 TEST(WidePath, ANameEndingInADotIsNotTheNameWithout) {
   ScratchFolder folder;

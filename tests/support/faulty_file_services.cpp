@@ -89,39 +89,48 @@ CreateResult FaultyFileServices::Passed(CreateResult result) {
 
 int FaultyFileServices::LastError() { return injectedLast_ ? injected_ : system_.LastError(); }
 
-bool FaultyFileServices::Fits(const char* path) { return system_.Fits(path); }
+PathForm FaultyFileServices::Prepare(const char* text, SystemPath* path) {
+  PathForm form = system_.Prepare(text, path);
+  Passed(form == PathForm::Ok);
+  return form;
+}
 
-FileHandle FaultyFileServices::OpenForReading(const char* path) {
+bool FaultyFileServices::Beside(const SystemPath& path, const char* tail, bool replaceName,
+                                SystemPath* name) {
+  return system_.Beside(path, tail, replaceName, name);
+}
+
+FileHandle FaultyFileServices::OpenForReading(const SystemPath& path) {
   if (Strike(Call::OpenForReading)) return kNoFile;
   FileHandle file = system_.OpenForReading(path);
   Passed(file != kNoFile);
   return file;
 }
 
-bool FaultyFileServices::FinalPath(FileHandle file, const char* path, std::string* final) {
+bool FaultyFileServices::FinalPath(FileHandle file, const SystemPath& path, SystemPath* final) {
   return !Strike(Call::FinalPath) && Passed(system_.FinalPath(file, path, final));
 }
 
-bool FaultyFileServices::ResolveLinks(const char* path, std::string* final) {
+bool FaultyFileServices::ResolveLinks(const SystemPath& path, SystemPath* final) {
   return !Strike(Call::ResolveLinks) && Passed(system_.ResolveLinks(path, final));
 }
 
-CreateResult FaultyFileServices::CreateUnnamed(const char* folder, FileHandle* file) {
+CreateResult FaultyFileServices::CreateUnnamed(const SystemPath& beside, FileHandle* file) {
   if (Strike(Call::CreateUnnamed)) {
     *file = kNoFile;
     return CreateResult::Failed;
   }
-  return Passed(system_.CreateUnnamed(folder, file));
+  return Passed(system_.CreateUnnamed(beside, file));
 }
 
-CreateResult FaultyFileServices::Name(FileHandle file, const char* path) {
+CreateResult FaultyFileServices::Name(FileHandle file, const SystemPath& path) {
   if (const FaultPlan* plan = Strike(Call::Name)) {
     return plan->fault == Fault::NameTooLong ? CreateResult::NameTooLong : CreateResult::Failed;
   }
   return Passed(system_.Name(file, path));
 }
 
-CreateResult FaultyFileServices::CreateNew(const char* path, FileHandle* file) {
+CreateResult FaultyFileServices::CreateNew(const SystemPath& path, FileHandle* file) {
   if (const FaultPlan* plan = Strike(Call::CreateNew)) {
     *file = kNoFile;
     return plan->fault == Fault::NameTooLong ? CreateResult::NameTooLong : CreateResult::Failed;
@@ -153,7 +162,7 @@ bool FaultyFileServices::Identify(FileHandle file, FileIdentity* identity) {
   return !Strike(Call::Identify) && Passed(system_.Identify(file, identity));
 }
 
-bool FaultyFileServices::IdentifyPath(const char* path, FileIdentity* identity) {
+bool FaultyFileServices::IdentifyPath(const SystemPath& path, FileIdentity* identity) {
   return !Strike(Call::IdentifyPath) && Passed(system_.IdentifyPath(path, identity));
 }
 
@@ -167,20 +176,20 @@ bool FaultyFileServices::Close(FileHandle file) {
   return !Strike(Call::Close) && closed;
 }
 
-bool FaultyFileServices::CopyProtection(const char* from, FileHandle to, bool replacing) {
+bool FaultyFileServices::CopyProtection(const SystemPath& from, FileHandle to, bool replacing) {
   return !Strike(Call::CopyProtection) && Passed(system_.CopyProtection(from, to, replacing));
 }
 
-CreateResult FaultyFileServices::Rename(const char* from, const char* to) {
+CreateResult FaultyFileServices::Rename(const SystemPath& from, const SystemPath& to) {
   if (const FaultPlan* plan = Strike(Call::Rename)) {
     return plan->fault == Fault::NameTooLong ? CreateResult::NameTooLong : CreateResult::Failed;
   }
   return Passed(system_.Rename(from, to));
 }
 
-bool FaultyFileServices::Remove(const char* path) { return Passed(system_.Remove(path)); }
+bool FaultyFileServices::Remove(const SystemPath& path) { return Passed(system_.Remove(path)); }
 
-bool FaultyFileServices::Move(FileHandle file, const char* from, const char* to,
+bool FaultyFileServices::Move(FileHandle file, const SystemPath& from, const SystemPath& to,
                               const MoveCheck& check, FileHandle held) {
   if (Strike(Call::Move)) {
     if (held != kNoFile) system_.Close(held);
@@ -189,11 +198,11 @@ bool FaultyFileServices::Move(FileHandle file, const char* from, const char* to,
   return Passed(system_.Move(file, from, to, check, held));
 }
 
-PathKind FaultyFileServices::Inspect(const char* path) { return system_.Inspect(path); }
+PathKind FaultyFileServices::Inspect(const SystemPath& path) { return system_.Inspect(path); }
 
-bool FaultyFileServices::Exists(const char* path) { return system_.Exists(path); }
+bool FaultyFileServices::Exists(const SystemPath& path) { return system_.Exists(path); }
 
-bool FaultyFileServices::MoveToTrash(const char* path) {
+bool FaultyFileServices::MoveToTrash(const SystemPath& path) {
   return !Strike(Call::MoveToTrash) && Passed(system_.MoveToTrash(path));
 }
 

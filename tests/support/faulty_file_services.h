@@ -54,13 +54,15 @@ class FaultyFileServices : public FileServices {
  public:
   explicit FaultyFileServices(std::vector<FaultPlan> plans);
 
-  bool Fits(const char* path) override;
-  FileHandle OpenForReading(const char* path) override;
-  bool FinalPath(FileHandle file, const char* path, std::string* final) override;
-  bool ResolveLinks(const char* path, std::string* final) override;
-  CreateResult CreateUnnamed(const char* folder, FileHandle* file) override;
-  CreateResult Name(FileHandle file, const char* path) override;
-  CreateResult CreateNew(const char* path, FileHandle* file) override;
+  PathForm Prepare(const char* text, SystemPath* path) override;
+  bool Beside(const SystemPath& path, const char* tail, bool replaceName,
+              SystemPath* name) override;
+  FileHandle OpenForReading(const SystemPath& path) override;
+  bool FinalPath(FileHandle file, const SystemPath& path, SystemPath* final) override;
+  bool ResolveLinks(const SystemPath& path, SystemPath* final) override;
+  CreateResult CreateUnnamed(const SystemPath& beside, FileHandle* file) override;
+  CreateResult Name(FileHandle file, const SystemPath& path) override;
+  CreateResult CreateNew(const SystemPath& path, FileHandle* file) override;
   FileHandle CreateScratch() override;
   FileHandle StandardInput() override;
   FileHandle StandardOutput() override;
@@ -70,17 +72,17 @@ class FaultyFileServices : public FileServices {
   bool Write(FileHandle file, const void* buffer, size_t size, size_t* bytesWritten) override;
   bool WriteAt(FileHandle file, uint64_t offset, const void* buffer, size_t size) override;
   bool Identify(FileHandle file, FileIdentity* identity) override;
-  bool IdentifyPath(const char* path, FileIdentity* identity) override;
+  bool IdentifyPath(const SystemPath& path, FileIdentity* identity) override;
   bool Flush(FileHandle file) override;
   bool Close(FileHandle file) override;
-  bool CopyProtection(const char* from, FileHandle to, bool replacing) override;
-  CreateResult Rename(const char* from, const char* to) override;
-  bool Remove(const char* path) override;
-  bool Move(FileHandle file, const char* from, const char* to, const MoveCheck& check,
+  bool CopyProtection(const SystemPath& from, FileHandle to, bool replacing) override;
+  CreateResult Rename(const SystemPath& from, const SystemPath& to) override;
+  bool Remove(const SystemPath& path) override;
+  bool Move(FileHandle file, const SystemPath& from, const SystemPath& to, const MoveCheck& check,
             FileHandle held) override;
-  PathKind Inspect(const char* path) override;
-  bool Exists(const char* path) override;
-  bool MoveToTrash(const char* path) override;
+  PathKind Inspect(const SystemPath& path) override;
+  bool Exists(const SystemPath& path) override;
+  bool MoveToTrash(const SystemPath& path) override;
   bool FillRandom(void* buffer, size_t size) override;
   int LastError() override;
 

@@ -1,5 +1,7 @@
 #include "tests/support/test_files.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <fstream>
 #include <random>
@@ -21,6 +23,12 @@ Bytes Pattern(size_t length, unsigned seed) {
   Bytes bytes(length);
   for (unsigned char& byte : bytes) byte = static_cast<unsigned char>(generator() >> 7);
   return bytes;
+}
+
+SystemPath Prepared(const std::string& path) {
+  SystemPath prepared;
+  EXPECT_EQ(SystemFileServices().Prepare(path.c_str(), &prepared), PathForm::Ok) << path;
+  return prepared;
 }
 
 Bytes ReadBytes(const std::string& path) {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/file_services.h"
 #include "tests/support/reference_encoder.h"
 
 namespace karvel {
@@ -22,6 +23,10 @@ void WriteBytes(const std::string& path, const Bytes& bytes);
 // Every entry of a folder with the bytes of each file; folders are marked by a trailing slash,
 // other entries that are no files by a trailing bar.
 std::map<std::string, Bytes> Snapshot(const std::filesystem::path& folder);
+
+// path in the system's form, as the system's file services prepare it; fails the test when they
+// cannot.
+SystemPath Prepared(const std::string& path);
 
 // Sets or clears the mark the engine refuses to replace: the read-only attribute on
 // Windows, every write permission bit elsewhere.
