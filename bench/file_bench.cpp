@@ -25,14 +25,14 @@ bool Copy(const char* source, const char* output) {
   karvel::SystemPath from, to, temporary;
   if (files.Prepare(source, &from) != karvel::PathForm::Ok ||
       files.Prepare(output, &to) != karvel::PathForm::Ok ||
-      !files.Beside(from, kTemporarySuffix, false, &temporary)) {
+      !files.Beside(to, kTemporarySuffix, false, &temporary)) {
     return false;
   }
   karvel::FileHandle in = files.OpenForReading(from);
   if (in == karvel::kNoFile) return false;
-  // The same kind of temporary file as the transforms make.
+  // The same kind of temporary file as the transforms make, where they make it: beside the output.
   karvel::FileHandle out = karvel::kNoFile;
-  bool unnamed = files.CreateUnnamed(from, &out) == karvel::CreateResult::Created;
+  bool unnamed = files.CreateUnnamed(to, &out) == karvel::CreateResult::Created;
   if (!unnamed && files.CreateNew(temporary, &out) != karvel::CreateResult::Created) {
     files.Close(in);
     return false;
@@ -46,11 +46,15 @@ bool Copy(const char* source, const char* output) {
          files.Write(out, buffer, bytesRead, &bytesWritten) && bytesWritten == bytesRead;
   } while (ok && bytesRead == sizeof buffer);
   ok = files.Flush(out) && ok;
-  ok = ok && (!unnamed || files.Name(out, temporary) == karvel::CreateResult::Created) &&
-       files.Move(
-           out, temporary, to, [] { return true; }, karvel::kNoFile);
+  bool named = !unnamed;
+  if (ok && unnamed) named = ok = files.Name(out, temporary) == karvel::CreateResult::Created;
+  ok = ok && files.Move(
+                 out, temporary, to, [] { return true; }, karvel::kNoFile);
   files.Close(in);
-  return files.Close(out) && ok;
+  ok = files.Close(out) && ok;
+  // Left behind, it would stand in the way of the next copy.
+  if (!ok && named) files.Remove(temporary);
+  return ok;
 }
 
 bool Transform(const char* mode, const char* source, const char* output, const char* passphrase) {
