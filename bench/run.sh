@@ -77,7 +77,7 @@ printf '%s' "$passphrase" >"$passphrase_file"
 export GNUPGHOME="$build/gnupg"
 rm -rf "$GNUPGHOME"
 mkdir -m 700 "$GNUPGHOME"
-rm -f "$data/age-key"
+rm -f "$data/age-key" "$data/age-recipient"
 age-keygen -o "$data/age-key" 2>/dev/null
 age-keygen -y -o "$data/age-recipient" "$data/age-key"
 
