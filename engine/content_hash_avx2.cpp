@@ -2,7 +2,7 @@
 // the one executable runs on every x86-64 processor and hashes at the speed of the one it runs on.
 // Every build of XXH3 keeps the same state and gives the same digest. Nothing else belongs in
 // this file: all of it may use instructions that other processors lack.
-#include "engine/content_hash_avx2.h"
+#include "engine/avx2.h"
 
 #define XXH_INLINE_ALL
 #define XXH_VECTOR XXH_AVX2

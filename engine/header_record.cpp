@@ -5,7 +5,7 @@
 #define XXH_INLINE_ALL
 #include <xxhash.h>
 
-#include "engine/content_hash_avx2.h"
+#include "engine/avx2.h"
 #include "engine/format.h"
 #include "engine/key_stream.h"
 #include "engine/scrambler.h"
@@ -229,13 +229,8 @@ ContentHash::~ContentHash() {
 }
 
 void ContentHash::Update(const unsigned char* bytes, size_t size) {
-#if defined(KARVEL_HASH_AVX2)
-  // Asked of the processor and the system (which must save the wide registers) once.
-  static const bool avx2 = [] {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") != 0;
-  }();
-  if (avx2) {
+#if defined(KARVEL_AVX2)
+  if (Avx2Usable()) {
     HashUpdateAvx2(state_, bytes, size);
     return;
   }

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "engine/avx2.h"
 #include "engine/wipe.h"
 
 namespace karvel {
@@ -14,13 +15,50 @@ constexpr size_t kBlockSize = 64;
 
 // The key never overlaps the buffer; saying so spares the compiler a
 // runtime overlap check before the wide loop.
-void CombineBytes(unsigned char* __restrict buffer, const unsigned char* __restrict key,
-                  size_t size) {
+#if defined(__GNUC__)
+__attribute__((always_inline))
+#endif
+inline void
+CombineBytes(unsigned char* __restrict buffer, const unsigned char* __restrict key, size_t size) {
   size_t done = 0;
   for (; size - done >= kBlockSize; done += kBlockSize) {
     for (size_t i = 0; i < kBlockSize; ++i) buffer[done + i] ^= key[done + i];
   }
   for (; done < size; ++done) buffer[done] ^= key[done];
+}
+
+#if defined(KARVEL_AVX2)
+// The same loop, inlined where the compiler may use AVX2's wider registers.
+__attribute__((target("avx2"))) void CombineBytesAvx2(unsigned char* __restrict buffer,
+                                                      const unsigned char* __restrict key,
+                                                      size_t size) {
+  CombineBytes(buffer, key, size);
+}
+#endif
+
+}  // namespace
+
+#if defined(KARVEL_AVX2)
+// Here, not with the AVX2 builds, whose every instruction may be one the processor lacks.
+bool Avx2Usable() {
+  static const bool usable = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") != 0;
+  }();
+  return usable;
+}
+#endif
+
+namespace {
+
+using Combine = void (*)(unsigned char* buffer, const unsigned char* key, size_t size);
+
+// The build of the loop for the widest registers the processor has.
+Combine WidestCombine() {
+#if defined(KARVEL_AVX2)
+  if (Avx2Usable()) return CombineBytesAvx2;
+#endif
+  return CombineBytes;
 }
 
 }  // namespace
@@ -43,7 +81,8 @@ void Scrambler::Apply(unsigned char* buffer, size_t size) {
   while (size > 0) {
     size_t run = kKeyCycleLength - position_;
     if (run > size) run = size;
-    CombineBytes(buffer, cycle_ + position_, run);
+    static const Combine combine = WidestCombine();
+    combine(buffer, cycle_ + position_, run);
     buffer += run;
     size -= run;
     position_ = (position_ + run) % kKeyCycleLength;
